@@ -1,0 +1,16 @@
+# Options for the project's own targets (not for third-party code built alongside).
+function(brisk_target_options target)
+    if(MSVC)
+        target_compile_options(${target} PRIVATE /W4 /WX /utf-8)
+        target_compile_definitions(${target} PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
+    else()
+        target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    endif()
+    if(WIN32)
+        target_compile_definitions(${target} PRIVATE NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE
+                                                     _WIN32_WINNT=0x0A00)
+        if(MINGW)
+            target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=1)
+        endif()
+    endif()
+endfunction()
