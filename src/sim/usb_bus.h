@@ -1,0 +1,111 @@
+// The virtual USB bus: an in-process model of the part of the USB tree brisk
+// looks at, offered through the same HidHost interface as the Win32 backend.
+//
+// The bus owns the tree (device nodes, device IDs, location paths), the HID
+// interface paths, every handle and event it hands out, the per-handle input
+// report queues and the waiting. Device models (Watchman, MCU, ...) own their
+// protocol only: what reports they produce and when, and how they answer a
+// feature report.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/hid.h"
+
+namespace brisk::sim {
+
+using Clock = std::chrono::steady_clock;
+
+// One input report as a device sends it, report ID first.
+struct InputReport {
+    uint8_t bytes[65] = {};
+    uint8_t length = 0;
+};
+
+// The protocol side of one HID interface (top-level collection) of a virtual
+// device. The bus calls these with its lock held, so they must not block and
+// must not call back into the bus.
+class HidInterfaceModel {
+public:
+    virtual ~HidInterfaceModel() = default;
+
+    // Appends the input reports this interface has produced up to `now`, in
+    // order. The bus calls it whenever a reader looks for data, so models need
+    // no thread of their own. Every open handle of the interface receives them.
+    virtual void Produce(Clock::time_point now, std::vector<InputReport>& out) = 0;
+
+    // When the next report is due without outside help; Clock::time_point::max()
+    // when none will come by itself. Readers sleep until then at the latest.
+    virtual Clock::time_point NextDue(Clock::time_point now) const = 0;
+
+    // A feature report from the host (report ID first). False: the device
+    // refuses it (HidD_SetFeature fails).
+    virtual bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) = 0;
+};
+
+// What a virtual USB device looks like on the bus.
+struct UsbDeviceDesc {
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    std::wstring serial;        // reported by HidD_GetSerialNumberString; empty: none
+    std::wstring locationPath;  // e.g. PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)
+    // One entry per HID interface, by interface number (0 -> MI_00, ...).
+    // A null model makes an interface that never sends and refuses features.
+    std::vector<std::shared_ptr<HidInterfaceModel>> interfaces;
+};
+
+using UsbDeviceId = int;
+
+class UsbBus final : public HidHost {
+public:
+    UsbBus();
+    ~UsbBus() override;
+    UsbBus(const UsbBus&) = delete;
+    UsbBus& operator=(const UsbBus&) = delete;
+
+    // --- shaping the bus (tests, brisk-sim) -------------------------------
+    // Attaches a device: a USB device node, one interface node and one HID node
+    // per interface, each with Windows-style device IDs and interface paths
+    // (the HID path of interface N contains "&mi_0N").
+    UsbDeviceId Attach(UsbDeviceDesc desc);
+    // The device leaves: its nodes and paths vanish, every open handle on it
+    // fails from now on (pending reads at once, with ERROR_DEVICE_NOT_CONNECTED).
+    void Unplug(UsbDeviceId device);
+    // It returns at the same place; old handles stay dead, new opens work.
+    void Plug(UsbDeviceId device);
+    // Wakes readers after a model's state changed from outside (sleep/wake,
+    // rate, ...), so that they ask the model again.
+    void Notify();
+
+    // --- what tests assert -------------------------------------------------
+    size_t OpenHandles() const;  // device handles open now
+    size_t OpenEvents() const;   // events open now
+    size_t BadCloses() const;    // closes of unknown or already closed handles
+    size_t OpensOf(const std::wstring& pathFragment) const;  // opens whose path contains it
+
+    // --- HidHost -----------------------------------------------------------
+    bool ListHidInterfaces(std::vector<HidInterface>& out) override;
+    bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) override;
+    bool ParentNode(DevNode node, DevNode& parent) override;
+    bool DeviceId(DevNode node, std::wstring& id) override;
+    bool LocationPath(DevNode node, std::wstring& path) override;
+    Handle Open(const std::wstring& path) override;
+    bool Attributes(Handle device, HidAttributes& out) override;
+    bool SerialString(Handle device, std::wstring& out) override;
+    bool SetFeature(Handle device, const uint8_t* report, size_t length) override;
+    Handle CreateReadEvent() override;
+    ReadResult ReadTimed(Handle device, Handle event, uint8_t* buf, uint32_t length,
+                         uint32_t timeoutMs) override;
+    void CancelAll(Handle device) override;
+    void Close(Handle handle) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> st;
+};
+
+}  // namespace brisk::sim
