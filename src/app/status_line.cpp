@@ -1,0 +1,44 @@
+#include "app/status_line.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace brisk {
+
+double AccelMagnitude(const int16_t accel[3]) {
+    double x = accel[0], y = accel[1], z = accel[2];
+    return std::sqrt(x * x + y * y + z * z);
+}
+
+std::string ProxField(bool haveProx, bool worn, uint16_t distance) {
+    char proxStr[32] = "prox=n/a";
+    if (haveProx) {
+        std::snprintf(proxStr, sizeof proxStr, "prox=%s(%u)", worn ? "worn" : "away",
+                      static_cast<unsigned>(distance));
+    }
+    return proxStr;
+}
+
+std::string FormatStatusLine(const StatusFields& f) {
+    std::string prox = ProxField(f.haveProx, f.worn, f.distance);
+    const char* freeRunTag = f.freeRunning ? "  [FREE-RUN: vsync lost, throttled]" : "";
+    char line[256];
+    std::snprintf(
+        line, sizeof line,
+        "  fps=%5.1f imu=%4lluHz age=%.2fs gaps=%llu stalls=%llu |a|=%.0f gyro=(%d,%d,%d) %s%s\n",
+        static_cast<double>(f.framesThisCycle), static_cast<unsigned long long>(f.samplesThisCycle),
+        f.age, static_cast<unsigned long long>(f.seqGaps),
+        static_cast<unsigned long long>(f.stalls), AccelMagnitude(f.accel),
+        static_cast<int>(f.gyro[0]), static_cast<int>(f.gyro[1]), static_cast<int>(f.gyro[2]),
+        prox.c_str(), freeRunTag);
+    return line;
+}
+
+std::string FormatDonDoffLine(bool worn, uint16_t distance) {
+    char line[64];
+    std::snprintf(line, sizeof line, "prox: headset %s (distance %u)\n", worn ? "DONNED" : "DOFFED",
+                  static_cast<unsigned>(distance));
+    return line;
+}
+
+}  // namespace brisk

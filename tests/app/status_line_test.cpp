@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include "app/status_line.h"
+
+namespace brisk {
+namespace {
+
+TEST(StatusLine, HealthyLineWithProximity) {
+    StatusFields f;
+    f.framesThisCycle = 75;
+    f.samplesThisCycle = 1000;
+    f.age = 0.0021;
+    f.seqGaps = 3;
+    f.stalls = 1;
+    f.accel[0] = 0;
+    f.accel[1] = 0;
+    f.accel[2] = 2048;
+    f.gyro[0] = -4;
+    f.gyro[1] = 7;
+    f.gyro[2] = 0;
+    f.haveProx = true;
+    f.worn = true;
+    f.distance = 1612;
+    EXPECT_EQ(FormatStatusLine(f),
+              "  fps= 75.0 imu=1000Hz age=0.00s gaps=3 stalls=1 |a|=2048 gyro=(-4,7,0) "
+              "prox=worn(1612)\n");
+}
+
+TEST(StatusLine, NoSampleNoProximityFreeRunning) {
+    StatusFields f;
+    f.freeRunning = true;
+    EXPECT_EQ(FormatStatusLine(f),
+              "  fps=  0.0 imu=   0Hz age=-1.00s gaps=0 stalls=0 |a|=0 gyro=(0,0,0) prox=n/a"
+              "  [FREE-RUN: vsync lost, throttled]\n");
+}
+
+TEST(StatusLine, WideCountsAreNotCut) {
+    StatusFields f;
+    f.framesThisCycle = 123456;
+    f.samplesThisCycle = 123456;
+    f.seqGaps = 18446744073709551615ull;
+    f.accel[0] = f.accel[1] = f.accel[2] = -32768;
+    f.haveProx = true;
+    f.distance = 65535;
+    std::string line = FormatStatusLine(f);
+    EXPECT_NE(line.find("fps=123456.0 imu=123456Hz"), std::string::npos);
+    EXPECT_NE(line.find("gaps=18446744073709551615"), std::string::npos);
+    EXPECT_NE(line.find("|a|=56756 "), std::string::npos);
+    EXPECT_NE(line.find("prox=away(65535)\n"), std::string::npos);
+}
+
+TEST(StatusLine, MagnitudeIsTheVectorLength) {
+    int16_t a[3] = {300, 400, 0};
+    EXPECT_DOUBLE_EQ(AccelMagnitude(a), 500.0);
+}
+
+TEST(StatusLine, DonDoffLines) {
+    EXPECT_EQ(FormatDonDoffLine(true, 1650), "prox: headset DONNED (distance 1650)\n");
+    EXPECT_EQ(FormatDonDoffLine(false, 200), "prox: headset DOFFED (distance 200)\n");
+}
+
+}  // namespace
+}  // namespace brisk
