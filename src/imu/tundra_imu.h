@@ -1,0 +1,66 @@
+// TundraImu: the headset's IMU stream. Opens the Watchman IMU interface, reads
+// and decodes its reports on a thread of its own, counts gaps and stalls,
+// publishes the newest sample, and reconnects after the device is lost.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "imu/imu_report.h"
+#include "platform/hid.h"
+
+namespace brisk {
+
+class TundraImu {
+  public:
+    explicit TundraImu(HidHost& host = PlatformHidHost());
+    ~TundraImu();
+    TundraImu(const TundraImu&) = delete;
+    TundraImu& operator=(const TundraImu&) = delete;
+
+    // Chooses and opens the Watchman (by `serial` when not empty) and starts
+    // the reader. True when the reader runs; true at once when already running.
+    bool Start(const std::string& serial);
+    // Stops the reader and closes the device. Counters and the newest sample stay.
+    void Stop();
+
+    // The newest accepted sample and, when asked, its age in seconds. False
+    // (outputs untouched) before the first sample.
+    bool Latest(ImuSample& out, double* ageSeconds = nullptr) const;
+    ImuStats Stats() const;
+    bool IsRunning() const { return running.load(std::memory_order_relaxed); }
+
+  private:
+    using SteadyClock = std::chrono::steady_clock;
+
+    void ReaderLoop();
+    bool WaitBeforeRediscovery() const;
+    bool Reconnect(SeqFilter& seqFilter, int& silentSecs);
+    void OnReport(const uint8_t* buf, size_t got, SeqFilter& seqFilter);
+    void OnTimeout(int& silentSecs);
+    void SetDevice(Handle handle);
+    void DropDevice();
+
+    HidHost& host;
+    Handle device = nullptr;
+    Handle readEvent = nullptr;
+    std::wstring wserial;
+    std::thread reader;
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopFlag{false};
+
+    mutable std::mutex mtx;  // guards the four members below
+    ImuSample latest;
+    bool haveLatest = false;
+    SteadyClock::time_point latestAt{};
+    ImuStats counters;
+
+    // Held only around Stop's cancel and the reader's close or replacement of
+    // `device`, so Stop never cancels a handle the reader has just closed.
+    std::mutex deviceMtx;
+};
+
+}  // namespace brisk
