@@ -1,0 +1,68 @@
+// brisk-sim's scenario files: one timed action per line,
+//   SECONDS DEVICE ACTION [ARGS...]
+// '#' starts a comment, blank lines are ignored. Users write these files by
+// hand to reproduce field failures, so every mistake is reported with its
+// file and line before any device starts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brisk::sim {
+
+enum class ActionKind {
+    WatchmanSerial,  // text
+    WatchmanAbsent,
+    WatchmanUnplug,
+    WatchmanPlug,
+    WatchmanSleep,
+    WatchmanWake,
+    WatchmanRate,   // value[0] samples per second
+    WatchmanAccel,  // value[0..2] raw counts
+    WatchmanGyro,   // value[0..2] raw counts
+    WatchmanSkip,   // value[0]
+    WatchmanRepeat,
+    WatchmanJunk,
+    TrackerAdd,  // text: serial
+    McuAbsent,
+    McuUnplug,
+    McuPlug,
+    McuSleep,
+    McuWake,
+    McuDistance,  // value[0]
+    McuAck,       // value[0]: 1 on, 0 off
+    DisplayAbsent,
+    DisplaySurfaceFormat,  // value[0]: DXGI format code
+    DisplayHdcp,
+    DisplayAcquireFail,  // value[0]: attempts that fail
+    DisplayVsync,        // value[0]: a VsyncMode
+    DisplayRemove,
+    DisplayPresentErrors,  // value[0]: presents that fail
+    ToolStop,
+};
+
+enum VsyncMode : int64_t { kVsyncOn = 0, kVsyncFree = 1, kVsyncStop = 2 };
+
+struct ScenarioAction {
+    double seconds = 0.0;
+    int line = 0;
+    ActionKind kind = ActionKind::ToolStop;
+    std::string text;
+    int64_t value[3] = {0, 0, 0};
+};
+
+struct Scenario {
+    std::vector<ScenarioAction> actions;  // by time; file order among equal times
+};
+
+// Reads a whole scenario text. On a mistake returns false with `error` set to
+// "FILE:LINE: reason" (the caller puts "brisk-sim: " in front).
+bool ParseScenario(const std::string& text, const std::string& fileName, Scenario& out,
+                   std::string& error);
+
+// True for the actions that shape the bus before the tool starts and so are
+// allowed only at time 0.
+bool IsSetupOnly(ActionKind kind);
+
+}  // namespace brisk::sim

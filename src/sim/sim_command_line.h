@@ -1,0 +1,24 @@
+// brisk-sim's own command line:
+//   brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--] [tool arguments...]
+// Its options come first; the first other argument, or everything after
+// "--", goes to the tool unchanged, exactly as brisk would read it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brisk::sim {
+
+struct SimOptions {
+    std::string scenarioFile;  // empty: the default healthy headset, no actions
+    bool capture = false;
+    uint64_t captureFrame = 0;  // 0-based frame index
+    std::string capturePng;
+    std::vector<std::string> toolArgs;  // without a program name
+};
+
+// False with `error` set (without the "brisk-sim: " prefix) on a bad option.
+bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std::string& error);
+
+}  // namespace brisk::sim

@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include "sim/scenario.h"
+
+namespace brisk::sim {
+namespace {
+
+std::string ErrorOf(const std::string& text) {
+    Scenario s;
+    std::string error;
+    EXPECT_FALSE(ParseScenario(text, "demo.txt", s, error)) << text;
+    EXPECT_TRUE(s.actions.empty());
+    return error;
+}
+
+TEST(Scenario, ReadsEveryKindOfLine) {
+    const char* text =
+        "# a headset put on and off\n"
+        "0 watchman serial LHR-5A1B2C3D\n"
+        "\n"
+        "0   display surface-format 28   # trailing comment\n"
+        "2.5 mcu distance 1650\r\n"
+        "3 watchman accel -10 20 2048\n"
+        "4 display vsync free\n"
+        "5 mcu ack off\n"
+        "6 tool stop\n";
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenario(text, "demo.txt", s, error)) << error;
+    ASSERT_EQ(s.actions.size(), 7u);
+    EXPECT_EQ(s.actions[0].kind, ActionKind::WatchmanSerial);
+    EXPECT_EQ(s.actions[0].text, "LHR-5A1B2C3D");
+    EXPECT_EQ(s.actions[0].line, 2);
+    EXPECT_EQ(s.actions[1].kind, ActionKind::DisplaySurfaceFormat);
+    EXPECT_EQ(s.actions[1].value[0], 28);
+    EXPECT_EQ(s.actions[2].seconds, 2.5);
+    EXPECT_EQ(s.actions[2].value[0], 1650);
+    EXPECT_EQ(s.actions[3].value[0], -10);
+    EXPECT_EQ(s.actions[3].value[2], 2048);
+    EXPECT_EQ(s.actions[4].value[0], kVsyncFree);
+    EXPECT_EQ(s.actions[5].value[0], 0);
+    EXPECT_EQ(s.actions[6].kind, ActionKind::ToolStop);
+}
+
+TEST(Scenario, OrdersByTimeKeepingFileOrderAtEqualTimes) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenario("3 watchman unplug\n1 mcu sleep\n3 watchman plug\n1 mcu wake\n", "f",
+                              s, error));
+    ASSERT_EQ(s.actions.size(), 4u);
+    EXPECT_EQ(s.actions[0].kind, ActionKind::McuSleep);
+    EXPECT_EQ(s.actions[1].kind, ActionKind::McuWake);
+    EXPECT_EQ(s.actions[2].kind, ActionKind::WatchmanUnplug);
+    EXPECT_EQ(s.actions[3].kind, ActionKind::WatchmanPlug);
+}
+
+TEST(Scenario, ReportsMistakesWithFileAndLine) {
+    EXPECT_EQ(ErrorOf("1 watchman unplug\n2 headset unplug\n"),
+              "demo.txt:2: unknown device 'headset'");
+    EXPECT_EQ(ErrorOf("1 watchman explode\n"), "demo.txt:1: unknown action 'explode' for watchman");
+    EXPECT_EQ(ErrorOf("-1 watchman unplug\n"), "demo.txt:1: negative time '-1'");
+    EXPECT_EQ(ErrorOf("1 mcu distance\n"), "demo.txt:1: missing argument for 'mcu distance'");
+    EXPECT_EQ(ErrorOf("1 mcu distance 5 6\n"),
+              "demo.txt:1: unexpected argument '6' for 'mcu distance'");
+    EXPECT_EQ(ErrorOf("1 mcu distance 70000\n"),
+              "demo.txt:1: bad number '70000' for 'mcu distance' (expected 0 to 65535)");
+    EXPECT_EQ(ErrorOf("1 watchman gyro 1 2 x\n"),
+              "demo.txt:1: bad number 'x' for 'watchman gyro' (expected -32768 to 32767)");
+    EXPECT_EQ(ErrorOf("1 display vsync maybe\n"),
+              "demo.txt:1: expected 'on', 'free' or 'stop' for 'display vsync', got 'maybe'");
+    EXPECT_EQ(ErrorOf("2 display absent\n"), "demo.txt:1: 'display absent' only at time 0");
+    EXPECT_EQ(ErrorOf("1\n"), "demo.txt:1: missing device and action");
+    EXPECT_EQ(ErrorOf("1 tool\n"), "demo.txt:1: missing action");
+}
+
+TEST(Scenario, RefusesTimesThatAreNotPlainSeconds) {
+    for (const char* t : {"1e3", "inf", "nan", "0x10", "1.2.3", ".", "+1", "1s"}) {
+        std::string error = ErrorOf(std::string(t) + " tool stop\n");
+        EXPECT_NE(error.find("bad time"), std::string::npos) << t << ": " << error;
+    }
+}
+
+TEST(Scenario, RefusesBinaryAndOverlongSerials) {
+    EXPECT_EQ(ErrorOf(std::string("0 tool stop\n1 tool\0stop\n", 25)),
+              "demo.txt:2: not a text file");
+    EXPECT_EQ(ErrorOf("0 watchman serial " + std::string(127, 'A') + "\n"),
+              "demo.txt:1: serial longer than 126 characters");
+}
+
+}  // namespace
+}  // namespace brisk::sim
