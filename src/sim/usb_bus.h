@@ -30,7 +30,7 @@ struct InputReport {
 // device. The bus calls these with its lock held, so they must not block and
 // must not call back into the bus.
 class HidInterfaceModel {
-public:
+  public:
     virtual ~HidInterfaceModel() = default;
 
     // Appends the input reports this interface has produced up to `now`, in
@@ -56,12 +56,28 @@ struct UsbDeviceDesc {
     // One entry per HID interface, by interface number (0 -> MI_00, ...).
     // A null model makes an interface that never sends and refuses features.
     std::vector<std::shared_ptr<HidInterfaceModel>> interfaces;
+    // The order in which ListHidInterfaces lists this device's interfaces, as
+    // interface numbers; empty: by number. Real hosts list them in no promised
+    // order, so discovery must not depend on MI_00 coming first.
+    std::vector<size_t> listOrder;
+    uint16_t version = 0x0100;  // HIDD_ATTRIBUTES.VersionNumber
+};
+
+// An interface that is there but never sends anything, and accepts (and
+// ignores) every feature report: the Watchman's non-IMU interfaces.
+class SilentInterface final : public HidInterfaceModel {
+  public:
+    void Produce(Clock::time_point, std::vector<InputReport>&) override {}
+    Clock::time_point NextDue(Clock::time_point) const override { return Clock::time_point::max(); }
+    bool OnFeature(const uint8_t* report, size_t length, Clock::time_point) override {
+        return report != nullptr && length > 0;
+    }
 };
 
 using UsbDeviceId = int;
 
 class UsbBus final : public HidHost {
-public:
+  public:
     UsbBus();
     ~UsbBus() override;
     UsbBus(const UsbBus&) = delete;
@@ -85,7 +101,9 @@ public:
     size_t OpenHandles() const;  // device handles open now
     size_t OpenEvents() const;   // events open now
     size_t BadCloses() const;    // closes of unknown or already closed handles
-    size_t OpensOf(const std::wstring& pathFragment) const;  // opens whose path contains it
+    // Open attempts, successful or not, whose path contains the fragment
+    // (compared without regard to ASCII case).
+    size_t OpensOf(const std::wstring& pathFragment) const;
 
     // --- HidHost -----------------------------------------------------------
     bool ListHidInterfaces(std::vector<HidInterface>& out) override;
@@ -103,7 +121,7 @@ public:
     void CancelAll(Handle device) override;
     void Close(Handle handle) override;
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> st;
 };
