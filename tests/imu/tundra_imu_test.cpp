@@ -1,0 +1,347 @@
+// TundraImu against a virtual Watchman on the virtual bus, in real time.
+// Margins are wide: these run on a loaded two-core machine.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "imu/tundra_imu.h"
+#include "sim/usb_bus.h"
+#include "sim/watchman.h"
+
+namespace brisk {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::internal::CaptureStderr;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStderr;
+using testing::internal::GetCapturedStdout;
+using Clock = std::chrono::steady_clock;
+
+const std::wstring kRoot = L"PCIROOT(0)#PCI(1400)#USBROOT(0)";
+const char kUsing[] = "TundraImu: using LHR-5A1B2C3D\n";
+const char kCount[] = "TundraImu: 1 Watchman device(s), 1 MCU-paired\n";
+const char kNoMatching[] =
+    "TundraImu: no matching 28DE:2300 MI_00 device (Davovo unplugged? wrong --imu-serial?)\n";
+const char kReconnected[] = "TundraImu: reconnected to LHR-5A1B2C3D\n";
+const char kReadFailed[] =
+    "TundraImu: read failed (err 1167) — device gone, waiting for reconnect\n";
+const char kSilent[] = "TundraImu: stream silent 3s — device gone, waiting for a Davovo\n";
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
+    const Clock::time_point end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+// A host that forwards to the bus but cannot make events.
+class NoEventHost final : public HidHost {
+  public:
+    explicit NoEventHost(HidHost& inner) : in(inner) {}
+    bool ListHidInterfaces(std::vector<HidInterface>& out) override {
+        return in.ListHidInterfaces(out);
+    }
+    bool ListDeviceNodes(const std::wstring& e, std::vector<DevNode>& out) override {
+        return in.ListDeviceNodes(e, out);
+    }
+    bool ParentNode(DevNode n, DevNode& p) override { return in.ParentNode(n, p); }
+    bool DeviceId(DevNode n, std::wstring& id) override { return in.DeviceId(n, id); }
+    bool LocationPath(DevNode n, std::wstring& p) override { return in.LocationPath(n, p); }
+    Handle Open(const std::wstring& path) override { return in.Open(path); }
+    bool Attributes(Handle h, HidAttributes& a) override { return in.Attributes(h, a); }
+    bool SerialString(Handle h, std::wstring& s) override { return in.SerialString(h, s); }
+    bool SetFeature(Handle h, const uint8_t* r, size_t n) override {
+        return in.SetFeature(h, r, n);
+    }
+    Handle CreateReadEvent() override { return nullptr; }
+    ReadResult ReadTimed(Handle d, Handle e, uint8_t* b, uint32_t n, uint32_t t) override {
+        return in.ReadTimed(d, e, b, n, t);
+    }
+    void CancelAll(Handle d) override { in.CancelAll(d); }
+    void Close(Handle h) override { in.Close(h); }
+
+  private:
+    HidHost& in;
+};
+
+class ImuOnBus : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        watchman = std::make_shared<sim::WatchmanModel>();
+        watchmanId =
+            bus.Attach(sim::WatchmanDevice(L"LHR-5A1B2C3D", kRoot + L"#USB(3)#USB(2)", watchman));
+        bus.Attach(sim::McuUsbDevice(kRoot + L"#USB(3)#USB(1)",
+                                     {std::make_shared<sim::SilentInterface>()}));
+        imu = std::make_unique<TundraImu>(bus);
+    }
+
+    void TearDown() override {
+        imu.reset();
+        EXPECT_EQ(bus.OpenHandles(), 0u);
+        EXPECT_EQ(bus.OpenEvents(), 0u);
+        EXPECT_EQ(bus.BadCloses(), 0u);
+    }
+
+    // Starts with stdout captured; stderr stays captured until Finish.
+    bool StartCaptured(const std::string& serial, std::string& out) {
+        CaptureStderr();
+        CaptureStdout();
+        const bool ok = imu->Start(serial);
+        out = GetCapturedStdout();
+        return ok;
+    }
+
+    void Sleep() {
+        watchman->Sleep();
+        bus.Notify();
+    }
+    void Wake() {
+        watchman->Wake();
+        bus.Notify();
+    }
+    ImuStats Stats() const { return imu->Stats(); }
+
+    sim::UsbBus bus;
+    std::shared_ptr<sim::WatchmanModel> watchman;
+    sim::UsbDeviceId watchmanId = -1;
+    std::unique_ptr<TundraImu> imu;
+};
+
+TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
+    ImuSample sample;
+    sample.seq = 77;
+    double age = -1.0;
+    EXPECT_FALSE(imu->Latest(sample, &age));
+    EXPECT_EQ(sample.seq, 77);
+    EXPECT_EQ(age, -1.0);
+
+    std::string out;
+    ASSERT_TRUE(StartCaptured("", out));
+    EXPECT_EQ(out, std::string(kCount) + kUsing);
+    EXPECT_TRUE(imu->IsRunning());
+    CaptureStdout();
+    EXPECT_TRUE(imu->Start(""));  // already running: no discovery, no output
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(bus.OpensOf(L"vid_28de&pid_2300&mi_00"), 1u);
+
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
+    const ImuStats s0 = Stats();
+    const Clock::time_point t0 = Clock::now();
+    std::this_thread::sleep_for(1s);
+    const ImuStats s1 = Stats();
+    const double rate = double(s1.samples - s0.samples) / Seconds(Clock::now() - t0);
+    EXPECT_GT(rate, 500.0);
+    EXPECT_LT(rate, 1500.0);
+    EXPECT_NEAR(double(s1.reports - s0.reports) * 3, double(s1.samples - s0.samples), 6.0);
+    EXPECT_EQ(s1.badReports, 0u);
+
+    ASSERT_TRUE(imu->Latest(sample, &age));
+    EXPECT_GE(age, 0.0);
+    EXPECT_LT(age, 0.5);
+    EXPECT_NEAR(sample.accel[1], 2048, 2);  // at rest: +1 g on y
+
+    watchman->SetAccel(-100, 200, -300);
+    watchman->SetGyro(4000, -5000, 32767);
+    EXPECT_TRUE(WaitFor([&] {
+        ImuSample s;
+        imu->Latest(s);
+        return s.accel[0] == -100 && s.accel[1] == 200 && s.accel[2] == -300 && s.gyro[0] == 4000 &&
+               s.gyro[1] == -5000 && s.gyro[2] == 32767;
+    }));
+
+    imu->Stop();
+    EXPECT_FALSE(imu->IsRunning());
+    const ImuStats stopped = Stats();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Stats().reports, stopped.reports);
+    EXPECT_TRUE(imu->Latest(sample));
+    EXPECT_EQ(sample.accel[0], -100);
+    imu->Stop();  // twice: nothing to do
+    EXPECT_EQ(bus.OpenHandles(), 0u);
+
+    // Started again, the counters go on from where they were.
+    CaptureStdout();
+    ASSERT_TRUE(imu->Start("LHR-5A1B2C3D"));
+    EXPECT_EQ(GetCapturedStdout(), std::string(kCount) + kUsing);
+    EXPECT_TRUE(WaitFor([&] { return Stats().reports > stopped.reports + 10; }));
+    imu->Stop();
+    EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+TEST_F(ImuOnBus, RepeatsAndForeignReportsAreCountedButNotTaken) {
+    watchman->SetRate(30);  // a report every 100 ms leaves room to inject between them
+    std::string out;
+    ASSERT_TRUE(StartCaptured("", out));
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples >= 3; }));
+    // Right after a regular report, inject one repeat and one junk report.
+    const uint64_t seen = Stats().reports;
+    ASSERT_TRUE(WaitFor([&] { return Stats().reports > seen; }));
+    const ImuStats s0 = Stats();
+    double ageBefore = 0;
+    ImuSample sample;
+    ASSERT_TRUE(imu->Latest(sample, &ageBefore));
+    watchman->Repeat();
+    watchman->Junk();
+    bus.Notify();
+    ASSERT_TRUE(WaitFor([&] {
+        const ImuStats s = Stats();
+        return s.reports > s0.reports && s.badReports > s0.badReports;
+    }));
+    const ImuStats s1 = Stats();
+    EXPECT_EQ(s1.badReports, s0.badReports + 1);
+    // The repeat adds a report and no sample; any regular report that slipped
+    // in adds its three.
+    EXPECT_EQ(s1.samples - s0.samples, 3 * (s1.reports - s0.reports - 1));
+    EXPECT_EQ(s1.seqGaps, s0.seqGaps);
+    if (s1.reports == s0.reports + 1) {
+        double ageAfter = 0;
+        imu->Latest(sample, &ageAfter);
+        EXPECT_GE(ageAfter, ageBefore);  // a repeat does not refresh the arrival time
+    }
+    imu->Stop();
+    EXPECT_EQ(GetCapturedStderr(), "");
+}
+
+TEST_F(ImuOnBus, FailedStartLeavesTheObjectIdle) {
+    std::string out;
+    EXPECT_FALSE(StartCaptured("LHR-NOSUCH00", out));
+    EXPECT_EQ(out, kCount);
+    EXPECT_EQ(GetCapturedStderr(),
+              std::string("TundraImu: cannot pick among 1 Watchman device(s) (1 MCU-paired) — "
+                          "is the Davovo attached? Or pass its LHR serial:\n"
+                          "  LHR-5A1B2C3D  [shares hub with Davovo MCU]\n") +
+                  kNoMatching);
+    EXPECT_FALSE(imu->IsRunning());
+    ImuSample sample;
+    double age = 1.0e9;
+    EXPECT_FALSE(imu->Latest(sample, &age));
+    EXPECT_EQ(age, 1.0e9);
+    EXPECT_EQ(Stats().reports, 0u);
+    CaptureStderr();
+    imu->Stop();
+    EXPECT_EQ(GetCapturedStderr(), "");
+
+    // A bus without the Watchman: only the count line, then the reason.
+    bus.Unplug(watchmanId);
+    EXPECT_FALSE(StartCaptured("", out));
+    EXPECT_EQ(out, "TundraImu: 0 Watchman device(s), 0 MCU-paired\n");
+    EXPECT_EQ(GetCapturedStderr(), kNoMatching);
+}
+
+TEST_F(ImuOnBus, NoReadEventMeansNoStart) {
+    NoEventHost host(bus);
+    TundraImu broken(host);
+    CaptureStdout();
+    CaptureStderr();
+    EXPECT_FALSE(broken.Start(""));
+    EXPECT_EQ(GetCapturedStdout(), kCount);
+    EXPECT_EQ(GetCapturedStderr(), "TundraImu: cannot create the read event — not starting\n");
+    EXPECT_FALSE(broken.IsRunning());
+    EXPECT_EQ(bus.OpenHandles(), 0u);
+}
+
+TEST_F(ImuOnBus, SilenceCountsStallsThenDropsAndRediscoversTheDevice) {
+    watchman->SetRate(300);  // the reader keeps up even when the machine is busy
+    std::string out;
+    ASSERT_TRUE(StartCaptured("", out));
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
+
+    // Two silent seconds, then data again: two stalls, nothing printed.
+    Sleep();
+    ASSERT_TRUE(WaitFor([&] { return Stats().stalls >= 2; }));
+    Wake();
+    const uint64_t samplesAfterTwo = Stats().samples;
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > samplesAfterTwo + 30; }));
+    EXPECT_EQ(Stats().stalls, 2u);
+    EXPECT_EQ(bus.OpenHandles(), 1u);
+
+    // Three in a row: the device is dropped, and found again 2 s later even
+    // though it still sleeps.
+    Sleep();
+    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 0; }, 6000ms));
+    const Clock::time_point dropped = Clock::now();
+    EXPECT_EQ(Stats().stalls, 5u);
+    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 1; }, 8000ms));
+    const double gap = Seconds(Clock::now() - dropped);
+    EXPECT_GT(gap, 1.8);
+    EXPECT_LT(gap, 6.0);
+
+    // The first sample after the reconnect is taken without a gap test,
+    // whatever its number.
+    const ImuStats before = Stats();
+    watchman->Skip(50);
+    Wake();
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > before.samples + 30; }));
+    EXPECT_EQ(Stats().seqGaps, before.seqGaps);
+    EXPECT_EQ(Stats().stalls, 5u);
+    double age = 1.0;
+    ImuSample sample;
+    ASSERT_TRUE(imu->Latest(sample, &age));
+    EXPECT_LT(age, 0.5);
+    imu->Stop();
+    EXPECT_EQ(GetCapturedStderr(), std::string(kSilent) + kReconnected);
+}
+
+TEST_F(ImuOnBus, UnplugFailsTheReadAndPlugReconnectsAndStopCancelsAPendingRead) {
+    std::string out;
+    ASSERT_TRUE(StartCaptured("", out));
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
+
+    // Unplugged while a read is pending.
+    Sleep();
+    std::this_thread::sleep_for(300ms);
+    bus.Unplug(watchmanId);
+    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 0; }));
+    // One rediscovery finds nothing; plugged back, the next one succeeds.
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_EQ(bus.OpenHandles(), 0u);
+    bus.Plug(watchmanId);
+    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 1; }, 6000ms));
+    Wake();
+    const uint64_t samples = Stats().samples;
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > samples + 30; }));
+
+    // Stop while a read waits: it is cancelled at once, so no stall is
+    // counted and nothing is printed.
+    Sleep();
+    std::this_thread::sleep_for(300ms);
+    const uint64_t stalls = Stats().stalls;
+    const Clock::time_point t0 = Clock::now();
+    imu->Stop();
+    EXPECT_LT(Seconds(Clock::now() - t0), 0.65);
+    EXPECT_EQ(Stats().stalls, stalls);
+    EXPECT_FALSE(imu->IsRunning());
+    EXPECT_EQ(GetCapturedStderr(), std::string(kReadFailed) + kReconnected);
+}
+
+TEST_F(ImuOnBus, StopWhileWaitingToRediscoverReturnsPromptly) {
+    std::string out;
+    ASSERT_TRUE(StartCaptured("", out));
+    ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
+    Sleep();
+    std::this_thread::sleep_for(300ms);
+    bus.Unplug(watchmanId);
+    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 0; }));
+    std::this_thread::sleep_for(200ms);
+    const Clock::time_point t0 = Clock::now();
+    imu->Stop();
+    EXPECT_LT(Seconds(Clock::now() - t0), 1.0);  // the 2 s wait is cut short
+    EXPECT_FALSE(imu->IsRunning());
+    EXPECT_EQ(GetCapturedStderr(), kReadFailed);
+}
+
+}  // namespace
+}  // namespace brisk
