@@ -117,13 +117,13 @@ class ComPtr {
         ptr_ = other.ptr_;
         other.ptr_ = p;
     }
+    // `out` as WRL's &ptr gives it: the address of a (now empty) ComPtr<U>.
     template <class U>
-    HRESULT As(ComPtr<U>* out) const {
+    HRESULT As(U** out) const {
         if (ptr_ == nullptr) {
             return E_POINTER;
         }
-        return ptr_->QueryInterface(UuidOf<U>(),
-                                    reinterpret_cast<void**>(out->ReleaseAndGetAddressOf()));
+        return ptr_->QueryInterface(UuidOf<U>(), reinterpret_cast<void**>(out));
     }
 
   private:
