@@ -63,6 +63,8 @@ public:
 
     // Present device nodes of all classes under an enumerator such as
     // L"USB\\VID_35BD&PID_0101". False when no device information set can be had.
+    // (Windows keeps the nodes valid after the listing; Wine frees them with
+    // the information set, so there the node calls below then fail.)
     virtual bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) = 0;
 
     // Parent of a node (CM_Get_Parent).
@@ -72,7 +74,9 @@ public:
     virtual bool DeviceId(DevNode node, std::wstring& id) = 0;
 
     // First entry of the node's location paths (DEVPKEY_Device_LocationPaths,
-    // read into 1024 bytes). False on any failure, a larger property included.
+    // read into 1024 bytes). False on any failure, a larger property included,
+    // and when the property is no string list or its first entry is empty.
+    // The read stops at the buffer's end: a full 1024 bytes may lack the zero.
     virtual bool LocationPath(DevNode node, std::wstring& path) = 0;
 
     // CreateFileW for read and write, shared read/write, overlapped.
@@ -82,7 +86,8 @@ public:
     virtual bool Attributes(Handle device, HidAttributes& out) = 0;
 
     // HidD_GetSerialNumberString into 128 wide characters. False when the
-    // device reports none; `out` is then empty.
+    // device reports none; `out` is then empty. A serial filling all 128
+    // characters comes without a terminating zero and is read up to the end.
     virtual bool SerialString(Handle device, std::wstring& out) = 0;
 
     // HidD_SetFeature with the whole report (report ID first).
@@ -94,7 +99,9 @@ public:
 
     // One overlapped read of up to `length` bytes into `buf`, waiting at most
     // `timeoutMs` on `event`. Never returns while the read could still write
-    // into `buf`.
+    // into `buf`: after a time-out or a failed wait the read is cancelled and
+    // waited for. A report that completes in the race with that cancel is
+    // returned as Completed rather than dropped.
     virtual ReadResult ReadTimed(Handle device, Handle event, uint8_t* buf, uint32_t length,
                                  uint32_t timeoutMs) = 0;
 
