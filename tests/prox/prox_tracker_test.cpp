@@ -88,14 +88,6 @@ TEST(TelemetryTrackerTest, DecisionFollowsThePublishedState) {
     EXPECT_FALSE(Feed(t, 1500, false).worn);
 }
 
-TEST(TelemetryTrackerTest, BothReportFormsGiveTheDistance) {
-    TelemetryTracker t(kProxThreshold, kProxHysteresis);
-    uint8_t const withId[] = {0x00, 0x23, 0x00, 0x00, 0x00, 0x05, 0xDC};
-    uint8_t const bare[] = {0x23, 0x00, 0x00, 0x00, 0x05, 0xDC};
-    EXPECT_EQ(t.OnReport(withId, sizeof withId, false).distance, 1500);
-    EXPECT_EQ(t.OnReport(bare, sizeof bare, false).distance, 1500);
-}
-
 TEST(TelemetryTrackerTest, AnyReportEndsASilenceOnlyTelemetryCounts) {
     TelemetryTracker t(kProxThreshold, kProxHysteresis);
     uint8_t const lone[] = {0x00};
