@@ -1,0 +1,38 @@
+// The tool's entry: command line, stop handling, the start-up and shutdown
+// order of the IMU stream, the proximity sensor and the presenter, the totals,
+// the verdict and the exit code. brisk and brisk-sim both run it; they differ
+// only in the HID host and the DirectMode implementation underneath.
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+#include "platform/hid.h"
+#include "present/present_backend.h"
+
+namespace brisk {
+
+// Raised by a console stop request and by the driver once the present loop
+// has returned; never lowered.
+extern std::atomic<bool> stopRequested;
+
+// Exit codes.
+constexpr int kExitVerdict = 0;      // PASS or FAIL was printed
+constexpr int kExitImuFailed = 2;    // the IMU stream did not start
+constexpr int kExitInitFailed = 3;   // the presenter's Init failed
+constexpr int kExitDisplayLost = 4;  // the present loop lost the display
+
+// Ctrl+C, Ctrl+Break and closing the console raise stopRequested and count
+// as handled; every other event is passed on.
+bool OnConsoleControl(unsigned long eventType);
+
+// What brisk-sim adds around a run; brisk passes none.
+struct DriverHooks {
+    // Called after the painter, once per frame, with the same frame.
+    std::function<void(const FrameContext&)> afterDraw;
+};
+
+// The whole run; returns the exit code.
+int RunBrisk(int argc, const char* const* argv, HidHost& host, const DriverHooks& hooks = {});
+
+}  // namespace brisk

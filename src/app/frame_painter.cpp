@@ -1,0 +1,63 @@
+#include "app/frame_painter.h"
+
+#include "app/driver.h"
+#include "app/frame_geometry.h"
+
+namespace brisk {
+namespace {
+
+// Colours as red, green, blue, alpha.
+constexpr float lc[4] = {0.0f, 0.25f, 0.08f, 1.0f};       // left-eye background, greenish
+constexpr float rc[4] = {0.25f, 0.0f, 0.08f, 1.0f};       // right-eye background, reddish
+constexpr float wc[4] = {0.4f, 0.4f, 0.4f, 1.0f};         // sweeping bars
+constexpr float trackC[4] = {0.03f, 0.03f, 0.03f, 1.0f};  // tracks, IMU fresh
+constexpr float deadC[4] = {0.35f, 0.0f, 0.0f, 1.0f};     // tracks, IMU not fresh
+constexpr float nc[4] = {0.9f, 0.9f, 0.9f, 1.0f};         // needles
+
+D3D12_RECT ToD3d(const Rect& r) {
+    D3D12_RECT out;
+    out.left = r.left;
+    out.top = r.top;
+    out.right = r.right;
+    out.bottom = r.bottom;
+    return out;
+}
+
+void ClearPair(ID3D12GraphicsCommandList* list, D3D12_CPU_DESCRIPTOR_HANDLE rtv,
+               const float colour[4], const Rect pair[2]) {
+    D3D12_RECT rects[2] = {ToD3d(pair[0]), ToD3d(pair[1])};
+    list->ClearRenderTargetView(rtv, colour, 2, rects);
+}
+
+}  // namespace
+
+void DrawFrame(const FrameContext& ctx, TundraImu& imu, PresentBackend& backend) {
+    ID3D12GraphicsCommandList* list = ctx.list;
+    const D3D12_CPU_DESCRIPTOR_HANDLE rtv = *ctx.rtv;
+
+    ImuSample s;
+    double age = 1.0e9;
+    bool haveSample = imu.Latest(s, &age);
+    bool fresh = haveSample && ImuIsFresh(haveSample, imu.IsRunning(), age);
+
+    FrameGeometry g =
+        ComputeFrameGeometry(ctx.width, ctx.height, ctx.seconds, s.gyro[0], s.gyro[1], s.gyro[2]);
+
+    D3D12_RECT rl = ToD3d(g.eyes[0]);
+    D3D12_RECT rr = ToD3d(g.eyes[1]);
+    list->ClearRenderTargetView(rtv, lc, 1, &rl);
+    list->ClearRenderTargetView(rtv, rc, 1, &rr);
+    ClearPair(list, rtv, wc, g.bars);
+    ClearPair(list, rtv, fresh ? trackC : deadC, g.tracks);
+    if (fresh) {
+        ClearPair(list, rtv, nc, g.needles);
+    }
+
+    // The only road by which a console stop reaches the present loop: the
+    // frame is painted in full first.
+    if (stopRequested.load()) {
+        backend.RequestStop();
+    }
+}
+
+}  // namespace brisk

@@ -1,0 +1,56 @@
+#include "app/status_monitor.h"
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "app/driver.h"
+#include "app/status_line.h"
+
+namespace brisk {
+
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend) {
+    bool lastWorn = haveProx && prox.IsWorn();
+    ImuStats prevImu;
+    PresentStats prevP;
+    while (!stopRequested.load()) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        ImuStats is = imu.Stats();
+        PresentStats ps = backend.Stats();
+
+        if (haveProx && prox.IsWorn() != lastWorn) {
+            lastWorn = prox.IsWorn();
+            std::string event = FormatDonDoffLine(lastWorn, prox.Distance());
+            std::fputs(event.c_str(), stdout);
+        }
+
+        ImuSample s;
+        double age = -1.0;
+        imu.Latest(s, &age);
+
+        StatusFields f;
+        f.framesThisCycle = ps.frames - prevP.frames;
+        f.samplesThisCycle = is.samples - prevImu.samples;
+        f.age = age;
+        f.seqGaps = is.seqGaps;
+        f.stalls = is.stalls;
+        for (int i = 0; i < 3; ++i) {
+            f.accel[i] = s.accel[i];
+            f.gyro[i] = s.gyro[i];
+        }
+        f.haveProx = haveProx;
+        if (haveProx) {
+            f.distance = prox.Distance();  // distance first, then the state
+            f.worn = prox.IsWorn();
+        }
+        f.freeRunning = ps.freeRunning;
+        std::string line = FormatStatusLine(f);
+        std::fputs(line.c_str(), stdout);
+
+        prevImu = is;
+        prevP = ps;
+    }
+}
+
+}  // namespace brisk

@@ -1,0 +1,14 @@
+// Once a second: one status line (frame rate, IMU rate and age, gaps, stalls,
+// |a|, gyro, proximity, free-run) and a line whenever the headset is put on
+// or taken off. Runs on a thread of its own until stopRequested is raised.
+#pragma once
+
+#include "imu/tundra_imu.h"
+#include "present/present_backend.h"
+#include "prox/mcu_prox.h"
+
+namespace brisk {
+
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend);
+
+}  // namespace brisk
