@@ -191,6 +191,8 @@ struct UsbBus::State {
     size_t badCloses = 0;
     std::map<std::wstring, size_t> openAttempts;  // lower-cased path -> attempts
     std::vector<InputReport> produced;            // reused: no allocation per report
+    Clock::time_point epoch = Clock::now();       // origin of the delivery grid
+    Clock::duration tick = std::chrono::milliseconds(10);
 
     DevNode AddNode(std::wstring id, std::wstring locationPath, DevNode parent, int device) {
         nodes.push_back(Node{std::move(id), std::move(locationPath), parent, device});
@@ -319,7 +321,14 @@ struct UsbBus::State {
         if (due >= deadline) {
             return deadline;
         }
-        return std::max(due, now + kMinNap);
+        if (due <= now) {
+            return now + kMinNap;
+        }
+        if (tick.count() > 0) {
+            auto steps = (due - epoch + tick - Clock::duration(1)) / tick;
+            due = epoch + steps * tick;
+        }
+        return std::min(std::max(due, now + kMinNap), deadline);
     }
 
     // A live device handle, or null.
@@ -371,6 +380,14 @@ void UsbBus::Notify() {
     // Taking the lock orders this wake-up after any reader's look at the
     // models, so a reader about to sleep cannot miss it.
     { std::lock_guard<std::mutex> lock(st->mtx); }
+    st->cv.notify_all();
+}
+
+void UsbBus::SetDeliveryTick(std::chrono::microseconds tick) {
+    {
+        std::lock_guard<std::mutex> lock(st->mtx);
+        st->tick = std::max(tick, std::chrono::microseconds(0));
+    }
     st->cv.notify_all();
 }
 

@@ -96,6 +96,12 @@ class UsbBus final : public HidHost {
     // Wakes readers after a model's state changed from outside (sleep/wake,
     // rate, ...), so that they ask the model again.
     void Notify();
+    // Readers waiting for a model's next report wake on a grid of this step
+    // (default 10 ms) and take everything due by then, instead of waking for
+    // each report: a 1000 samples/s Watchman would otherwise cost 333 thread
+    // wake-ups a second. Zero: wake for every report, as on real hardware.
+    // Notify, cancels, unplugs and time-outs are never delayed.
+    void SetDeliveryTick(std::chrono::microseconds tick);
 
     // --- what tests assert -------------------------------------------------
     size_t OpenHandles() const;  // device handles open now
