@@ -11,6 +11,8 @@
 
 namespace brisk::sim {
 
+// Each device's actions stand together, set-up ones first: the headset
+// tells a device's actions apart by their range.
 enum class ActionKind {
     WatchmanSerial,  // text
     WatchmanAbsent,

@@ -1,0 +1,115 @@
+// brisk-sim: the tool itself, run against a virtual headset inside the
+// process. Its output is the tool's, line for line; its exit code is the
+// tool's, except 64 for a mistake in its own options or scenario.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/driver.h"
+#include "platform/console.h"
+#include "platform/directmode.h"
+#include "platform/softgpu/softgpu.h"
+#include "sim/png_file.h"
+#include "sim/scenario.h"
+#include "sim/sim_command_line.h"
+#include "sim/virtual_headset.h"
+
+namespace {
+
+constexpr int kExitUsage = 64;
+
+// Scenario files are small; anything past this is not one.
+constexpr std::streamsize kMaxScenarioBytes = 1 << 20;
+
+bool ReadScenarioFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return false;
+    }
+    std::ostringstream all;
+    all << in.rdbuf();
+    text = all.str();
+    return text.size() <= static_cast<size_t>(kMaxScenarioBytes);
+}
+
+// The captured frame, kept until the run is over: writing a PNG inside the
+// present loop would stall the panels for a second.
+struct Capture {
+    std::mutex mtx;
+    bool taken = false;
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace brisk::sim;
+    SimOptions options;
+    std::string error;
+    if (!ParseSimCommandLine(argc, argv, options, error)) {
+        std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+        return kExitUsage;
+    }
+
+    Scenario scenario;
+    if (!options.scenarioFile.empty()) {
+        std::string text;
+        if (!ReadScenarioFile(options.scenarioFile, text)) {
+            std::fprintf(stderr, "brisk-sim: cannot read scenario %s\n",
+                         options.scenarioFile.c_str());
+            return kExitUsage;
+        }
+        if (!ParseScenario(text, options.scenarioFile, scenario, error)) {
+            std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+
+    auto start = std::chrono::steady_clock::now();
+    VirtualHeadset headset;
+    if (!headset.Build(scenario, options.scenarioFile, error)) {
+        std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+        return kExitUsage;
+    }
+
+    Capture capture;
+    if (options.capture) {
+        brisk::softgpu::ArmCapture(options.captureFrame,
+                                   [&capture](const brisk::softgpu::CapturedFrame& frame) {
+                                       std::lock_guard<std::mutex> lock(capture.mtx);
+                                       capture.taken = true;
+                                       capture.width = static_cast<int>(frame.width);
+                                       capture.height = static_cast<int>(frame.height);
+                                       capture.rgba = frame.rgba;
+                                   });
+    }
+
+    brisk::InstallDirectMode(&headset.Display());
+    headset.StartTimeline(start, [] { brisk::OnConsoleControl(brisk::kCtrlCEvent); });
+
+    std::vector<const char*> toolArgv{argv[0]};
+    for (const std::string& arg : options.toolArgs) {
+        toolArgv.push_back(arg.c_str());
+    }
+    int code = brisk::RunBrisk(static_cast<int>(toolArgv.size()), toolArgv.data(), headset.Bus());
+
+    headset.StopTimeline();
+    brisk::InstallDirectMode(nullptr);
+    if (options.capture) {
+        brisk::softgpu::DisarmCapture();
+        std::lock_guard<std::mutex> lock(capture.mtx);
+        if (!capture.taken) {
+            std::fprintf(stderr, "brisk-sim: frame %llu was never drawn; no capture written\n",
+                         static_cast<unsigned long long>(options.captureFrame));
+        } else if (!WriteRgbaPng(options.capturePng, capture.width, capture.height,
+                                 capture.rgba.data())) {
+            std::fprintf(stderr, "brisk-sim: cannot write %s\n", options.capturePng.c_str());
+        }
+    }
+    return code;
+}

@@ -1,0 +1,72 @@
+// The whole virtual headset brisk-sim runs the tool against: a USB bus with
+// the headset's Watchman and MCU on one internal hub, any extra trackers, and
+// the DirectMode display; shaped by a scenario's time-0 lines and then driven
+// by its timed actions on a timeline thread of its own.
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/scenario.h"
+#include "sim/usb_bus.h"
+#include "sim/virtual_display.h"
+#include "sim/virtual_mcu.h"
+#include "sim/watchman.h"
+
+namespace brisk::sim {
+
+// Where the default devices sit: the headset's internal hub on port 3 of the
+// first root hub, the Watchman on its port 2 and the MCU on its port 1.
+extern const wchar_t* const kHeadsetWatchmanLocation;
+extern const wchar_t* const kHeadsetMcuLocation;
+extern const wchar_t* const kDefaultWatchmanSerial;
+
+class VirtualHeadset {
+  public:
+    VirtualHeadset();
+    ~VirtualHeadset();
+    VirtualHeadset(const VirtualHeadset&) = delete;
+    VirtualHeadset& operator=(const VirtualHeadset&) = delete;
+
+    // Applies the scenario's set-up lines and attaches the devices. False with
+    // `error` ("FILE:LINE: reason") when an action names a device the
+    // scenario took off the bus. Call once, before the tool starts.
+    bool Build(const Scenario& scenario, const std::string& fileName, std::string& error);
+
+    // Applies the run-time actions at their times, counted from `start`, on a
+    // thread of its own; "tool stop" calls `onToolStop`. Time-0 actions are
+    // applied before it returns.
+    void StartTimeline(std::chrono::steady_clock::time_point start,
+                       std::function<void()> onToolStop);
+    // Ends the timeline thread; actions not yet due are dropped.
+    void StopTimeline();
+
+    UsbBus& Bus() { return bus; }
+    VirtualDisplay& Display() { return display; }
+
+  private:
+    void Apply(const ScenarioAction& action);
+    void TimelineLoop(std::chrono::steady_clock::time_point start);
+
+    UsbBus bus;
+    VirtualDisplay display;
+    std::shared_ptr<WatchmanModel> watchman;
+    std::unique_ptr<VirtualMcu> mcu;
+    std::vector<std::shared_ptr<WatchmanModel>> trackers;
+    UsbDeviceId watchmanId = -1;
+    UsbDeviceId mcuId = -1;
+
+    std::vector<ScenarioAction> runtimeActions;
+    std::function<void()> toolStop;
+    std::mutex timelineMtx;
+    std::condition_variable timelineCv;
+    bool timelineQuit = false;
+    std::thread timeline;
+};
+
+}  // namespace brisk::sim
