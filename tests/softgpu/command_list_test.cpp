@@ -98,6 +98,19 @@ TEST_F(CommandLists, MalformedBarriersAndViewsAreRefusedWhenRecorded) {
     EXPECT_EQ(NewErrors(), 5u);
 }
 
+TEST_F(CommandLists, NegativeOrInvertedRectanglesAreReportedButEmptyOnesAreFine) {
+    Frame(0, [&](D3D12_CPU_DESCRIPTOR_HANDLE rtv) {
+        const D3D12_RECT fine[] = {{0, 0, 16, 8}, {3, 3, 3, 5}, {10, 2, 99, 99}};
+        list->ClearRenderTargetView(rtv, kGrey, 3, fine);
+        EXPECT_EQ(NewErrors(), 0u);
+        const D3D12_RECT negative = {-1, 0, 4, 4};
+        const D3D12_RECT inverted = {5, 0, 4, 4};
+        list->ClearRenderTargetView(rtv, kGrey, 1, &negative);
+        list->ClearRenderTargetView(rtv, kGrey, 1, &inverted);
+    });
+    EXPECT_EQ(NewErrors(), 2u);
+}
+
 // Each surface format of the DirectMode table with its typed view.
 struct FormatPair {
     DXGI_FORMAT surface;

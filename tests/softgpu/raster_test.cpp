@@ -24,13 +24,18 @@ TEST(FloatToUnorm8, RoundsToNearestAndClamps) {
     EXPECT_EQ(FloatToUnorm8(7.0f), 255);
     EXPECT_EQ(FloatToUnorm8(std::numeric_limits<float>::quiet_NaN()), 0);
     EXPECT_EQ(FloatToUnorm8(std::numeric_limits<float>::infinity()), 255);
-    // The painter's channels: 63.75, 20.4, 102.0, 7.65, 89.25 and 229.49999 (0.9f).
+    // The painter's channels: 63.75, 20.4, 102.0, 7.65, 89.25, and 0.9f whose
+    // product 229.49999 rounds to 229.5f in single precision, so 230.
     EXPECT_EQ(FloatToUnorm8(0.25f), 64);
     EXPECT_EQ(FloatToUnorm8(0.08f), 20);
     EXPECT_EQ(FloatToUnorm8(0.4f), 102);
     EXPECT_EQ(FloatToUnorm8(0.03f), 8);
     EXPECT_EQ(FloatToUnorm8(0.35f), 89);
-    EXPECT_EQ(FloatToUnorm8(0.9f), 229);
+    EXPECT_EQ(FloatToUnorm8(0.9f), 230);
+    // Exact halves go to the even neighbour.
+    EXPECT_EQ(FloatToUnorm8(0.5f / 255.0f), 0);
+    EXPECT_EQ(FloatToUnorm8(1.5f / 255.0f), 2);
+    EXPECT_EQ(FloatToUnorm8(2.5f / 255.0f), 2);
 }
 
 TEST(RasterizeClears, EmptyListLeavesZeroes) {
@@ -114,7 +119,7 @@ TEST(RasterizeClears, MatchesPerPixelDefinitionOnRandomClears) {
                     if (covered) {
                         for (int c = 0; c < 4; ++c) {
                             const float v = std::fmin(std::fmax(op.color[c], 0.0f), 1.0f);
-                            want[c] = static_cast<std::uint8_t>(std::lround(v * 255.0));
+                            want[c] = static_cast<std::uint8_t>(std::nearbyint(v * 255.0f));
                         }
                     }
                 }

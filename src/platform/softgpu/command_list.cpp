@@ -108,6 +108,15 @@ void CommandList::ClearRenderTargetView(D3D12_CPU_DESCRIPTOR_HANDLE view, const 
         ReportValidationError("ClearRenderTargetView without a colour or its rectangles");
         return;
     }
+    for (UINT i = 0; i < rectCount; ++i) {
+        const D3D12_RECT& r = rects[i];
+        if (r.left < 0 || r.top < 0 || r.right < r.left || r.bottom < r.top) {
+            // Undefined in Direct3D 12 (vkd3d crashes or wraps on these); the
+            // rasteriser skips what is inverted and clips what is negative.
+            ReportValidationError(
+                "ClearRenderTargetView: rectangle with a negative or inverted edge");
+        }
+    }
     // The descriptor is read now, as a GPU copies it into the list when recording.
     RtvDescriptor rtv;
     if (!device()->ReadRtv(view, &rtv)) {

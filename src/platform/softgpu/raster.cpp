@@ -13,9 +13,16 @@ std::uint8_t FloatToUnorm8(float value) {
     if (value >= 1.0f) {
         return 255;
     }
-    // In double, so that a channel like 0.9f (229.49999 x 255) is not pushed
-    // up to the next step by a rounding of the product.
-    return static_cast<std::uint8_t>(std::floor(static_cast<double>(value) * 255.0 + 0.5));
+    // Scaled in single precision and rounded half to even, as Direct3D 12 on
+    // Mesa does it: 0.9f becomes 229.5f and so 230, 0.5f gives 127.5 and so 128.
+    const float scaled = value * 255.0f;
+    const float below = std::floor(scaled);
+    const float fraction = scaled - below;
+    int result = static_cast<int>(below);
+    if (fraction > 0.5f || (fraction == 0.5f && result % 2 == 1)) {
+        ++result;
+    }
+    return static_cast<std::uint8_t>(result);
 }
 
 namespace {

@@ -25,7 +25,8 @@ struct ClearOp {
 };
 
 // A float colour channel as an 8-bit unsigned-normalised value: clamped to
-// [0, 1], scaled by 255 and rounded to nearest (0.5 -> 128). NaN -> 0.
+// [0, 1], scaled by 255 in single precision and rounded to nearest, ties to
+// even (0.5 -> 128, 0.9 -> 230). NaN -> 0.
 std::uint8_t FloatToUnorm8(float value);
 
 // Applies `ops` in order to a width x height surface that starts as all
