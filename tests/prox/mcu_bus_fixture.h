@@ -10,6 +10,7 @@
 
 #include "sim/usb_bus.h"
 #include "sim/virtual_mcu.h"
+#include "sim/watchman.h"
 
 namespace brisk::test {
 
@@ -19,12 +20,7 @@ inline const std::wstring kMcuPath = kHubPath + L"#USB(1)";
 
 inline sim::UsbDeviceDesc McuDesc(const sim::VirtualMcu& mcu,
                                   const std::wstring& place = kMcuPath) {
-    sim::UsbDeviceDesc d;
-    d.vendorId = 0x35BD;
-    d.productId = 0x0101;
-    d.locationPath = place;
-    d.interfaces = mcu.Interfaces();
-    return d;
+    return sim::McuUsbDevice(place, mcu.Interfaces());
 }
 
 // Something else on the hub that is not the MCU (the Watchman's vendor and product).
