@@ -29,6 +29,8 @@ using Microsoft::WRL::ComPtr;
 #if defined(_WIN32)
 // brisk-sim on Windows: let <windows.h> define its macros first, so that the
 // subset can tell which names are already taken and supply IID_PPV_ARGS last.
+// (Including <objbase.h> or <ole2.h> after this header would bring the
+// system's IID_PPV_ARGS back; WIN32_LEAN_AND_MEAN code must not.)
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
