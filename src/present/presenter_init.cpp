@@ -54,8 +54,6 @@ bool NvapiD3d12Presenter::Init() {
            CreateSurfaces() && StartScanOut();
 }
 
-// clang-format off
-
 bool NvapiD3d12Presenter::OpenDisplay() {
     Impl& im = *impl;
     NV_CHECK(NvAPI_Initialize());
@@ -72,8 +70,10 @@ bool NvapiD3d12Presenter::OpenDisplay() {
     }
     numDisplays = std::min(numDisplays, kMaxDisplays);
     std::vector<DirectModeDisplay> displays(numDisplays);
+    // clang-format off
     NV_CHECK(NvAPI_DISP_EnumerateDirectModeDisplays(
         kVendorId, &numDisplays, displays.data(), NV_ENUM_DIRECTMODE_DISPLAY_ENABLED));
+    // clang-format on
 
     // The headset is the first DirectMode display; there is no choosing.
     im.display = displays[0];
@@ -84,14 +84,18 @@ bool NvapiD3d12Presenter::OpenDisplay() {
 bool NvapiD3d12Presenter::SelectMode() {
     Impl& im = *impl;
     uint32_t modeCount = 0;
+    // clang-format off
     NV_CHECK(NvAPI_D3D_DirectModeGetDisplayModes(
         &im.display, &modeCount, nullptr, NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED));
+    // clang-format on
     modeCount = std::min(modeCount, kMaxModes);
     DirectModeMode blank{};
     blank.version = kModeRecordVersion;
     std::vector<DirectModeMode> modes(modeCount, blank);
+    // clang-format off
     NV_CHECK(NvAPI_D3D_DirectModeGetDisplayModes(
         &im.display, &modeCount, modes.data(), NV_DIRECTMODE_GETMODES_FLAG_SUPPORTED));
+    // clang-format on
 
     // The list may have grown since it was counted: read only what we hold.
     const size_t listed = std::min<size_t>(modeCount, modes.size());
@@ -134,17 +138,18 @@ bool NvapiD3d12Presenter::CreateDevice() {
     qd.Flags = D3D12_COMMAND_QUEUE_FLAG_NONE;
     qd.NodeMask = 0;
     HR_CHECK(im.dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&im.queue)));
-    HR_CHECK(im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT, IID_PPV_ARGS(&im.alloc)));
+    // clang-format off
+    HR_CHECK(im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT,
+                                            IID_PPV_ARGS(&im.alloc)));
     HR_CHECK(im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im.alloc.Get(), nullptr,
                                        IID_PPV_ARGS(&im.list)));
+    // clang-format on
     // Left closed: the loop resets it at the top of every frame.
     HR_CHECK(im.list->Close());
     HR_CHECK(im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)));
     im.fenceEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     return true;
 }
-
-// clang-format on
 
 bool NvapiD3d12Presenter::AcquireDisplay() {
     Impl& im = *impl;
@@ -168,13 +173,14 @@ bool NvapiD3d12Presenter::AcquireDisplay() {
     return true;
 }
 
-// clang-format off
-
 bool NvapiD3d12Presenter::CreateSurfaces() {
     Impl& im = *impl;
     HANDLE shared[2] = {nullptr, nullptr};
     for (int i = 0; i < 2; ++i) {
-        NV_CHECK(NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i], &shared[i]));
+        // clang-format off
+        NV_CHECK(NvAPI_D3D_DirectModeCreateSurface(&im.display, &im.mode, &im.surf[i],
+                                                   &shared[i]));
+        // clang-format on
         HR_CHECK(im.dev->OpenSharedHandle(shared[i], IID_PPV_ARGS(&im.res[i])));
     }
 
@@ -186,7 +192,10 @@ bool NvapiD3d12Presenter::CreateSurfaces() {
     std::printf("surface: %ux%u format=%d\n", im.width, im.height, surfaceFormat);
     const int32_t viewFormat = TypedRtvFormat(surfaceFormat);
     if (viewFormat == 0) {
-        std::fprintf(stderr, "Presenter: surface format %d has no typed RTV mapping — refusing (would scan out uninitialized VRAM)\n", surfaceFormat);
+        std::fprintf(stderr,
+                     "Presenter: surface format %d has no typed RTV mapping — refusing (would "
+                     "scan out uninitialized VRAM)\n",
+                     surfaceFormat);
         return false;
     }
     std::printf("rtv format: %d\n", static_cast<int>(viewFormat));
@@ -211,8 +220,6 @@ bool NvapiD3d12Presenter::CreateSurfaces() {
     }
     return true;
 }
-
-// clang-format on
 
 bool NvapiD3d12Presenter::StartScanOut() {
     Impl& im = *impl;

@@ -349,6 +349,79 @@ INSTANTIATE_TEST_SUITE_P(
                     11, true}),
     [](const testing::TestParamInfo<FailedCheck>& info) { return std::string(info.param.name); });
 
+// The adapter of a GPU the software device cannot be created on.
+class ForeignAdapter final : public IDXGIAdapter {
+  public:
+    HRESULT QueryInterface(const IID&, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++refs_; }
+    ULONG Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            delete this;
+        }
+        return left;
+    }
+    HRESULT GetDesc(DXGI_ADAPTER_DESC*) override { return E_NOTIMPL; }
+
+  private:
+    ULONG refs_ = 1;
+};
+
+class ForeignGpuDisplay : public VirtualDisplay {
+  public:
+    NvStatus GetAdapter(PhysicalGpu, IDXGIAdapter** adapter) override {
+        *adapter = new ForeignAdapter;
+        return kNvOk;
+    }
+};
+
+// Hands out a shared handle that names no surface.
+class BrokenSharingDisplay : public VirtualDisplay {
+  public:
+    NvStatus CreateSurface(const DirectModeDisplay* display, const DirectModeMode* mode,
+                           DirectModeSurface* surface, HANDLE* shared) override {
+        const NvStatus status = VirtualDisplay::CreateSurface(display, mode, surface, shared);
+        *shared = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(4));
+        return status;
+    }
+};
+
+TEST(PresenterDeviceCheck, AFailedDirect3DCallPrintsItsTextHresultAndLine) {
+    {
+        ForeignGpuDisplay foreign;
+        InstallDirectMode(&foreign);
+        NvapiD3d12Presenter p(PresenterConfig{});
+        bool ok = true;
+        const Printed printed = Capture([&] { ok = p.Init(); });
+        EXPECT_FALSE(ok);
+        ASSERT_EQ(printed.err.size(), 1u);
+        ExpectCheckLine(printed.err[0],
+                        "D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, "
+                        "IID_PPV_ARGS(&im.dev))",
+                        "0x80070057");
+    }
+    {
+        BrokenSharingDisplay broken;
+        InstallDirectMode(&broken);
+        {
+            NvapiD3d12Presenter p(PresenterConfig{});
+            bool ok = true;
+            const Printed printed = Capture([&] { ok = p.Init(); });
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(printed.out, Prefix(HealthyInitLines(), 11));
+            ASSERT_EQ(printed.err.size(), 1u);
+            ExpectCheckLine(printed.err[0],
+                            "im.dev->OpenSharedHandle(shared[i], IID_PPV_ARGS(&im.res[i]))",
+                            "0x80070057");
+        }
+        EXPECT_EQ(broken.ReleaseCount(), 1u);
+    }
+    InstallDirectMode(nullptr);
+}
+
 TEST_F(PresenterTest, DestroyingAPresenterReleasesTheDisplayButLeavesThePanelsOn) {
     {
         NvapiD3d12Presenter p(PresenterConfig{});
