@@ -9,7 +9,8 @@
 // format, scan-out that stops or runs free, failing presents, a removed
 // device, and any single call failing with a chosen status.
 //
-// Every member is safe from any thread.
+// Every member is safe from any thread. The display owns its surfaces and its
+// waitable, so it must outlive every presenter that took it.
 #pragma once
 
 #include <chrono>
