@@ -126,6 +126,7 @@ void VirtualDisplay::RemoveDevice(HRESULT reason) {
     ComPtr<ID3D12Device> device;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        removed_ = reason;
         device = device_;
     }
     if (device) {
@@ -326,19 +327,28 @@ NvStatus VirtualDisplay::GetAdapter(PhysicalGpu gpu, IDXGIAdapter** adapter) {
 
 NvStatus VirtualDisplay::Acquire(uint32_t vendorId, ID3D12Device* device,
                                  const DirectModeDisplay* display) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++acquireAttempts_;
-    if (vendorId != kVendorId || device == nullptr || !IsHeadset(display)) {
-        return kNvInvalidArgument;
+    HRESULT removed = 0;
+    NvStatus status = kNvOk;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++acquireAttempts_;
+        if (vendorId != kVendorId || device == nullptr || !IsHeadset(display)) {
+            return kNvInvalidArgument;
+        }
+        if (acquireFailures_ > 0) {
+            // Still held by another process.
+            --acquireFailures_;
+            return kNvError;
+        }
+        acquired_ = true;
+        device_ = device;
+        removed = removed_;
+        status = hdcpDisabled_ ? kNvHdcpDisabled : kNvOk;
     }
-    if (acquireFailures_ > 0) {
-        // Still held by another process.
-        --acquireFailures_;
-        return kNvError;
+    if (removed != 0) {
+        softgpu::RemoveDevice(device, removed);
     }
-    acquired_ = true;
-    device_ = device;
-    return hdcpDisabled_ ? kNvHdcpDisabled : kNvOk;
+    return status;
 }
 
 NvStatus VirtualDisplay::Release(uint32_t vendorId, const DirectModeDisplay* display) {

@@ -76,8 +76,9 @@ class VirtualDisplay : public DirectModeApi {
     // ---- at run time ----
     void SetVsync(Vsync mode);
     void FailNextPresents(uint32_t count);
-    // The Direct3D device the display was acquired with reports removal (all
-    // devices, when the display was never acquired).
+    // The cable is pulled: the Direct3D device the display is acquired with
+    // reports removal. Before an acquire, every device alive reports it, and
+    // so does the device of any later acquire: the display stays gone.
     void RemoveDevice(HRESULT reason = DXGI_ERROR_DEVICE_REMOVED);
 
     // ---- what tests and brisk-sim look at ----
@@ -141,6 +142,7 @@ class VirtualDisplay : public DirectModeApi {
     // state
     bool acquired_ = false;
     ComPtr<ID3D12Device> device_;  // the device the display was acquired with
+    HRESULT removed_ = 0;          // non-zero once the cable is pulled
     uint32_t acquireAttempts_ = 0;
     uint32_t releases_ = 0;
     bool modeSet_ = false;

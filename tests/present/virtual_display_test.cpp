@@ -131,5 +131,16 @@ TEST(VirtualDisplay, PresentsNeedAnAcquiredDisplayAndOneOfItsSurfaces) {
     EXPECT_EQ(d.LastPresented(), surface);
 }
 
+TEST(VirtualDisplay, ARemovalBeforeTheAcquireHitsTheDeviceAcquiredWith) {
+    VirtualDisplay d;
+    const DirectModeDisplay h = Headset(d);
+    d.RemoveDevice(DXGI_ERROR_DEVICE_HUNG);
+    ComPtr<ID3D12Device> dev;
+    ASSERT_GE(D3D12CreateDevice(nullptr, D3D_FEATURE_LEVEL_11_0, IID_PPV_ARGS(&dev)), 0);
+    EXPECT_EQ(dev->GetDeviceRemovedReason(), 0);
+    ASSERT_EQ(d.Acquire(kVendorId, dev.Get(), &h), kNvOk);
+    EXPECT_EQ(dev->GetDeviceRemovedReason(), DXGI_ERROR_DEVICE_HUNG);
+}
+
 }  // namespace
 }  // namespace brisk::sim
