@@ -87,4 +87,13 @@ void ConsoleShutdownDone() {
 #endif
 }
 
+bool DeliverConsoleEvent(unsigned long eventType) {
+#ifdef _WIN32
+    return NativeHandler(eventType) != FALSE;
+#else
+    ConsoleEventHandler handler = installedHandler.load();
+    return handler != nullptr && handler(eventType);
+#endif
+}
+
 }  // namespace brisk

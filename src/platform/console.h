@@ -29,4 +29,8 @@ void InstallConsoleHandler(ConsoleEventHandler handler);
 // ConsoleShutdownDone, within the time the system allows.
 void ConsoleShutdownDone();
 
+// Delivers one event the way the system does, waits included (on Windows a
+// close event blocks here until ConsoleShutdownDone). For tests.
+bool DeliverConsoleEvent(unsigned long eventType);
+
 }  // namespace brisk
