@@ -1,0 +1,129 @@
+// The tool's command line as brisk reads it, handed through brisk-sim; and
+// brisk-sim's own mistakes, reported before any device starts.
+#include <gtest/gtest.h>
+
+#include "e2e/e2e_support.h"
+
+namespace brisk::e2e {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(CommandLine, SerialThatMatchesNothingListsTheCandidatesAndExitsTwo) {
+    RunResult run = RunSim("", {"10", "--imu-serial", "ABC", "20"});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(Texts(run.out), Lines{"TundraImu: 1 Watchman device(s), 1 MCU-paired"});
+    EXPECT_EQ(Texts(run.err),
+              (Lines{"TundraImu: cannot pick among 1 Watchman device(s) (1 MCU-paired) — is the "
+                     "Davovo attached? Or pass its LHR serial:",
+                     "  LHR-5A1B2C3D  [shares hub with Davovo MCU]", kNoMatchingWatchman}));
+}
+
+// The serial is consumed with its option, and the last number is the limit.
+TEST(CommandLine, SerialPicksItsWatchmanAndTheLastNumberWins) {
+    RunResult run = RunSim("0 watchman serial ABC\n", {"30", "--imu-serial", "ABC", "2"});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(IndexOf(run.out, "TundraImu: using ABC"), 1);
+    std::optional<PresentResult> pr = FindPresentResult(run);
+    ASSERT_TRUE(pr.has_value());
+    EXPECT_GE(pr->seconds, 1.9);
+    EXPECT_LE(pr->seconds, 2.6);
+    EXPECT_EQ(run.out.back().text, kVerdictPass);
+}
+
+// Argument lists that must leave the run without a time limit, although a
+// misreading would end it after 1 s of presenting. A "tool stop" ends it.
+class NoTimeLimit : public testing::TestWithParam<Lines> {};
+
+TEST_P(NoTimeLimit, RunsUntilStoppedWithTheDefaultWatchman) {
+    RunResult run = RunSim("3.5 tool stop\n", GetParam());
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(IndexOf(run.out, "TundraImu: using LHR-5A1B2C3D"), 1);
+    std::optional<PresentResult> pr = FindPresentResult(run);
+    ASSERT_TRUE(pr.has_value());
+    EXPECT_GE(pr->seconds, 1.4);
+    EXPECT_GE(run.endSeconds, 3.4);
+    EXPECT_EQ(run.out.back().text, kVerdictPass);
+}
+
+std::string NoTimeLimitName(const testing::TestParamInfo<Lines>& info) {
+    static const char* const kNames[] = {"TrailingSerialOption", "JoinedSerialOption", "Negative",
+                                         "Text"};
+    return kNames[info.index];
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, NoTimeLimit,
+                         testing::Values(Lines{"1", "--imu-serial"},      // trailing: a number, 0
+                                         Lines{"1", "--imu-serial=ABC"},  // not the option: 0
+                                         Lines{"1", "-5"}, Lines{"1", "soon"}),
+                         NoTimeLimitName);
+
+// brisk-sim's own mistakes: one line on stderr, nothing on stdout, exit 64.
+struct SimMistake {
+    const char* name;
+    const char* scenario;  // nullptr: no scenario file
+    Lines simArgs;
+    const char* reason;  // after "brisk-sim: FILE:" or "brisk-sim: "
+};
+
+void PrintTo(const SimMistake& mistake, std::ostream* os) {
+    *os << mistake.name;
+}
+
+class SimMistakes : public testing::TestWithParam<SimMistake> {};
+
+TEST_P(SimMistakes, AreReportedWithFileAndLineAndExit64) {
+    const SimMistake& p = GetParam();
+    Lines argv{BriskSimPath()};
+    argv.insert(argv.end(), p.simArgs.begin(), p.simArgs.end());
+    TempFile file(".scenario");
+    std::string expected = std::string("brisk-sim: ") + p.reason;
+    if (p.scenario != nullptr) {
+        file.Write(p.scenario);
+        argv.insert(argv.begin() + 1, {"--scenario", file.Path()});
+        expected = "brisk-sim: " + file.Path() + ":" + p.reason;
+    }
+    argv.push_back("1");
+    RunResult run = RunProgram(argv, {});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 64);
+    EXPECT_TRUE(run.out.empty());
+    EXPECT_EQ(Texts(run.err), Lines{expected});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, SimMistakes,
+    testing::Values(
+        SimMistake{
+            "UnknownDevice", "0 mcu absent\n2 gizmo stop\n", {}, "2: unknown device 'gizmo'"},
+        SimMistake{"UnknownAction", "0 watchman nap\n", {}, "1: unknown action 'nap' for watchman"},
+        SimMistake{"BadNumber",
+                   "# a comment\n\n1 watchman rate fast\n",
+                   {},
+                   "3: bad number 'fast' for 'watchman rate' (expected 1 to 20000)"},
+        SimMistake{"NegativeTime", "-1 tool stop\n", {}, "1: negative time '-1'"},
+        SimMistake{
+            "SetUpActionLate", "2 display absent\n", {}, "1: 'display absent' only at time 0"},
+        SimMistake{"ActionOnAbsentDevice",
+                   "0 watchman absent\n1 watchman sleep\n",
+                   {},
+                   "2: the watchman is absent in this scenario"},
+        SimMistake{"MissingFile",
+                   nullptr,
+                   {"--scenario", "/nonexistent/brisk-e2e.scenario"},
+                   "cannot read scenario /nonexistent/brisk-e2e.scenario"},
+        SimMistake{"CaptureWithoutArguments",
+                   nullptr,
+                   {"--capture"},
+                   "--capture needs FRAME and PNGFILE"}),
+    [](const testing::TestParamInfo<SimMistake>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace brisk::e2e

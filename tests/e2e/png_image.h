@@ -1,0 +1,47 @@
+// A frame capture read back: the PNG's header as written, and its pixels.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace brisk::e2e {
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+inline std::ostream& operator<<(std::ostream& os, const Rgb& c) {
+    return os << "(" << c.r << "," << c.g << "," << c.b << ")";
+}
+
+// The header fields of a PNG file, read from its bytes without a decoder.
+struct PngHeader {
+    bool signatureOk = false;
+    bool ihdrFirst = false;
+    uint32_t width = 0, height = 0;
+    int bitDepth = 0, colourType = 0;
+};
+PngHeader ReadPngHeader(const std::string& path);
+
+class PngImage {
+  public:
+    // Decodes the file to 8-bit RGBA; Loaded() tells whether that worked.
+    explicit PngImage(const std::string& path);
+    bool Loaded() const { return !pixels.empty(); }
+    int Width() const { return width; }
+    int Height() const { return height; }
+    Rgb At(int x, int y) const;
+    int Alpha(int x, int y) const;
+    // First column in [from, to) of row y with colour c, or -1.
+    int FindInRow(int y, int from, int to, const Rgb& c) const;
+    // Number of consecutive columns from x on with colour c.
+    int RunLength(int x, int y, const Rgb& c) const;
+
+  private:
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+}  // namespace brisk::e2e
