@@ -41,7 +41,7 @@ void ExpectTrackRows(const PngImage& img, int x, const Rgb& track, const Rgb& ar
     EXPECT_EQ(img.At(x, kTrackTop + kTrackHeight), around) << "x " << x;
 }
 
-TEST(Capture, HealthyFrameZeroShowsEyesBarsTracksAndNeedles) {
+TEST(E2eCapture, HealthyFrameZeroShowsEyesBarsTracksAndNeedles) {
     TempFile png(".png");
     RunResult run = RunWithCapture("", png.Path(), "1.5");
     SCOPED_TRACE(Describe(run));
@@ -103,7 +103,7 @@ TEST(Capture, HealthyFrameZeroShowsEyesBarsTracksAndNeedles) {
     EXPECT_EQ(img.FindInRow(kTrackMiddle, kHalf + n + 24, kWidth, kNeedle), -1);
 }
 
-TEST(Capture, SleepingWatchmanWarnsFailsAndPaintsDeadTracksWithoutNeedles) {
+TEST(E2eCapture, SleepingWatchmanWarnsFailsAndPaintsDeadTracksWithoutNeedles) {
     TempFile png(".png");
     RunResult run = RunWithCapture("0 watchman sleep\n", png.Path(), "1.5");
     SCOPED_TRACE(Describe(run));
@@ -140,7 +140,7 @@ TEST(Capture, SleepingWatchmanWarnsFailsAndPaintsDeadTracksWithoutNeedles) {
     EXPECT_EQ(img.FindInRow(kTrackMiddle, 0, kWidth, kNeedle), -1);
 }
 
-TEST(Capture, FrameNeverDrawnIsReportedAndNoFileWritten) {
+TEST(E2eCapture, FrameNeverDrawnIsReportedAndNoFileWritten) {
     TempFile png(".png");
     RunOptions options;
     RunResult run = RunSim("", {"0.5"}, options, {"--capture", "100000", png.Path()});

@@ -9,7 +9,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(CommandLine, SerialThatMatchesNothingListsTheCandidatesAndExitsTwo) {
+TEST(E2eCommandLine, SerialThatMatchesNothingListsTheCandidatesAndExitsTwo) {
     RunResult run = RunSim("", {"10", "--imu-serial", "ABC", "20"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
@@ -22,7 +22,7 @@ TEST(CommandLine, SerialThatMatchesNothingListsTheCandidatesAndExitsTwo) {
 }
 
 // The serial is consumed with its option, and the last number is the limit.
-TEST(CommandLine, SerialPicksItsWatchmanAndTheLastNumberWins) {
+TEST(E2eCommandLine, SerialPicksItsWatchmanAndTheLastNumberWins) {
     RunResult run = RunSim("0 watchman serial ABC\n", {"30", "--imu-serial", "ABC", "2"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);

@@ -9,15 +9,32 @@
 namespace brisk::e2e {
 namespace {
 
-TEST(Devices, WithoutMcuTheRunPassesWithNoProximityData) {
-    // The serial picks the Watchman that no MCU vouches for.
-    RunResult run = RunSim("0 mcu absent\n", {"--imu-serial", kDefaultSerial, "2.5"});
+// No proximity data: no MCU at all (the serial then picks the Watchman no
+// MCU vouches for), or an MCU that never acknowledges the rate command.
+struct NoProximity {
+    const char* name;
+    const char* scenario;
+    std::vector<std::string> args;
+    const char* countLine;
+};
+
+void PrintTo(const NoProximity& p, std::ostream* os) {
+    *os << p.name;
+}
+
+class WithoutProximity : public testing::TestWithParam<NoProximity> {};
+
+TEST_P(WithoutProximity, TheRunPassesWithNoProximityFieldAndNoEvents) {
+    RunResult run = RunSim(GetParam().scenario, GetParam().args);
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Texts(run.err), std::vector<std::string>{"McuProx: no 35BD:0101 interface ACKed "
+                                                       "the rate command (Davovo unplugged?)"});
     ASSERT_GE(run.out.size(), 2u);
-    EXPECT_EQ(run.out[0].text, "TundraImu: 1 Watchman device(s), 0 MCU-paired");
+    EXPECT_EQ(run.out[0].text, GetParam().countLine);
     EXPECT_EQ(run.out[1].text, "TundraImu: using LHR-5A1B2C3D");
+    EXPECT_EQ(IndexOfPrefix(run.out, "McuProx: "), -1);
     std::vector<StatusLine> status = StatusLines(run);
     ASSERT_GE(status.size(), 2u);
     for (const StatusLine& s : status) {
@@ -27,7 +44,19 @@ TEST(Devices, WithoutMcuTheRunPassesWithNoProximityData) {
     EXPECT_EQ(run.out.back().text, kVerdictPass);
 }
 
-TEST(Devices, DonThenDoffPrintsOneLineEachBeforeTheStatusLine) {
+INSTANTIATE_TEST_SUITE_P(
+    E2e, WithoutProximity,
+    testing::Values(NoProximity{"McuAbsent",
+                                "0 mcu absent\n",
+                                {"--imu-serial", kDefaultSerial, "2.5"},
+                                "TundraImu: 1 Watchman device(s), 0 MCU-paired"},
+                    NoProximity{"McuSilent",
+                                "0 mcu ack off\n",
+                                {"2.5"},
+                                "TundraImu: 1 Watchman device(s), 1 MCU-paired"}),
+    [](const testing::TestParamInfo<NoProximity>& info) { return std::string(info.param.name); });
+
+TEST(E2eDevices, DonThenDoffPrintsOneLineEachBeforeTheStatusLine) {
     // Both changes fall well inside the status monitor's life (it starts
     // about 1.5 s in), at least one cycle apart.
     RunResult run = RunSim("2.2 mcu distance 1700\n4.0 mcu distance 200\n", {"4"});
@@ -65,7 +94,7 @@ TEST(Devices, DonThenDoffPrintsOneLineEachBeforeTheStatusLine) {
     EXPECT_EQ(run.out.back().text, kVerdictPass);
 }
 
-TEST(Devices, DisplayRemovedMidRunEndsWithDisplayLostAndExitFour) {
+TEST(E2eDevices, DisplayRemovedMidRunEndsWithDisplayLostAndExitFour) {
     RunResult run = RunSim("2 display remove\n", {"6"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
@@ -88,7 +117,7 @@ TEST(Devices, DisplayRemovedMidRunEndsWithDisplayLostAndExitFour) {
     EXPECT_LT(run.endSeconds, 6.5);  // long before the 6 s of presenting were up
 }
 
-TEST(Devices, PresentErrorsFailTheVerdictButExitZero) {
+TEST(E2eDevices, PresentErrorsFailTheVerdictButExitZero) {
     RunResult run = RunSim("2 display present-errors 3\n", {"2"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
@@ -112,7 +141,7 @@ TEST(Devices, PresentErrorsFailTheVerdictButExitZero) {
     EXPECT_EQ(run.out.back().text, kVerdictFail);
 }
 
-TEST(Devices, VsyncLostIsSelfPacedAndTaggedButPasses) {
+TEST(E2eDevices, VsyncLostIsSelfPacedAndTaggedButPasses) {
     RunResult run = RunSim("1.5 display vsync free\n", {"3"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);

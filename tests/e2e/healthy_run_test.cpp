@@ -13,7 +13,7 @@ namespace {
 constexpr double kMinFps = 55.0, kMaxFps = 95.0;
 constexpr long long kMinImu = 700, kMaxImu = 1400;
 
-TEST(HealthyRun, PassesWithAStatusLineEverySecondAndTheResultsInOrder) {
+TEST(E2eHealthyRun, PassesWithAStatusLineEverySecondAndTheResultsInOrder) {
     RunResult run = RunSim("", {"3"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);

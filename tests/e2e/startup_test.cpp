@@ -9,7 +9,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(Startup, BriskWithoutAHeadsetPrintsOnlyTheImuStreamsLinesAndExitsTwo) {
+TEST(E2eStartup, BriskWithoutAHeadsetPrintsOnlyTheImuStreamsLinesAndExitsTwo) {
     RunResult run = RunProgram({BriskPath(), "2"}, {});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
@@ -19,7 +19,7 @@ TEST(Startup, BriskWithoutAHeadsetPrintsOnlyTheImuStreamsLinesAndExitsTwo) {
     EXPECT_LT(run.endSeconds, 1.4);  // no 1.5 s wait: the driver stopped at once
 }
 
-TEST(Startup, NoWatchmanOnTheBusExitsTwoWithTheSameLinesAsBrisk) {
+TEST(E2eStartup, NoWatchmanOnTheBusExitsTwoWithTheSameLinesAsBrisk) {
     RunResult run = RunSim("0 watchman absent\n", {"2"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
@@ -29,7 +29,7 @@ TEST(Startup, NoWatchmanOnTheBusExitsTwoWithTheSameLinesAsBrisk) {
 }
 
 // Without a serial only a Watchman beside the headset's MCU is taken.
-TEST(Startup, LoneWatchmanWithoutMcuIsNotPickedAndListed) {
+TEST(E2eStartup, LoneWatchmanWithoutMcuIsNotPickedAndListed) {
     RunResult run = RunSim("0 mcu absent\n", {"2"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
@@ -41,7 +41,7 @@ TEST(Startup, LoneWatchmanWithoutMcuIsNotPickedAndListed) {
                      "  LHR-5A1B2C3D", kNoMatchingWatchman}));
 }
 
-TEST(Startup, NoDisplayExitsThreeWithoutStatusTotalsOrVerdict) {
+TEST(E2eStartup, NoDisplayExitsThreeWithoutStatusTotalsOrVerdict) {
     RunResult run = RunSim("0 display absent\n", {"2"});
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);

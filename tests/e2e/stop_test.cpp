@@ -23,7 +23,7 @@ void ExpectOrderlyEnd(const RunResult& run) {
     EXPECT_EQ(IndexOf(run.out, kVerdictPass), imu + 1);
 }
 
-TEST(Stop, ScenarioStopEndsAnUnlimitedRunInOrder) {
+TEST(E2eStop, ScenarioStopEndsAnUnlimitedRunInOrder) {
     RunResult run = RunSim("3 tool stop\n", {});
     SCOPED_TRACE(Describe(run));
     ExpectOrderlyEnd(run);
@@ -31,7 +31,7 @@ TEST(Stop, ScenarioStopEndsAnUnlimitedRunInOrder) {
     EXPECT_LT(run.endSeconds - 3.0, kMaxStopToExit);
 }
 
-TEST(Stop, SigintEndsAnUnlimitedRunInOrder) {
+TEST(E2eStop, SigintEndsAnUnlimitedRunInOrder) {
     RunOptions options;
     options.sigintOnLine = "  fps=";  // the first status line: the loop is running
     RunResult run = RunSim("", {}, options);
@@ -46,7 +46,7 @@ TEST(Stop, SigintEndsAnUnlimitedRunInOrder) {
 
 // A stop during the 1.5 s start-up wait: start-up completes, one frame is
 // painted and presented, and the status monitor never prints.
-TEST(Stop, StopDuringStartupWaitShowsExactlyOneFrame) {
+TEST(E2eStop, StopDuringStartupWaitShowsExactlyOneFrame) {
     RunResult run = RunSim("0.5 tool stop\n", {"10"});
     SCOPED_TRACE(Describe(run));
     ExpectOrderlyEnd(run);
