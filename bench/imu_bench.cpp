@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "bench_targets.h"
 #include "imu/imu_report.h"
 
 namespace {
@@ -80,6 +81,7 @@ void BM_DecodeAndAcceptReport(benchmark::State& state) {
             "the allocation counter is not hooked in");  // the proof below would be empty
         return;
     }
+    bench::SetTarget(state, 50.0);
     SeqFilter filter;
     ImuStats stats;
     ImuSample latest;
@@ -106,4 +108,6 @@ BENCHMARK(BM_DecodeAndAcceptReport);
 }  // namespace
 }  // namespace brisk
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return brisk::bench::RunWithTargets(argc, argv);
+}
