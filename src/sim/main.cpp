@@ -1,6 +1,7 @@
 // brisk-sim: the tool itself, run against a virtual headset inside the
 // process. Its output is the tool's, line for line; its exit code is the
-// tool's, except 64 for a mistake in its own options or scenario.
+// tool's, except 64 for a mistake in its own options or scenario. With
+// --report-leaks it adds one line of its own on stderr after the run.
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include "platform/console.h"
 #include "platform/directmode.h"
 #include "platform/softgpu/softgpu.h"
+#include "sim/leak_report.h"
 #include "sim/png_file.h"
 #include "sim/scenario.h"
 #include "sim/sim_command_line.h"
@@ -71,35 +73,44 @@ int main(int argc, char** argv) {
     }
 
     auto start = std::chrono::steady_clock::now();
-    VirtualHeadset headset;
-    if (!headset.Build(scenario, options.scenarioFile, error)) {
-        std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
-        return kExitUsage;
-    }
-
     Capture capture;
-    if (options.capture) {
-        brisk::softgpu::ArmCapture(options.captureFrame,
-                                   [&capture](const brisk::softgpu::CapturedFrame& frame) {
-                                       std::lock_guard<std::mutex> lock(capture.mtx);
-                                       capture.taken = true;
-                                       capture.width = static_cast<int>(frame.width);
-                                       capture.height = static_cast<int>(frame.height);
-                                       capture.rgba = frame.rgba;
-                                   });
-    }
+    OpenAtExit open;
+    int code = 0;
+    {
+        VirtualHeadset headset;
+        if (!headset.Build(scenario, options.scenarioFile, error)) {
+            std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        if (options.capture) {
+            brisk::softgpu::ArmCapture(options.captureFrame,
+                                       [&capture](const brisk::softgpu::CapturedFrame& frame) {
+                                           std::lock_guard<std::mutex> lock(capture.mtx);
+                                           capture.taken = true;
+                                           capture.width = static_cast<int>(frame.width);
+                                           capture.height = static_cast<int>(frame.height);
+                                           capture.rgba = frame.rgba;
+                                       });
+        }
 
-    brisk::InstallDirectMode(&headset.Display());
-    headset.StartTimeline(start, [] { brisk::OnConsoleControl(brisk::kCtrlCEvent); });
+        brisk::InstallDirectMode(&headset.Display());
+        headset.StartTimeline(start, [] { brisk::OnConsoleControl(brisk::kCtrlCEvent); });
 
-    std::vector<const char*> toolArgv{argv[0]};
-    for (const std::string& arg : options.toolArgs) {
-        toolArgv.push_back(arg.c_str());
-    }
-    int code = brisk::RunBrisk(static_cast<int>(toolArgv.size()), toolArgv.data(), headset.Bus());
+        std::vector<const char*> toolArgv{argv[0]};
+        for (const std::string& arg : options.toolArgs) {
+            toolArgv.push_back(arg.c_str());
+        }
+        code = brisk::RunBrisk(static_cast<int>(toolArgv.size()), toolArgv.data(), headset.Bus());
 
-    headset.StopTimeline();
-    brisk::InstallDirectMode(nullptr);
+        headset.StopTimeline();
+        brisk::InstallDirectMode(nullptr);
+        // The tool's devices are all closed by now; what the bus still counts
+        // was leaked.
+        open.handles = headset.Bus().OpenHandles();
+        open.events = headset.Bus().OpenEvents();
+        open.badCloses = headset.Bus().BadCloses();
+    }  // the display closes its surfaces and its waitable here
+
     if (options.capture) {
         brisk::softgpu::DisarmCapture();
         std::lock_guard<std::mutex> lock(capture.mtx);
@@ -110,6 +121,12 @@ int main(int argc, char** argv) {
                                  capture.rgba.data())) {
             std::fprintf(stderr, "brisk-sim: cannot write %s\n", options.capturePng.c_str());
         }
+    }
+    if (options.reportLeaks) {
+        // Counted only now: the presenter and the display each held GPU objects.
+        open.gpuObjects = brisk::softgpu::LiveObjectCount();
+        open.gpuHandles = brisk::softgpu::OpenHandleCount();
+        std::fprintf(stderr, "brisk-sim: %s\n", FormatOpenAtExit(open).c_str());
     }
     return code;
 }

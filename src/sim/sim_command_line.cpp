@@ -65,6 +65,14 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
             i += 2;
             continue;
         }
+        if (std::strcmp(arg, "--report-leaks") == 0) {
+            if (out.reportLeaks) {
+                error = "--report-leaks given twice";
+                return false;
+            }
+            out.reportLeaks = true;
+            continue;
+        }
         break;  // the tool's arguments begin here
     }
     for (; i < argc; ++i) {

@@ -1,5 +1,6 @@
 // brisk-sim's own command line:
-//   brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--] [tool arguments...]
+//   brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks] [--]
+//             [tool arguments...]
 // Its options come first; the first other argument, or everything after
 // "--", goes to the tool unchanged, exactly as brisk would read it.
 #pragma once
@@ -15,6 +16,9 @@ struct SimOptions {
     bool capture = false;
     uint64_t captureFrame = 0;  // 0-based frame index
     std::string capturePng;
+    // After the run, one line on stderr with what is still open on the
+    // virtual bus and the software GPU (soak tests look for leaks with it).
+    bool reportLeaks = false;
     std::vector<std::string> toolArgs;  // without a program name
 };
 

@@ -35,6 +35,20 @@ TEST(SimCommandLine, DoubleDashHandsEverythingToTheTool) {
     EXPECT_EQ(o.toolArgs.size(), 4u);
 }
 
+TEST(SimCommandLine, ReportLeaksIsOneOfItsOwnOptionsAndOffByDefault) {
+    SimOptions o;
+    std::string error;
+    ASSERT_TRUE(Parse({"--scenario", "s.txt", "--report-leaks", "30"}, o, error));
+    EXPECT_TRUE(o.reportLeaks);
+    EXPECT_EQ(o.scenarioFile, "s.txt");
+    EXPECT_EQ(o.toolArgs, (std::vector<std::string>{"30"}));
+    ASSERT_TRUE(Parse({"30", "--report-leaks"}, o, error));
+    EXPECT_FALSE(o.reportLeaks);  // the tool's, once its arguments began
+    EXPECT_EQ(o.toolArgs, (std::vector<std::string>{"30", "--report-leaks"}));
+    EXPECT_FALSE(Parse({"--report-leaks", "--report-leaks"}, o, error));
+    EXPECT_EQ(error, "--report-leaks given twice");
+}
+
 TEST(SimCommandLine, RefusesIncompleteOrRepeatedOptions) {
     SimOptions o;
     std::string error;
