@@ -182,6 +182,9 @@ std::string ParseLine(const std::vector<std::string>& words, ScenarioAction& act
     if (!ParseSeconds(words[0], act.seconds)) {
         return "bad time '" + words[0] + "' (expected seconds such as 2 or 1.5)";
     }
+    if (act.seconds > kMaxScenarioSeconds) {
+        return "time '" + words[0] + "' is beyond 100000000 seconds";
+    }
     bool deviceKnown = false;
     const ActionSpec* spec = FindAction(words[1], words[2], deviceKnown);
     if (!deviceKnown) {

@@ -46,6 +46,11 @@ enum class ActionKind {
 
 enum VsyncMode : int64_t { kVsyncOn = 0, kVsyncFree = 1, kVsyncStop = 2 };
 
+// The latest time an action may name. The timeline waits on the steady
+// clock in nanoseconds, which runs out near 292 years; later times would wrap
+// around and fire at once. Three years is past any soak run.
+constexpr double kMaxScenarioSeconds = 100000000.0;
+
 struct ScenarioAction {
     double seconds = 0.0;
     int line = 0;

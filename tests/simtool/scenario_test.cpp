@@ -80,6 +80,18 @@ TEST(Scenario, RefusesTimesThatAreNotPlainSeconds) {
     }
 }
 
+// A far-off time used to wrap around the clock the timeline waits on and
+// fire at once: a stop meant for the year 5000 ended the run at start-up.
+TEST(Scenario, RefusesTimesBeyondWhatTheTimelineCanWaitFor) {
+    EXPECT_EQ(ErrorOf("99999999999 tool stop\n"),
+              "demo.txt:1: time '99999999999' is beyond 100000000 seconds");
+    EXPECT_EQ(ErrorOf("1 tool stop\n100000000.5 mcu sleep\n"),
+              "demo.txt:2: time '100000000.5' is beyond 100000000 seconds");
+    Scenario s;
+    std::string error;
+    EXPECT_TRUE(ParseScenario("100000000 tool stop\n", "demo.txt", s, error)) << error;
+}
+
 TEST(Scenario, RefusesBinaryAndOverlongSerials) {
     EXPECT_EQ(ErrorOf(std::string("0 tool stop\n1 tool\0stop\n", 25)),
               "demo.txt:2: not a text file");
