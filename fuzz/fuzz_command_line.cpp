@@ -1,0 +1,88 @@
+// Command lines of brisk and brisk-sim, as a bench script (or a typo) may
+// hand them over, through both parsers and from brisk-sim on to the tool.
+//
+// Input: the arguments after the program name, separated by zero bytes.
+#include <cmath>
+
+#include "app/command_line.h"
+#include "fuzz_support.h"
+#include "sim/sim_command_line.h"
+
+namespace {
+
+std::vector<const char*> Argv(const char* program, const std::vector<std::string>& args) {
+    std::vector<const char*> argv{program};
+    for (const std::string& a : args) {
+        argv.push_back(a.c_str());
+    }
+    return argv;
+}
+
+bool SameNumber(double a, double b) {
+    return (std::isnan(a) && std::isnan(b)) || a == b;
+}
+
+brisk::RunSettings Parse(const std::vector<std::string>& args) {
+    const std::vector<const char*> argv = Argv("brisk", args);
+    return brisk::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+// The tool's reading, told independently: "--imu-serial" takes the next word
+// when there is one, every other word is a duration read as atof reads it,
+// the last one winning.
+void CheckTool(const std::vector<std::string>& args) {
+    const brisk::RunSettings s = Parse(args);
+    std::string serial;
+    double seconds = 0.0;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--imu-serial" && i + 1 < args.size()) {
+            serial = args[++i];
+        } else {
+            seconds = std::atof(args[i].c_str());
+        }
+    }
+    FUZZ_CHECK(s.imuSerial == serial);
+    FUZZ_CHECK(SameNumber(s.runSeconds, seconds));
+}
+
+void CheckSim(const std::vector<std::string>& args) {
+    const std::vector<const char*> argv = Argv("brisk-sim", args);
+    brisk::sim::SimOptions o;
+    std::string error;
+    const bool ok =
+        brisk::sim::ParseSimCommandLine(static_cast<int>(argv.size()), argv.data(), o, error);
+    if (!ok) {
+        FUZZ_CHECK(!error.empty());
+        return;
+    }
+    // The tool gets a tail of the arguments, unchanged.
+    FUZZ_CHECK(o.toolArgs.size() <= args.size());
+    const size_t first = args.size() - o.toolArgs.size();
+    for (size_t i = 0; i < o.toolArgs.size(); ++i) {
+        FUZZ_CHECK(o.toolArgs[i] == args[first + i]);
+    }
+    // Starting with a word of the tool's, everything goes to the tool, which
+    // then reads it exactly as brisk would.
+    const bool toolWord =
+        args.empty() || args[0] == "--imu-serial" || args[0].compare(0, 2, "--") != 0;
+    if (toolWord) {
+        FUZZ_CHECK(o.toolArgs == args);
+        FUZZ_CHECK(o.scenarioFile.empty() && !o.capture);
+    }
+    CheckTool(o.toolArgs);
+    if (o.capture) {
+        FUZZ_CHECK(o.captureFrame <= 999999999999ull);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> args;
+    if (size > 0) {
+        args = brisk::fuzz::Split(data, size, '\0');
+    }
+    CheckTool(args);
+    CheckSim(args);
+    return 0;
+}
