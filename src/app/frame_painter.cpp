@@ -35,19 +35,23 @@ void DrawFrame(const FrameContext& ctx, TundraImu& imu, PresentBackend& backend)
     ID3D12GraphicsCommandList* list = ctx.list;
     const D3D12_CPU_DESCRIPTOR_HANDLE rtv = *ctx.rtv;
 
-    ImuSample s;
-    double age = 1.0e9;
-    bool haveSample = imu.Latest(s, &age);
-    bool fresh = haveSample && ImuIsFresh(haveSample, imu.IsRunning(), age);
-
-    FrameGeometry g =
-        ComputeFrameGeometry(ctx.width, ctx.height, ctx.seconds, s.gyro[0], s.gyro[1], s.gyro[2]);
-
+    FrameGeometry g = ComputeFrameGeometry(ctx.width, ctx.height, ctx.seconds, 0, 0, 0);
     D3D12_RECT rl = ToD3d(g.eyes[0]);
     D3D12_RECT rr = ToD3d(g.eyes[1]);
     list->ClearRenderTargetView(rtv, lc, 1, &rl);
     list->ClearRenderTargetView(rtv, rc, 1, &rr);
     ClearPair(list, rtv, wc, g.bars);
+
+    // The IMU is asked once the backgrounds and bars are recorded, so the
+    // sample judged is the newest this frame can have.
+    ImuSample s;
+    double age = 1.0e9;
+    bool haveSample = imu.Latest(s, &age);
+    bool fresh = haveSample && ImuIsFresh(haveSample, imu.IsRunning(), age);
+    if (fresh) {
+        g = ComputeFrameGeometry(ctx.width, ctx.height, ctx.seconds, s.gyro[0], s.gyro[1],
+                                 s.gyro[2]);
+    }
     ClearPair(list, rtv, fresh ? trackC : deadC, g.tracks);
     if (fresh) {
         ClearPair(list, rtv, nc, g.needles);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <system_error>
 
 #include "prox/mcu_discovery.h"
 #include "prox/mcu_protocol.h"
@@ -47,7 +48,17 @@ bool McuProx::Start(uint16_t period) {
     readEvent = event;
     stopFlag.store(false);
     running.store(true);
-    reader = std::thread(&McuProx::ReaderLoop, this);
+    try {
+        reader = std::thread(&McuProx::ReaderLoop, this);
+    } catch (const std::system_error&) {
+        // Proximity is optional: the run goes on without it rather than end.
+        running.store(false);
+        DropDevice();
+        host.Close(readEvent);
+        readEvent = nullptr;
+        fprintf(stderr, "McuProx: cannot start the reader thread — no proximity data\n");
+        return false;
+    }
     printf("McuProx: telemetry at %u ms, threshold %u +/- %u\n", unsigned{periodMs},
            unsigned{threshold}, unsigned{hysteresis});
     return true;

@@ -253,7 +253,10 @@ class Win32HidHost final : public HidHost {
             // The report won the race against the cancel; keep it.
             return {ReadOutcome::Completed, got, 0};
         }
-        if (wait == WAIT_TIMEOUT && error == ERROR_OPERATION_ABORTED) {
+        if (wait == WAIT_TIMEOUT) {
+            // However the cancelled read ended, the wait timed out: callers
+            // count a silent second, and a device that went away meanwhile
+            // fails the next read at once.
             return {ReadOutcome::TimedOut, 0, 0};
         }
         if (wait == WAIT_FAILED) {
