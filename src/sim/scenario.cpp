@@ -91,11 +91,11 @@ bool ParseInteger(const std::string& word, int64_t min, int64_t max, int64_t& ou
 const ActionSpec* FindAction(const std::string& device, const std::string& action,
                              bool& deviceKnown) {
     deviceKnown = false;
-    for (const ActionSpec& spec : kActions) {
-        if (device == spec.device) {
+    for (const ActionSpec& row : kActions) {
+        if (device == row.device) {
             deviceKnown = true;
-            if (action == spec.action) {
-                return &spec;
+            if (action == row.action) {
+                return &row;
             }
         }
     }
@@ -115,11 +115,11 @@ size_t ArgCount(Args args) {
 
 // Fills the action's arguments from `words` (after SECONDS DEVICE ACTION).
 // Returns an empty string or the reason for refusing them.
-std::string ParseArgs(const ActionSpec& spec, const std::vector<std::string>& words,
+std::string ParseArgs(const ActionSpec& row, const std::vector<std::string>& words,
                       ScenarioAction& act) {
-    const size_t want = ArgCount(spec.args);
+    const size_t want = ArgCount(row.args);
     const size_t have = words.size() - 3;
-    std::string name = std::string(spec.device) + " " + spec.action;
+    std::string name = std::string(row.device) + " " + row.action;
     if (have < want) {
         return "missing argument for '" + name + "'";
     }
@@ -128,7 +128,7 @@ std::string ParseArgs(const ActionSpec& spec, const std::vector<std::string>& wo
     }
     for (size_t i = 0; i < want; ++i) {
         const std::string& w = words[3 + i];
-        switch (spec.args) {
+        switch (row.args) {
             case Args::Text:
                 if (w.size() > kMaxSerialLength) {
                     return "serial longer than 126 characters";
@@ -137,9 +137,9 @@ std::string ParseArgs(const ActionSpec& spec, const std::vector<std::string>& wo
                 break;
             case Args::Int1:
             case Args::Int3:
-                if (!ParseInteger(w, spec.min, spec.max, act.value[i])) {
+                if (!ParseInteger(w, row.min, row.max, act.value[i])) {
                     return "bad number '" + w + "' for '" + name + "' (expected " +
-                           std::to_string(spec.min) + " to " + std::to_string(spec.max) + ")";
+                           std::to_string(row.min) + " to " + std::to_string(row.max) + ")";
                 }
                 break;
             case Args::OnOff:
@@ -186,15 +186,15 @@ std::string ParseLine(const std::vector<std::string>& words, ScenarioAction& act
         return "time '" + words[0] + "' is beyond 100000000 seconds";
     }
     bool deviceKnown = false;
-    const ActionSpec* spec = FindAction(words[1], words[2], deviceKnown);
+    const ActionSpec* row = FindAction(words[1], words[2], deviceKnown);
     if (!deviceKnown) {
         return "unknown device '" + words[1] + "'";
     }
-    if (spec == nullptr) {
+    if (row == nullptr) {
         return "unknown action '" + words[2] + "' for " + words[1];
     }
-    act.kind = spec->kind;
-    std::string reason = ParseArgs(*spec, words, act);
+    act.kind = row->kind;
+    std::string reason = ParseArgs(*row, words, act);
     if (!reason.empty()) {
         return reason;
     }
