@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/driver.h"
@@ -40,11 +41,15 @@ bool ReadScenarioFile(const std::string& path, std::string& text) {
 
 // The captured frame, kept until the run is over: writing a PNG inside the
 // present loop would stall the panels for a second.
-struct Capture {
-    std::mutex mtx;
+struct CapturedImage {
     bool taken = false;
     int width = 0, height = 0;
     std::vector<uint8_t> rgba;
+};
+
+struct Capture {
+    std::mutex mtx;
+    CapturedImage image;
 };
 
 }  // namespace
@@ -86,10 +91,10 @@ int main(int argc, char** argv) {
             brisk::softgpu::ArmCapture(options.captureFrame,
                                        [&capture](const brisk::softgpu::CapturedFrame& frame) {
                                            std::lock_guard<std::mutex> lock(capture.mtx);
-                                           capture.taken = true;
-                                           capture.width = static_cast<int>(frame.width);
-                                           capture.height = static_cast<int>(frame.height);
-                                           capture.rgba = frame.rgba;
+                                           capture.image.taken = true;
+                                           capture.image.width = static_cast<int>(frame.width);
+                                           capture.image.height = static_cast<int>(frame.height);
+                                           capture.image.rgba = frame.rgba;
                                        });
         }
 
@@ -113,12 +118,18 @@ int main(int argc, char** argv) {
 
     if (options.capture) {
         brisk::softgpu::DisarmCapture();
-        std::lock_guard<std::mutex> lock(capture.mtx);
-        if (!capture.taken) {
+        // Take the frame out under the lock; the slow PNG write and the
+        // messages happen after it is released.
+        CapturedImage taken;
+        {
+            std::lock_guard<std::mutex> lock(capture.mtx);
+            taken = std::move(capture.image);
+        }
+        if (!taken.taken) {
             std::fprintf(stderr, "brisk-sim: frame %llu was never drawn; no capture written\n",
                          static_cast<unsigned long long>(options.captureFrame));
-        } else if (!WriteRgbaPng(options.capturePng, capture.width, capture.height,
-                                 capture.rgba.data())) {
+        } else if (!WriteRgbaPng(options.capturePng, taken.width, taken.height,
+                                 taken.rgba.data())) {
             std::fprintf(stderr, "brisk-sim: cannot write %s\n", options.capturePng.c_str());
         }
     }
