@@ -67,6 +67,10 @@ void InstallConsoleHandler(ConsoleEventHandler handler) {
     if (shutdownDone == nullptr) {
         // Lives as long as the process, like the handler registration.
         shutdownDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    } else {
+        // Each run installs the handler anew; a close during this run waits
+        // for this run's shutdown, not an earlier one's.
+        ResetEvent(shutdownDone);
     }
     SetConsoleCtrlHandler(NativeHandler, TRUE);
 #else

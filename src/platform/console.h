@@ -20,7 +20,8 @@ using ConsoleEventHandler = bool (*)(unsigned long eventType);
 // setbuf(nullptr) on stdout and stderr; UTF-8 output code page on Windows.
 void MakeConsoleUnbuffered();
 
-// Registers the handler for the process's lifetime.
+// Registers the handler for the process's lifetime; installing it again
+// (a second run in one process) re-arms the close wait below.
 void InstallConsoleHandler(ConsoleEventHandler handler);
 
 // Windows ends the process as soon as the handler returns from a close event.

@@ -20,6 +20,7 @@ bool CountingHandler(unsigned long eventType) {
 // handler must hold the close until the driver has shut down in order.
 TEST(Console, CloseEventWaitsForTheShutdown) {
     using namespace std::chrono;
+    eventsSeen.store(0);
     InstallConsoleHandler(CountingHandler);
     EXPECT_FALSE(DeliverConsoleEvent(kCtrlLogoffEvent));
     EXPECT_TRUE(DeliverConsoleEvent(kCtrlCEvent));  // Ctrl+C returns at once
