@@ -56,7 +56,7 @@ bool TundraImu::Start(const std::string& serial) {
     }
     wserial = requested;
     printf("TundraImu: using %ls\n", chosen.c_str());
-    device = handle;
+    device.Set(handle);
     readEvent = event;
     stopFlag = false;
     running = true;
@@ -64,9 +64,8 @@ bool TundraImu::Start(const std::string& serial) {
         reader = std::thread(&TundraImu::ReaderLoop, this);
     } catch (const std::system_error&) {
         running = false;
-        host.Close(device);
+        device.Close();
         host.Close(readEvent);
-        device = nullptr;
         readEvent = nullptr;
         fprintf(stderr, "TundraImu: cannot start the reader thread — not starting\n");
         return false;
@@ -79,19 +78,11 @@ void TundraImu::Stop() {
         return;
     }
     stopFlag = true;
-    {
-        std::lock_guard<std::mutex> lock(deviceMtx);
-        if (device != nullptr) {
-            host.CancelAll(device);  // a pending read ends at once
-        }
-    }
+    device.CancelRead();  // a pending read ends at once
     if (reader.joinable()) {
         reader.join();
     }
-    if (device != nullptr) {
-        host.Close(device);
-        device = nullptr;
-    }
+    device.Close();
     if (readEvent != nullptr) {
         host.Close(readEvent);
         readEvent = nullptr;
@@ -118,22 +109,6 @@ ImuStats TundraImu::Stats() const {
     return counters;
 }
 
-void TundraImu::SetDevice(Handle handle) {
-    std::lock_guard<std::mutex> lock(deviceMtx);
-    device = handle;
-}
-
-void TundraImu::DropDevice() {
-    Handle old = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(deviceMtx);
-        old = device;
-        device = nullptr;
-    }
-    // Closed outside the lock: Stop can no longer see it, so nobody cancels it.
-    host.Close(old);
-}
-
 bool TundraImu::WaitBeforeRediscovery() const {
     for (int step = 0; step < kReconnectSteps; ++step) {
         if (stopFlag) {
@@ -153,7 +128,7 @@ bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
     if (handle == kInvalidHandle) {
         return false;
     }
-    SetDevice(handle);
+    device.Set(handle);
     seqFilter.Reset();
     silentSecs = 0;
     fprintf(stderr, "TundraImu: reconnected to %ls\n", chosen.c_str());
@@ -183,7 +158,7 @@ void TundraImu::OnTimeout(int& silentSecs) {
     if (++silentSecs >= kSilentLimit) {
         fprintf(stderr, "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
                 silentSecs);
-        DropDevice();
+        device.Close();
     }
 }
 
@@ -192,7 +167,7 @@ void TundraImu::ReaderLoop() {
     SeqFilter seqFilter;
     int silentSecs = 0;
     while (!stopFlag) {
-        if (device == nullptr) {
+        if (device.Get() == nullptr) {
             if (!Reconnect(seqFilter, silentSecs)) {
                 continue;  // stopped, or nothing found: the loop top decides
             }
@@ -200,7 +175,8 @@ void TundraImu::ReaderLoop() {
                 break;  // Stop came while we were rediscovering; no read to cancel yet
             }
         }
-        const ReadResult r = host.ReadTimed(device, readEvent, buf, kReadBytes, kReadTimeoutMs);
+        const ReadResult r =
+            host.ReadTimed(device.Get(), readEvent, buf, kReadBytes, kReadTimeoutMs);
         switch (r.outcome) {
             case ReadOutcome::Completed:
                 silentSecs = 0;
@@ -217,7 +193,7 @@ void TundraImu::ReaderLoop() {
                 fprintf(stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
                         static_cast<unsigned long>(r.error));
                 // clang-format on
-                DropDevice();
+                device.Close();
                 break;
             case ReadOutcome::FailedAfterPending:
                 if (stopFlag) {
@@ -227,7 +203,7 @@ void TundraImu::ReaderLoop() {
                 fprintf(stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
                         static_cast<unsigned long>(r.error));
                 // clang-format on
-                DropDevice();
+                device.Close();
                 break;
         }
     }

@@ -11,6 +11,7 @@
 
 #include "imu/imu_report.h"
 #include "platform/hid.h"
+#include "platform/reader_device.h"
 
 namespace brisk {
 
@@ -41,11 +42,9 @@ class TundraImu {
     bool Reconnect(SeqFilter& seqFilter, int& silentSecs);
     void OnReport(const uint8_t* buf, size_t got, SeqFilter& seqFilter);
     void OnTimeout(int& silentSecs);
-    void SetDevice(Handle handle);
-    void DropDevice();
 
     HidHost& host;
-    Handle device = nullptr;
+    ReaderDevice device{host};
     Handle readEvent = nullptr;
     std::wstring wserial;
     std::thread reader;
@@ -57,10 +56,6 @@ class TundraImu {
     bool haveLatest = false;
     SteadyClock::time_point latestAt{};
     ImuStats counters;
-
-    // Held only around Stop's cancel and the reader's close or replacement of
-    // `device`, so Stop never cancels a handle the reader has just closed.
-    std::mutex deviceMtx;
 };
 
 }  // namespace brisk

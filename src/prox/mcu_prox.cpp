@@ -44,7 +44,7 @@ bool McuProx::Start(uint16_t period) {
     if (reader.joinable()) {
         reader.join();  // assigning over a joinable thread would end the process
     }
-    SetDevice(h);
+    device.Set(h);
     readEvent = event;
     stopFlag.store(false);
     running.store(true);
@@ -69,20 +69,12 @@ void McuProx::Stop() {
         return;
     }
     stopFlag.store(true);
-    {
-        std::lock_guard<std::mutex> lock(deviceLock);
-        if (device != nullptr) {
-            host.CancelAll(device);
-        }
-    }
+    device.CancelRead();
     if (reader.joinable()) {
         reader.join();
     }
     // The reader is gone: nobody else touches the handles now.
-    if (device != nullptr) {
-        host.Close(device);
-        device = nullptr;
-    }
+    device.Close();
     if (readEvent != nullptr) {
         host.Close(readEvent);
         readEvent = nullptr;
@@ -90,19 +82,8 @@ void McuProx::Stop() {
     running.store(false);
 }
 
-void McuProx::SetDevice(Handle h) {
-    std::lock_guard<std::mutex> lock(deviceLock);
-    device = h;
-}
-
 void McuProx::DropDevice() {
-    Handle gone = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(deviceLock);
-        gone = device;
-        device = nullptr;
-    }
-    host.Close(gone);
+    device.Close();
     worn.store(false, std::memory_order_relaxed);
     distance.store(0, std::memory_order_relaxed);
 }
@@ -121,7 +102,7 @@ bool McuProx::Reconnect(TelemetryTracker& tracker) {
     if (h == kInvalidHandle) {
         return true;  // silent; the next pass waits another 2 s
     }
-    SetDevice(h);
+    device.Set(h);
     if (stopFlag.load()) {
         return false;  // Stop closes it after the join
     }
@@ -135,7 +116,7 @@ void McuProx::ReaderLoop() {
     TelemetryTracker tracker(threshold, hysteresis);
     // Only this thread writes `device` while it runs, so it may read it unlocked.
     while (!stopFlag.load()) {
-        if (device == nullptr) {
+        if (device.Get() == nullptr) {
             if (!Reconnect(tracker)) {
                 break;
             }
@@ -143,7 +124,7 @@ void McuProx::ReaderLoop() {
         }
         uint32_t err = 0;
         int const got =
-            ReadReportTimed(host, device, readEvent, buf, sizeof buf, kReadTimeoutMs, &err);
+            ReadReportTimed(host, device.Get(), readEvent, buf, sizeof buf, kReadTimeoutMs, &err);
         if (got < 0) {
             if (stopFlag.load()) {
                 break;

@@ -5,10 +5,10 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <thread>
 
 #include "platform/hid.h"
+#include "platform/reader_device.h"
 #include "prox/prox_tracker.h"
 
 namespace brisk {
@@ -36,15 +36,10 @@ class McuProx {
     bool Reconnect(TelemetryTracker& tracker);
     // Closes the interface and clears the published state.
     void DropDevice();
-    void SetDevice(Handle h);
 
     HidHost& host;
     uint16_t periodMs = 50;
-    // Written by the reader (loss, reconnect) while Stop may want to cancel its
-    // read: both hold deviceLock for that, and only for that, so a cancel never
-    // reaches a handle that is being closed or replaced.
-    Handle device = nullptr;
-    std::mutex deviceLock;
+    ReaderDevice device{host};
     Handle readEvent = nullptr;
     std::thread reader;
     std::atomic<bool> running{false};
