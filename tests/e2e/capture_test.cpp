@@ -6,10 +6,15 @@
 #include <regex>
 
 #include "e2e/e2e_support.h"
-#include "e2e/png_image.h"
+#include "support/png_image.h"
 
 namespace brisk::e2e {
 namespace {
+
+using support::PngHeader;
+using support::PngImage;
+using support::ReadPngHeader;
+using support::Rgb;
 
 // The panel surface and where the picture's parts sit on it.
 constexpr int kWidth = 5088, kHeight = 2544;

@@ -5,19 +5,7 @@
 #include <vector>
 
 #include "sim/png_file.h"
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#endif
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#include <stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
+#include "support/png_image.h"
 
 namespace brisk::sim {
 namespace {
@@ -31,14 +19,11 @@ TEST(PngFile, RoundTripsEveryPixel) {
     const std::string path = testing::TempDir() + "brisk_png_roundtrip.png";
     ASSERT_TRUE(WriteRgbaPng(path, w, h, rgba.data()));
 
-    int rw = 0, rh = 0, channels = 0;
-    unsigned char* back = stbi_load(path.c_str(), &rw, &rh, &channels, 4);
-    ASSERT_NE(back, nullptr);
-    EXPECT_EQ(rw, w);
-    EXPECT_EQ(rh, h);
-    EXPECT_EQ(channels, 4);
-    EXPECT_EQ(std::vector<uint8_t>(back, back + rgba.size()), rgba);
-    stbi_image_free(back);
+    support::PngImage back(path);
+    ASSERT_TRUE(back.Loaded());
+    EXPECT_EQ(back.Width(), w);
+    EXPECT_EQ(back.Height(), h);
+    EXPECT_EQ(back.Rgba(), rgba);
     std::remove(path.c_str());
 }
 

@@ -1,4 +1,4 @@
-#include "e2e/png_image.h"
+#include "support/png_image.h"
 
 #include <algorithm>
 #include <fstream>
@@ -16,7 +16,7 @@
 #pragma GCC diagnostic pop
 #endif
 
-namespace brisk::e2e {
+namespace brisk::support {
 namespace {
 
 uint32_t BigEndian32(const unsigned char* p) {
@@ -87,4 +87,4 @@ int PngImage::RunLength(int x, int y, const Rgb& c) const {
     return n;
 }
 
-}  // namespace brisk::e2e
+}  // namespace brisk::support

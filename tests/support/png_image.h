@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace brisk::e2e {
+namespace brisk::support {
 
 struct Rgb {
     int r = 0, g = 0, b = 0;
@@ -34,6 +34,8 @@ class PngImage {
     int Height() const { return height; }
     Rgb At(int x, int y) const;
     int Alpha(int x, int y) const;
+    // Every pixel, RGBA, rows top to bottom.
+    const std::vector<uint8_t>& Rgba() const { return pixels; }
     // First column in [from, to) of row y with colour c, or -1.
     int FindInRow(int y, int from, int to, const Rgb& c) const;
     // Number of consecutive columns from x on with colour c.
@@ -44,4 +46,4 @@ class PngImage {
     std::vector<uint8_t> pixels;
 };
 
-}  // namespace brisk::e2e
+}  // namespace brisk::support
