@@ -77,6 +77,20 @@ static_assert(offsetof(DirectModeMode, dscVersion) == 36);
 static_assert(offsetof(DirectModeMode, dscSliceCount) == 40);
 static_assert(offsetof(DirectModeMode, dscBitsPerPixelX16) == 44);
 
+// A current-version mode record with the fields mode matching looks at; the
+// rest zero.
+inline DirectModeMode MakeDirectModeMode(uint32_t width, uint32_t height, uint32_t numerator,
+                                         uint32_t denominator, int32_t format) {
+    DirectModeMode m{};
+    m.version = kModeRecordVersion;
+    m.width = width;
+    m.height = height;
+    m.refreshNumerator = numerator;
+    m.refreshDenominator = denominator;
+    m.format = format;
+    return m;
+}
+
 // A scan-out surface created through DirectMode.
 using DirectModeSurface = uint32_t;
 

@@ -40,23 +40,11 @@ VirtualDisplay::~VirtualDisplay() {
     }
 }
 
-DirectModeMode VirtualDisplay::MakeMode(uint32_t width, uint32_t height, uint32_t numerator,
-                                        uint32_t denominator, int32_t format) {
-    DirectModeMode m{};
-    m.version = kModeRecordVersion;
-    m.width = width;
-    m.height = height;
-    m.refreshNumerator = numerator;
-    m.refreshDenominator = denominator;
-    m.format = format;
-    return m;
-}
-
 std::vector<DirectModeMode> VirtualDisplay::DefaultModes() {
     return {
-        MakeMode(3840, 1920, 90, 1, 22),       MakeMode(5088, 2544, 60, 1, 22),
-        MakeMode(5088, 2544, 75, 1, 22),       MakeMode(5088, 2544, 75, 1, 25),
-        MakeMode(5088, 2544, 90000, 1000, 22), MakeMode(5088, 2544, 120, 1, 22),
+        MakeDirectModeMode(3840, 1920, 90, 1, 22),       MakeDirectModeMode(5088, 2544, 60, 1, 22),
+        MakeDirectModeMode(5088, 2544, 75, 1, 22),       MakeDirectModeMode(5088, 2544, 75, 1, 25),
+        MakeDirectModeMode(5088, 2544, 90000, 1000, 22), MakeDirectModeMode(5088, 2544, 120, 1, 22),
     };
 }
 

@@ -61,8 +61,6 @@ class VirtualDisplay : public DirectModeApi {
     // The headset's list: several modes, exactly one of them 5088x2544 at
     // 75 Hz with format code 22.
     static std::vector<DirectModeMode> DefaultModes();
-    static DirectModeMode MakeMode(uint32_t width, uint32_t height, uint32_t numerator,
-                                   uint32_t denominator, int32_t format);
 
     // ---- shape, before the presenter starts ----
     // 0: no DirectMode display; 1: the headset; 2: the headset and another.

@@ -8,16 +8,7 @@
 namespace brisk {
 namespace {
 
-DirectModeMode Mode(uint32_t w, uint32_t h, uint32_t num, uint32_t den, int32_t format) {
-    DirectModeMode m{};
-    m.version = kModeRecordVersion;
-    m.width = w;
-    m.height = h;
-    m.refreshNumerator = num;
-    m.refreshDenominator = den;
-    m.format = format;
-    return m;
-}
+constexpr auto Mode = MakeDirectModeMode;
 
 ModeChoice Choose(const std::vector<DirectModeMode>& modes) {
     return ChooseMode(modes.data(), modes.size(), PresenterConfig{});

@@ -109,8 +109,8 @@ TEST_F(PresenterTest, OfTwoDisplaysTheFirstIsTaken) {
 }
 
 TEST_F(PresenterTest, OfTwoMatchingModesTheLaterOneIsSetWithItsOwnRate) {
-    display.SetModes({VirtualDisplay::MakeMode(5088, 2544, 749, 10, 22),
-                      VirtualDisplay::MakeMode(5088, 2544, 753, 10, 22)});
+    display.SetModes(
+        {MakeDirectModeMode(5088, 2544, 749, 10, 22), MakeDirectModeMode(5088, 2544, 753, 10, 22)});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = false;
     const Printed printed = InitCaptured(p, ok);
@@ -125,11 +125,10 @@ TEST_F(PresenterTest, OfTwoMatchingModesTheLaterOneIsSetWithItsOwnRate) {
 }
 
 TEST_F(PresenterTest, WithoutAnExactFitTheModeListIsShownAndInitRefuses) {
-    display.SetModes({VirtualDisplay::MakeMode(5088, 2544, 149, 2, 22),
-                      VirtualDisplay::MakeMode(5088, 2544, 151, 2, 22),
-                      VirtualDisplay::MakeMode(5088, 2544, 75, 0, 22),
-                      VirtualDisplay::MakeMode(5088, 2544, 75, 1, 23),
-                      VirtualDisplay::MakeMode(5080, 2544, 75, 1, 22)});
+    display.SetModes(
+        {MakeDirectModeMode(5088, 2544, 149, 2, 22), MakeDirectModeMode(5088, 2544, 151, 2, 22),
+         MakeDirectModeMode(5088, 2544, 75, 0, 22), MakeDirectModeMode(5088, 2544, 75, 1, 23),
+         MakeDirectModeMode(5080, 2544, 75, 1, 22)});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = true;
     const Printed printed = InitCaptured(p, ok);

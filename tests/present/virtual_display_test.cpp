@@ -68,12 +68,12 @@ TEST(VirtualDisplay, WritesNoMoreRecordsThanItIsGivenAndChecksTheirVersion) {
 TEST(VirtualDisplay, SetsOnlyListedModesAndOnlyWhenAcquired) {
     VirtualDisplay d;
     const DirectModeDisplay h = Headset(d);
-    const DirectModeMode native = VirtualDisplay::MakeMode(5088, 2544, 75, 1, 22);
+    const DirectModeMode native = MakeDirectModeMode(5088, 2544, 75, 1, 22);
     EXPECT_EQ(d.SetMode(&h, &native), kNvError);  // not acquired
     ComPtr<ID3D12Device> dev;
     ASSERT_GE(D3D12CreateDevice(nullptr, D3D_FEATURE_LEVEL_11_0, IID_PPV_ARGS(&dev)), 0);
     ASSERT_EQ(d.Acquire(kVendorId, dev.Get(), &h), kNvOk);
-    const DirectModeMode unlisted = VirtualDisplay::MakeMode(5088, 2544, 76, 1, 22);
+    const DirectModeMode unlisted = MakeDirectModeMode(5088, 2544, 76, 1, 22);
     EXPECT_EQ(d.SetMode(&h, &unlisted), kNvInvalidArgument);
     EXPECT_EQ(d.SetMode(&h, &native), kNvOk);
     EXPECT_TRUE(d.ModeIsSet());
@@ -117,7 +117,7 @@ TEST(VirtualDisplay, PresentsNeedAnAcquiredDisplayAndOneOfItsSurfaces) {
     ASSERT_GE(dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&queue)), 0);
     DirectModeSurface surface = 0;
     HANDLE shared = nullptr;
-    const DirectModeMode native = VirtualDisplay::MakeMode(5088, 2544, 75, 1, 22);
+    const DirectModeMode native = MakeDirectModeMode(5088, 2544, 75, 1, 22);
     EXPECT_EQ(d.CreateSurface(&h, &native, &surface, &shared), kNvError);  // not acquired
     ASSERT_EQ(d.Acquire(kVendorId, dev.Get(), &h), kNvOk);
     ASSERT_EQ(d.CreateSurface(&h, &native, &surface, &shared), kNvOk);
