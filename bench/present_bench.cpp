@@ -51,7 +51,7 @@ void BM_PresentLoopFrame(benchmark::State& state, LoopSetup setup) {
     }
     sim::VirtualDisplay display;
     std::vector<DirectModeMode> modes = sim::VirtualDisplay::DefaultModes();
-    modes.push_back(sim::VirtualDisplay::MakeMode(5088, 2544, kNoWaitHz, 1, 22));
+    modes.push_back(MakeDirectModeMode(5088, 2544, kNoWaitHz, 1, 22));
     display.SetModes(modes);
     InstallDirectMode(&display);
     PresenterConfig cfg;
