@@ -1,12 +1,12 @@
 #include "app/status_monitor.h"
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 
 #include "app/driver.h"
 #include "app/status_line.h"
+#include "platform/output.h"
 
 namespace brisk {
 
@@ -22,7 +22,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
         if (haveProx && prox.IsWorn() != lastWorn) {
             lastWorn = prox.IsWorn();
             std::string event = FormatDonDoffLine(lastWorn, prox.Distance());
-            std::fputs(event.c_str(), stdout);
+            PrintText(stdout, event);
         }
 
         ImuSample s;
@@ -46,7 +46,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
         }
         f.freeRunning = ps.freeRunning;
         std::string line = FormatStatusLine(f);
-        std::fputs(line.c_str(), stdout);
+        PrintText(stdout, line);
 
         prevImu = is;
         prevP = ps;

@@ -1,9 +1,10 @@
 #include "imu/tundra_imu.h"
 
 #include <cstdio>
-#include <system_error>
 
 #include "imu/watchman_discovery.h"
+#include "platform/output.h"
+#include "platform/utf8.h"
 
 namespace brisk {
 namespace {
@@ -11,18 +12,7 @@ namespace {
 constexpr uint32_t kReadBytes = 64;
 constexpr uint32_t kReadTimeoutMs = 1000;
 constexpr int kSilentLimit = 3;  // time-outs in a row before the device counts as gone
-constexpr int kReconnectSteps = 20;
-constexpr std::chrono::milliseconds kReconnectStep{100};
-
-// Serials are plain ASCII; other bytes keep their value (as Latin-1).
-std::wstring Widen(const std::string& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (char c : text) {
-        out.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
+constexpr std::chrono::milliseconds kRediscoveryWait{2000};
 
 }  // namespace
 
@@ -33,61 +23,35 @@ TundraImu::~TundraImu() {
 }
 
 bool TundraImu::Start(const std::string& serial) {
-    if (running) {
+    if (reader.Running()) {
         return true;
     }
-    if (reader.joinable()) {
-        reader.join();  // a reader that already left its loop; never assign over a live thread
-    }
-    const std::wstring requested = Widen(serial);
+    const std::wstring requested = WideFromUtf8OrLatin1(serial);
     std::wstring chosen;
     const Handle handle = OpenWatchman(host, requested, &chosen, true);
     if (handle == kInvalidHandle) {
         // clang-format off
-        fprintf(stderr, "TundraImu: no matching 28DE:2300 MI_00 device (Davovo unplugged? wrong --imu-serial?)\n");
+        Print(stderr, "TundraImu: no matching 28DE:2300 MI_00 device (Davovo unplugged? wrong --imu-serial?)\n");
         // clang-format on
         return false;
     }
-    const Handle event = host.CreateReadEvent();
-    if (event == nullptr) {
-        host.Close(handle);
-        fprintf(stderr, "TundraImu: cannot create the read event — not starting\n");
+    reader.Device().Set(handle);
+    if (!reader.CreateReadEvent()) {
+        reader.Abandon();
+        Print(stderr, "TundraImu: cannot create the read event — not starting\n");
         return false;
     }
     wserial = requested;
-    printf("TundraImu: using %ls\n", chosen.c_str());
-    device.Set(handle);
-    readEvent = event;
-    stopFlag = false;
-    running = true;
-    try {
-        reader = std::thread(&TundraImu::ReaderLoop, this);
-    } catch (const std::system_error&) {
-        running = false;
-        device.Close();
-        host.Close(readEvent);
-        readEvent = nullptr;
-        fprintf(stderr, "TundraImu: cannot start the reader thread — not starting\n");
+    Print(stdout, "TundraImu: using %s\n", Utf8FromWide(chosen).c_str());
+    if (!reader.Start([this] { ReaderLoop(); })) {
+        Print(stderr, "TundraImu: cannot start the reader thread — not starting\n");
         return false;
     }
     return true;
 }
 
 void TundraImu::Stop() {
-    if (!running && !reader.joinable()) {
-        return;
-    }
-    stopFlag = true;
-    device.CancelRead();  // a pending read ends at once
-    if (reader.joinable()) {
-        reader.join();
-    }
-    device.Close();
-    if (readEvent != nullptr) {
-        host.Close(readEvent);
-        readEvent = nullptr;
-    }
-    running = false;
+    reader.Stop();
 }
 
 bool TundraImu::Latest(ImuSample& out, double* ageSeconds) const {
@@ -109,18 +73,8 @@ ImuStats TundraImu::Stats() const {
     return counters;
 }
 
-bool TundraImu::WaitBeforeRediscovery() const {
-    for (int step = 0; step < kReconnectSteps; ++step) {
-        if (stopFlag) {
-            return false;
-        }
-        std::this_thread::sleep_for(kReconnectStep);
-    }
-    return !stopFlag;
-}
-
 bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
-    if (!WaitBeforeRediscovery()) {
+    if (!reader.Pause(kRediscoveryWait)) {
         return false;
     }
     std::wstring chosen;
@@ -128,10 +82,10 @@ bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
     if (handle == kInvalidHandle) {
         return false;
     }
-    device.Set(handle);
+    reader.Device().Set(handle);
     seqFilter.Reset();
     silentSecs = 0;
-    fprintf(stderr, "TundraImu: reconnected to %ls\n", chosen.c_str());
+    Print(stderr, "TundraImu: reconnected to %s\n", Utf8FromWide(chosen).c_str());
     return true;
 }
 
@@ -156,27 +110,28 @@ void TundraImu::OnTimeout(int& silentSecs) {
         ++counters.stalls;
     }
     if (++silentSecs >= kSilentLimit) {
-        fprintf(stderr, "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
-                silentSecs);
-        device.Close();
+        Print(stderr, "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
+              silentSecs);
+        reader.Device().Close();
     }
 }
 
 void TundraImu::ReaderLoop() {
+    ReaderDevice& device = reader.Device();
     uint8_t buf[kReadBytes];
     SeqFilter seqFilter;
     int silentSecs = 0;
-    while (!stopFlag) {
+    while (!reader.Stopping()) {
         if (device.Get() == nullptr) {
             if (!Reconnect(seqFilter, silentSecs)) {
                 continue;  // stopped, or nothing found: the loop top decides
             }
-            if (stopFlag) {
+            if (reader.Stopping()) {
                 break;  // Stop came while we were rediscovering; no read to cancel yet
             }
         }
         const ReadResult r =
-            host.ReadTimed(device.Get(), readEvent, buf, kReadBytes, kReadTimeoutMs);
+            host.ReadTimed(device.Get(), reader.ReadEvent(), buf, kReadBytes, kReadTimeoutMs);
         switch (r.outcome) {
             case ReadOutcome::Completed:
                 silentSecs = 0;
@@ -186,28 +141,27 @@ void TundraImu::ReaderLoop() {
                 OnTimeout(silentSecs);
                 break;
             case ReadOutcome::FailedAtOnce:
-                if (stopFlag) {
+                if (reader.Stopping()) {
                     break;
                 }
                 // clang-format off
-                fprintf(stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
+                Print(stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
                         static_cast<unsigned long>(r.error));
                 // clang-format on
                 device.Close();
                 break;
             case ReadOutcome::FailedAfterPending:
-                if (stopFlag) {
+                if (reader.Stopping()) {
                     break;  // the read Stop cancelled
                 }
                 // clang-format off
-                fprintf(stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
+                Print(stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
                         static_cast<unsigned long>(r.error));
                 // clang-format on
                 device.Close();
                 break;
         }
     }
-    running = false;
 }
 
 }  // namespace brisk

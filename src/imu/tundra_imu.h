@@ -3,15 +3,13 @@
 // publishes the newest sample, and reconnects after the device is lost.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "imu/imu_report.h"
 #include "platform/hid.h"
-#include "platform/reader_device.h"
+#include "platform/reader_thread.h"
 
 namespace brisk {
 
@@ -32,24 +30,19 @@ class TundraImu {
     // (outputs untouched) before the first sample.
     bool Latest(ImuSample& out, double* ageSeconds = nullptr) const;
     ImuStats Stats() const;
-    bool IsRunning() const { return running.load(std::memory_order_relaxed); }
+    bool IsRunning() const { return reader.Running(); }
 
   private:
     using SteadyClock = std::chrono::steady_clock;
 
     void ReaderLoop();
-    bool WaitBeforeRediscovery() const;
     bool Reconnect(SeqFilter& seqFilter, int& silentSecs);
     void OnReport(const uint8_t* buf, size_t got, SeqFilter& seqFilter);
     void OnTimeout(int& silentSecs);
 
     HidHost& host;
-    ReaderDevice device{host};
-    Handle readEvent = nullptr;
+    ReaderThread reader{host};
     std::wstring wserial;
-    std::thread reader;
-    std::atomic<bool> running{false};
-    std::atomic<bool> stopFlag{false};
 
     mutable std::mutex mtx;  // guards the four members below
     ImuSample latest;

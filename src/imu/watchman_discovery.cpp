@@ -4,6 +4,8 @@
 #include <cwctype>
 
 #include "imu/watchman_select.h"
+#include "platform/output.h"
+#include "platform/utf8.h"
 
 namespace brisk {
 namespace {
@@ -75,12 +77,12 @@ bool OpenCandidate(HidHost& host, const HidInterface& iface,
 void PrintRefusal(const std::vector<WatchmanCandidate>& candidates, size_t pairedCount,
                   bool noMcu) {
     // clang-format off
-    fprintf(stderr, "TundraImu: cannot pick among %zu Watchman device(s) (%zu MCU-paired%s) — is the Davovo attached? Or pass its LHR serial:\n",
+    Print(stderr, "TundraImu: cannot pick among %zu Watchman device(s) (%zu MCU-paired%s) — is the Davovo attached? Or pass its LHR serial:\n",
             candidates.size(), pairedCount, noMcu ? ", no Davovo MCU on the bus" : "");
     // clang-format on
     for (const WatchmanCandidate& c : candidates) {
-        fprintf(stderr, "  %ls%s\n", c.serial.c_str(),
-                c.paired ? "  [shares hub with Davovo MCU]" : "");
+        Print(stderr, "  %s%s\n", Utf8FromWide(c.serial).c_str(),
+              c.paired ? "  [shares hub with Davovo MCU]" : "");
     }
 }
 
@@ -159,8 +161,8 @@ Handle OpenWatchman(HidHost& host, const std::wstring& requestedSerial, std::wst
         pairedCount += c.paired ? 1 : 0;
     }
     if (verbose) {
-        printf("TundraImu: %zu Watchman device(s), %zu MCU-paired\n", candidates.size(),
-               pairedCount);
+        Print(stdout, "TundraImu: %zu Watchman device(s), %zu MCU-paired\n", candidates.size(),
+              pairedCount);
     }
 
     const size_t pick = ChooseWatchman(infos, requestedSerial);

@@ -1,6 +1,8 @@
 // Dispatch of the DirectMode operations to the installed implementation.
 #include "platform/directmode.h"
 
+#include "platform/output.h"
+
 #include <atomic>
 #include <cstdio>
 
@@ -21,7 +23,7 @@ void InstallDirectMode(DirectModeApi* api) {
 }
 
 NvStatus UnavailableDirectMode::Initialize() {
-    std::fprintf(stderr, "%s\n", reason_);
+    Print(stderr, "%s\n", reason_);
     return kNvNoImplementation;
 }
 

@@ -1,9 +1,8 @@
 #include "prox/mcu_prox.h"
 
 #include <chrono>
-#include <cstdio>
-#include <system_error>
 
+#include "platform/output.h"
 #include "prox/mcu_discovery.h"
 #include "prox/mcu_protocol.h"
 
@@ -11,9 +10,7 @@ namespace brisk {
 namespace {
 
 constexpr uint32_t kReadTimeoutMs = 1000;
-// The reconnect wait: 2 s in steps short enough for Stop to stay prompt.
-constexpr int kReconnectSleeps = 20;
-constexpr auto kReconnectStep = std::chrono::milliseconds(100);
+constexpr std::chrono::milliseconds kRediscoveryWait{2000};
 
 }  // namespace
 
@@ -24,98 +21,67 @@ McuProx::~McuProx() {
 }
 
 bool McuProx::Start(uint16_t period) {
-    if (running.load()) {
+    if (reader.Running()) {
         return true;
     }
     periodMs = period;
-    Handle const event = host.CreateReadEvent();
-    if (event == nullptr) {
+    if (!reader.CreateReadEvent()) {
         // Without its event no read can be made; nothing else would tell why.
-        fprintf(stderr, "McuProx: cannot create the read event\n");
+        Print(stderr, "McuProx: cannot create the read event\n");
         return false;
     }
-    Handle const h = OpenTelemetryInterface(host, periodMs, event);
+    Handle const h = OpenTelemetryInterface(host, periodMs, reader.ReadEvent());
     if (h == kInvalidHandle) {
-        host.Close(event);
-        fprintf(stderr,
-                "McuProx: no 35BD:0101 interface ACKed the rate command (Davovo unplugged?)\n");
+        reader.Abandon();
+        Print(stderr,
+              "McuProx: no 35BD:0101 interface ACKed the rate command (Davovo unplugged?)\n");
         return false;
     }
-    if (reader.joinable()) {
-        reader.join();  // assigning over a joinable thread would end the process
-    }
-    device.Set(h);
-    readEvent = event;
-    stopFlag.store(false);
-    running.store(true);
-    try {
-        reader = std::thread(&McuProx::ReaderLoop, this);
-    } catch (const std::system_error&) {
+    reader.Device().Set(h);
+    if (!reader.Start([this] { ReaderLoop(); })) {
         // Proximity is optional: the run goes on without it rather than end.
-        running.store(false);
         DropDevice();
-        host.Close(readEvent);
-        readEvent = nullptr;
-        fprintf(stderr, "McuProx: cannot start the reader thread — no proximity data\n");
+        Print(stderr, "McuProx: cannot start the reader thread — no proximity data\n");
         return false;
     }
-    printf("McuProx: telemetry at %u ms, threshold %u +/- %u\n", unsigned{periodMs},
-           unsigned{threshold}, unsigned{hysteresis});
+    Print(stdout, "McuProx: telemetry at %u ms, threshold %u +/- %u\n", unsigned{periodMs},
+          unsigned{threshold}, unsigned{hysteresis});
     return true;
 }
 
 void McuProx::Stop() {
-    if (!running.load() && !reader.joinable()) {
-        return;
-    }
-    stopFlag.store(true);
-    device.CancelRead();
-    if (reader.joinable()) {
-        reader.join();
-    }
-    // The reader is gone: nobody else touches the handles now.
-    device.Close();
-    if (readEvent != nullptr) {
-        host.Close(readEvent);
-        readEvent = nullptr;
-    }
-    running.store(false);
+    reader.Stop();
 }
 
 void McuProx::DropDevice() {
-    device.Close();
+    reader.Device().Close();
     worn.store(false, std::memory_order_relaxed);
     distance.store(0, std::memory_order_relaxed);
 }
 
 bool McuProx::Reconnect(TelemetryTracker& tracker) {
-    for (int i = 0; i < kReconnectSleeps; ++i) {
-        if (stopFlag.load()) {
-            return false;
-        }
-        std::this_thread::sleep_for(kReconnectStep);
-    }
-    if (stopFlag.load()) {
+    if (!reader.Pause(kRediscoveryWait)) {
         return false;
     }
-    Handle const h = OpenTelemetryInterface(host, periodMs, readEvent);
+    Handle const h = OpenTelemetryInterface(host, periodMs, reader.ReadEvent());
     if (h == kInvalidHandle) {
         return true;  // silent; the next pass waits another 2 s
     }
-    device.Set(h);
-    if (stopFlag.load()) {
+    reader.Device().Set(h);
+    if (reader.Stopping()) {
         return false;  // Stop closes it after the join
     }
     tracker.Restart();
-    fprintf(stderr, "McuProx: device reconnected, telemetry restarted\n");
+    Print(stderr, "McuProx: device reconnected, telemetry restarted\n");
     return true;
 }
 
 void McuProx::ReaderLoop() {
+    ReaderDevice& device = reader.Device();
     uint8_t buf[kMcuReportBytes];
     TelemetryTracker tracker(threshold, hysteresis);
     // Only this thread writes `device` while it runs, so it may read it unlocked.
-    while (!stopFlag.load()) {
+    while (!reader.Stopping()) {
         if (device.Get() == nullptr) {
             if (!Reconnect(tracker)) {
                 break;
@@ -123,25 +89,25 @@ void McuProx::ReaderLoop() {
             continue;
         }
         uint32_t err = 0;
-        int const got =
-            ReadReportTimed(host, device.Get(), readEvent, buf, sizeof buf, kReadTimeoutMs, &err);
+        int const got = ReadReportTimed(host, device.Get(), reader.ReadEvent(), buf, sizeof buf,
+                                        kReadTimeoutMs, &err);
         if (got < 0) {
-            if (stopFlag.load()) {
+            if (reader.Stopping()) {
                 break;
             }
-            fprintf(stderr, "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
-                    static_cast<unsigned long>(err));
+            Print(stderr, "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
+                  static_cast<unsigned long>(err));
             DropDevice();
             continue;
         }
         if (got == 0) {
-            if (stopFlag.load()) {
+            if (reader.Stopping()) {
                 break;
             }
             if (tracker.OnTimeout()) {
-                fprintf(stderr,
-                        "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
-                        tracker.SilentReads());
+                Print(stderr,
+                      "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
+                      tracker.SilentReads());
                 DropDevice();
             }
             continue;
@@ -155,7 +121,6 @@ void McuProx::ReaderLoop() {
             worn.store(u.worn, std::memory_order_relaxed);
         }
     }
-    running.store(false);
 }
 
 }  // namespace brisk

@@ -5,10 +5,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <thread>
 
 #include "platform/hid.h"
-#include "platform/reader_device.h"
+#include "platform/reader_thread.h"
 #include "prox/prox_tracker.h"
 
 namespace brisk {
@@ -39,11 +38,7 @@ class McuProx {
 
     HidHost& host;
     uint16_t periodMs = 50;
-    ReaderDevice device{host};
-    Handle readEvent = nullptr;
-    std::thread reader;
-    std::atomic<bool> running{false};
-    std::atomic<bool> stopFlag{false};
+    ReaderThread reader{host};
     std::atomic<bool> worn{false};
     std::atomic<uint16_t> distance{0};
     uint16_t const threshold = kProxThreshold;

@@ -169,5 +169,24 @@ TEST(E2eDevices, VsyncLostIsSelfPacedAndTaggedButPasses) {
     EXPECT_EQ(run.out.back().text, kVerdictPass);
 }
 
+// A serial with a byte outside ASCII (the scenario file gives it as Latin-1
+// 0xE9) is printed in UTF-8 on every line that names it, each line whole,
+// and the same serial typed back in UTF-8 selects the device.
+TEST(E2eDevices, SerialOutsideAsciiKeepsEveryLineWhole) {
+    const std::string utf8Serial = "LHR-\xC3\xA9X";
+    RunResult run = RunSim("0 watchman serial LHR-\xE9X\n1.8 watchman unplug\n2.0 watchman plug\n",
+                           {"--imu-serial", utf8Serial, "4.6"});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(IndexOf(run.out, "TundraImu: using " + utf8Serial), 1);
+    EXPECT_EQ(IndexOfPrefix(run.out, "IMU stream up: "), 2);
+    EXPECT_EQ(Count(run.err, "TundraImu: reconnected to " + utf8Serial), 1);
+    for (const TimedLine& line : run.err) {
+        EXPECT_EQ(line.text.find("TundraImu:", 1), std::string::npos) << line.text;
+    }
+    EXPECT_EQ(run.out.back().text, kVerdictPass);
+}
+
 }  // namespace
 }  // namespace brisk::e2e

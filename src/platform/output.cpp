@@ -1,0 +1,71 @@
+#include "platform/output.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace brisk {
+namespace {
+
+// Most lines fit; a longer one is formatted again into a string of its size.
+constexpr size_t kLineBytes = 512;
+
+// The C runtime's own write: no stdio buffer, no locale, and (on Windows) the
+// same text-mode newline handling every earlier line had.
+void WriteAll(std::FILE* stream, const char* data, size_t size) {
+#ifdef _WIN32
+    const int fd = _fileno(stream);
+#else
+    const int fd = fileno(stream);
+#endif
+    while (size > 0) {
+#ifdef _WIN32
+        const int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+        const int written = _write(fd, data, static_cast<unsigned>(chunk));
+#else
+        const ssize_t written = write(fd, data, size);
+#endif
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;  // nowhere left to say it
+        }
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+}
+
+}  // namespace
+
+void PrintText(std::FILE* stream, std::string_view text) {
+    WriteAll(stream, text.data(), text.size());
+}
+
+void Print(std::FILE* stream, const char* format, ...) {
+    char line[kLineBytes];
+    va_list args;
+    va_start(args, format);
+    const int needed = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (needed < 0) {
+        return;
+    }
+    if (static_cast<size_t>(needed) < sizeof line) {
+        WriteAll(stream, line, static_cast<size_t>(needed));
+        return;
+    }
+    std::string longLine(static_cast<size_t>(needed) + 1, '\0');
+    va_start(args, format);
+    std::vsnprintf(longLine.data(), longLine.size(), format, args);
+    va_end(args);
+    WriteAll(stream, longLine.data(), static_cast<size_t>(needed));
+}
+
+}  // namespace brisk
