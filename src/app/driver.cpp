@@ -1,7 +1,6 @@
 #include "app/driver.h"
 
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -10,6 +9,7 @@
 #include "app/status_monitor.h"
 #include "imu/tundra_imu.h"
 #include "platform/console.h"
+#include "platform/output.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "prox/mcu_prox.h"
 
@@ -33,11 +33,11 @@ void ReportImuStartup(TundraImu& imu) {
     if (is.samples > 0) {
         ImuSample s;
         imu.Latest(s);
-        std::printf("IMU stream up: %.0f Hz, accel=(%d,%d,%d) gyro=(%d,%d,%d)\n",
-                    static_cast<double>(is.samples) / 1.5, s.accel[0], s.accel[1], s.accel[2],
-                    s.gyro[0], s.gyro[1], s.gyro[2]);
+        Print(stdout, "IMU stream up: %.0f Hz, accel=(%d,%d,%d) gyro=(%d,%d,%d)\n",
+              static_cast<double>(is.samples) / 1.5, s.accel[0], s.accel[1], s.accel[2], s.gyro[0],
+              s.gyro[1], s.gyro[2]);
     } else {
-        std::fprintf(
+        Print(
             stderr,
             "WARNING: Veduri enumerated but 0 samples in 1.5 s (%llu read timeouts) — asleep after a SteamVR exit? Continuing; needle will stay dead.\n",
             static_cast<unsigned long long>(is.stalls));
@@ -46,18 +46,18 @@ void ReportImuStartup(TundraImu& imu) {
 
 int Verdict(const ImuStats& is, const PresentStats& ps) {
     if (ps.displayLost) {
-        std::printf(
-            "VERDICT: DISPLAY LOST (cable pulled?) — exited cleanly; restart after reconnect\n");
+        Print(stdout,
+              "VERDICT: DISPLAY LOST (cable pulled?) — exited cleanly; restart after reconnect\n");
         return kExitDisplayLost;
     }
     bool pass = ps.frames > 0 && ps.presentErrors == 0 && is.samples > 0;
-    std::printf("VERDICT: %s\n", pass ? "PASS (eyeball check still required)" : "FAIL");
+    Print(stdout, "VERDICT: %s\n", pass ? "PASS (eyeball check still required)" : "FAIL");
     return kExitVerdict;
 }
 
 // From the IMU stream's start to the verdict. The device objects are locals
 // so that every early return destroys them in reverse order.
-int RunDevices(const RunSettings& settings, HidHost& host, const DriverHooks& hooks) {
+int RunDevices(const RunSettings& settings, HidHost& host) {
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
         return kExitImuFailed;
@@ -79,9 +79,11 @@ int RunDevices(const RunSettings& settings, HidHost& host, const DriverHooks& ho
                        std::ref(backend));
     {
         DrawCallback draw = [&](const FrameContext& ctx) {
-            DrawFrame(ctx, imu, backend);
-            if (hooks.afterDraw) {
-                hooks.afterDraw(ctx);
+            DrawFrame(ctx, imu);
+            // The only road by which a console stop reaches the present loop:
+            // the frame is painted in full first.
+            if (stopRequested.load()) {
+                backend.RequestStop();
             }
         };
         presenter.Run(settings.runSeconds, draw);
@@ -94,20 +96,19 @@ int RunDevices(const RunSettings& settings, HidHost& host, const DriverHooks& ho
 
     ImuStats is = imu.Stats();
     PresentStats ps = presenter.Stats();
-    std::printf(
-        "IMU RESULT: %llu samples (%llu reports), %llu seq gaps, %llu stalls\n",
-        static_cast<unsigned long long>(is.samples), static_cast<unsigned long long>(is.reports),
-        static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
+    Print(stdout, "IMU RESULT: %llu samples (%llu reports), %llu seq gaps, %llu stalls\n",
+          static_cast<unsigned long long>(is.samples), static_cast<unsigned long long>(is.reports),
+          static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
     return Verdict(is, ps);
 }
 
 }  // namespace
 
-int RunBrisk(int argc, const char* const* argv, HidHost& host, const DriverHooks& hooks) {
+int RunBrisk(int argc, const char* const* argv, HidHost& host) {
     MakeConsoleUnbuffered();
     RunSettings settings = ParseCommandLine(argc, argv);
     InstallConsoleHandler(OnConsoleControl);
-    int code = RunDevices(settings, host, hooks);
+    int code = RunDevices(settings, host);
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();

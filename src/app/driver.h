@@ -5,10 +5,8 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 
 #include "platform/hid.h"
-#include "present/present_backend.h"
 
 namespace brisk {
 
@@ -26,13 +24,7 @@ constexpr int kExitDisplayLost = 4;  // the present loop lost the display
 // as handled; every other event is passed on.
 bool OnConsoleControl(unsigned long eventType);
 
-// What brisk-sim adds around a run; brisk passes none.
-struct DriverHooks {
-    // Called after the painter, once per frame, with the same frame.
-    std::function<void(const FrameContext&)> afterDraw;
-};
-
 // The whole run; returns the exit code.
-int RunBrisk(int argc, const char* const* argv, HidHost& host, const DriverHooks& hooks = {});
+int RunBrisk(int argc, const char* const* argv, HidHost& host);
 
 }  // namespace brisk

@@ -1,18 +1,17 @@
 #include "app/frame_painter.h"
 
-#include "app/driver.h"
 #include "app/frame_geometry.h"
 
 namespace brisk {
 namespace {
 
 // Colours as red, green, blue, alpha.
-constexpr float lc[4] = {0.0f, 0.25f, 0.08f, 1.0f};       // left-eye background, greenish
-constexpr float rc[4] = {0.25f, 0.0f, 0.08f, 1.0f};       // right-eye background, reddish
-constexpr float wc[4] = {0.4f, 0.4f, 0.4f, 1.0f};         // sweeping bars
-constexpr float trackC[4] = {0.03f, 0.03f, 0.03f, 1.0f};  // tracks, IMU fresh
-constexpr float deadC[4] = {0.35f, 0.0f, 0.0f, 1.0f};     // tracks, IMU not fresh
-constexpr float nc[4] = {0.9f, 0.9f, 0.9f, 1.0f};         // needles
+constexpr float kLeftEyeColour[4] = {0.0f, 0.25f, 0.08f, 1.0f};   // left-eye background, greenish
+constexpr float kRightEyeColour[4] = {0.25f, 0.0f, 0.08f, 1.0f};  // right-eye background, reddish
+constexpr float kBarColour[4] = {0.4f, 0.4f, 0.4f, 1.0f};         // sweeping bars
+constexpr float kTrackColour[4] = {0.03f, 0.03f, 0.03f, 1.0f};    // tracks, IMU fresh
+constexpr float kDeadTrackColour[4] = {0.35f, 0.0f, 0.0f, 1.0f};  // tracks, IMU not fresh
+constexpr float kNeedleColour[4] = {0.9f, 0.9f, 0.9f, 1.0f};      // needles
 
 D3D12_RECT ToD3d(const Rect& r) {
     D3D12_RECT out;
@@ -31,16 +30,16 @@ void ClearPair(ID3D12GraphicsCommandList* list, D3D12_CPU_DESCRIPTOR_HANDLE rtv,
 
 }  // namespace
 
-void DrawFrame(const FrameContext& ctx, TundraImu& imu, PresentBackend& backend) {
+void DrawFrame(const FrameContext& ctx, TundraImu& imu) {
     ID3D12GraphicsCommandList* list = ctx.list;
     const D3D12_CPU_DESCRIPTOR_HANDLE rtv = *ctx.rtv;
 
     FrameGeometry g = ComputeFrameGeometry(ctx.width, ctx.height, ctx.seconds, 0, 0, 0);
     D3D12_RECT rl = ToD3d(g.eyes[0]);
     D3D12_RECT rr = ToD3d(g.eyes[1]);
-    list->ClearRenderTargetView(rtv, lc, 1, &rl);
-    list->ClearRenderTargetView(rtv, rc, 1, &rr);
-    ClearPair(list, rtv, wc, g.bars);
+    list->ClearRenderTargetView(rtv, kLeftEyeColour, 1, &rl);
+    list->ClearRenderTargetView(rtv, kRightEyeColour, 1, &rr);
+    ClearPair(list, rtv, kBarColour, g.bars);
 
     // The IMU is asked once the backgrounds and bars are recorded, so the
     // sample judged is the newest this frame can have.
@@ -52,15 +51,9 @@ void DrawFrame(const FrameContext& ctx, TundraImu& imu, PresentBackend& backend)
         g = ComputeFrameGeometry(ctx.width, ctx.height, ctx.seconds, s.gyro[0], s.gyro[1],
                                  s.gyro[2]);
     }
-    ClearPair(list, rtv, fresh ? trackC : deadC, g.tracks);
+    ClearPair(list, rtv, fresh ? kTrackColour : kDeadTrackColour, g.tracks);
     if (fresh) {
-        ClearPair(list, rtv, nc, g.needles);
-    }
-
-    // The only road by which a console stop reaches the present loop: the
-    // frame is painted in full first.
-    if (stopRequested.load()) {
-        backend.RequestStop();
+        ClearPair(list, rtv, kNeedleColour, g.needles);
     }
 }
 

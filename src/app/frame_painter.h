@@ -1,6 +1,5 @@
 // The per-frame diagnostic picture: eye backgrounds, sweeping bars, and the
-// IMU tracks with their gyro needles, all as solid rectangle clears. It also
-// carries a console stop request into the present loop.
+// IMU tracks with their gyro needles, all as solid rectangle clears.
 #pragma once
 
 #include "imu/tundra_imu.h"
@@ -8,8 +7,7 @@
 
 namespace brisk {
 
-// Records four clears when the IMU is not fresh, five when it is. Then, if a
-// stop was requested, asks the backend to stop after this frame.
-void DrawFrame(const FrameContext& ctx, TundraImu& imu, PresentBackend& backend);
+// Records four clears when the IMU is not fresh, five when it is.
+void DrawFrame(const FrameContext& ctx, TundraImu& imu);
 
 }  // namespace brisk
