@@ -14,6 +14,7 @@
 #include "app/driver.h"
 #include "platform/console.h"
 #include "platform/directmode.h"
+#include "platform/output.h"
 #include "platform/softgpu/softgpu.h"
 #include "sim/leak_report.h"
 #include "sim/png_file.h"
@@ -24,6 +25,8 @@
 namespace {
 
 constexpr int kExitUsage = 64;
+// The run ended but its capture could not be written (sysexits' EX_IOERR).
+constexpr int kExitCaptureFailed = 74;
 
 // Scenario files are small; anything past this is not one.
 constexpr std::streamsize kMaxScenarioBytes = 1 << 20;
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
     SimOptions options;
     std::string error;
     if (!ParseSimCommandLine(argc, argv, options, error)) {
-        std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+        brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
         return kExitUsage;
     }
 
@@ -67,14 +70,20 @@ int main(int argc, char** argv) {
     if (!options.scenarioFile.empty()) {
         std::string text;
         if (!ReadScenarioFile(options.scenarioFile, text)) {
-            std::fprintf(stderr, "brisk-sim: cannot read scenario %s\n",
+            brisk::Print(stderr, "brisk-sim: cannot read scenario %s\n",
                          options.scenarioFile.c_str());
             return kExitUsage;
         }
         if (!ParseScenario(text, options.scenarioFile, scenario, error)) {
-            std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+            brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
             return kExitUsage;
         }
+    }
+
+    if (options.capture && !CanCreateFile(options.capturePng, error)) {
+        brisk::Print(stderr, "brisk-sim: --capture: cannot create %s: %s\n",
+                     options.capturePng.c_str(), error.c_str());
+        return kExitUsage;
     }
 
     auto start = std::chrono::steady_clock::now();
@@ -84,7 +93,7 @@ int main(int argc, char** argv) {
     {
         VirtualHeadset headset;
         if (!headset.Build(scenario, options.scenarioFile, error)) {
-            std::fprintf(stderr, "brisk-sim: %s\n", error.c_str());
+            brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
             return kExitUsage;
         }
         if (options.capture) {
@@ -126,18 +135,21 @@ int main(int argc, char** argv) {
             taken = std::move(capture.image);
         }
         if (!taken.taken) {
-            std::fprintf(stderr, "brisk-sim: frame %llu was never drawn; no capture written\n",
+            brisk::Print(stderr, "brisk-sim: frame %llu was never drawn; no capture written\n",
                          static_cast<unsigned long long>(options.captureFrame));
-        } else if (!WriteRgbaPng(options.capturePng, taken.width, taken.height,
-                                 taken.rgba.data())) {
-            std::fprintf(stderr, "brisk-sim: cannot write %s\n", options.capturePng.c_str());
+        } else if (!WriteRgbaPng(options.capturePng, taken.width, taken.height, taken.rgba.data(),
+                                 &error)) {
+            brisk::Print(stderr, "brisk-sim: cannot write %s: %s\n", options.capturePng.c_str(),
+                         error.c_str());
+            // The run's own result stands when it already failed.
+            code = code != 0 ? code : kExitCaptureFailed;
         }
     }
     if (options.reportLeaks) {
         // Counted only now: the presenter and the display each held GPU objects.
         open.gpuObjects = brisk::softgpu::LiveObjectCount();
         open.gpuHandles = brisk::softgpu::OpenHandleCount();
-        std::fprintf(stderr, "brisk-sim: %s\n", FormatOpenAtExit(open).c_str());
+        brisk::Print(stderr, "brisk-sim: %s\n", FormatOpenAtExit(open).c_str());
     }
     return code;
 }

@@ -158,5 +158,17 @@ TEST(E2eCapture, FrameNeverDrawnIsReportedAndNoFileWritten) {
     EXPECT_EQ(run.out.back().text, kVerdictPass);
 }
 
+// A capture that cannot be written when the run is over (here: a full
+// device) says why and fails the exit code, the run's own lines untouched.
+TEST(E2eCapture, WriteFailingAtTheEndSaysWhyAndExitsNonZero) {
+    RunResult run = RunSim("", {"0.5"}, {}, {"--capture", "0", "/dev/full"});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 74);
+    EXPECT_EQ(Texts(run.err), std::vector<std::string>{
+                                  "brisk-sim: cannot write /dev/full: No space left on device"});
+    EXPECT_EQ(run.out.back().text, kVerdictPass);
+}
+
 }  // namespace
 }  // namespace brisk::e2e

@@ -119,10 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr,
                    {"--scenario", "/nonexistent/brisk-e2e.scenario"},
                    "cannot read scenario /nonexistent/brisk-e2e.scenario"},
-        SimMistake{"CaptureWithoutArguments",
+        SimMistake{
+            "CaptureWithoutArguments", nullptr, {"--capture"}, "--capture needs FRAME and PNGFILE"},
+        SimMistake{"CaptureIntoMissingFolder",
                    nullptr,
-                   {"--capture"},
-                   "--capture needs FRAME and PNGFILE"}),
+                   {"--capture", "10", "/nonexistent-dir/x.png"},
+                   "--capture: cannot create /nonexistent-dir/x.png: No such file or directory"}),
     [](const testing::TestParamInfo<SimMistake>& info) { return std::string(info.param.name); });
 
 }  // namespace
