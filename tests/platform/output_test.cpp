@@ -52,8 +52,9 @@ TEST(Output, LinesFromManyThreadsArriveWhole) {
                 if (n % 2 == 0) {
                     Print(stdout, "T%d %d %s\n", t, n, Payload(t, n).c_str());
                 } else {
-                    PrintText(stdout, "T" + std::to_string(t) + " " + std::to_string(n) + " " +
-                                          Payload(t, n) + "\n");
+                    std::ostringstream text;
+                    text << 'T' << t << ' ' << n << ' ' << Payload(t, n) << '\n';
+                    PrintText(stdout, text.str());
                 }
             }
         });
@@ -78,11 +79,12 @@ TEST(Output, LinesFromManyThreadsArriveWhole) {
         int t = -1, n = -1;
         std::string payload;
         fields >> tag >> t >> n;
+        fields.get();  // the space before the payload
         std::getline(fields, payload);
         ASSERT_EQ(tag, 'T') << "torn line: " << line.substr(0, 80);
         ASSERT_TRUE(t >= 0 && t < kThreads) << line.substr(0, 80);
         ASSERT_EQ(n, nextOf[t]) << "thread " << t << " lost or reordered a line";
-        ASSERT_EQ(payload, " " + Payload(t, n)) << "torn line: " << line.substr(0, 80);
+        ASSERT_EQ(payload, Payload(t, n)) << "torn line: " << line.substr(0, 80);
         ++nextOf[t];
         ++lines;
     }
