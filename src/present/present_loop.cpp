@@ -270,19 +270,12 @@ void FrameLoop::Finish(Clock::time_point t0) {
 
 }  // namespace
 
+// The objects then go in reverse order of declaration: views before
+// surfaces, device last.
 PresentGpu::~PresentGpu() {
     if (fenceEvent) {
         CloseHandle(fenceEvent);
-        fenceEvent = nullptr;
     }
-    rtvHeap.Reset();
-    res[1].Reset();
-    res[0].Reset();
-    fence.Reset();
-    list.Reset();
-    alloc.Reset();
-    queue.Reset();
-    dev.Reset();
 }
 
 PresentStats PresentGpu::TakeStats() {

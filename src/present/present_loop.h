@@ -17,7 +17,7 @@ namespace brisk {
 // The Direct3D 12 objects the loop draws with, whatever puts its frames on
 // the panels: one queue, one allocator and list (one frame in flight), a fence
 // with its event, two render targets with their views. Closes the event and
-// releases the objects, device last.
+// releases the objects, device last: keep them declared in creation order.
 struct PresentGpu {
     PresentGpu() = default;
     ~PresentGpu();
