@@ -1,6 +1,8 @@
 #include "present/nvapi_d3d12_presenter.h"
 
+#include "present/present_loop.h"
 #include "present/presenter_impl.h"
+#include "present/presenter_print.h"
 
 namespace brisk {
 
@@ -10,25 +12,25 @@ NvapiD3d12Presenter::NvapiD3d12Presenter(PresenterConfig cfg)
 NvapiD3d12Presenter::~NvapiD3d12Presenter() = default;
 
 NvapiD3d12Presenter::Impl::~Impl() {
-    // The display goes back to the desktop before the device that drew on it.
-    // Its panels keep their power, and its surfaces and waitable are the
-    // display's own.
+    // The display goes back to the desktop before the device that drew on it
+    // (PresentGpu's part goes after this). Its panels keep their power, and
+    // its surfaces and waitable are the display's own.
     if (acquired) {
         ReleaseDirectModeDisplay(kVendorId, &display);
         acquired = false;
     }
-    if (fenceEvent) {
-        CloseHandle(fenceEvent);
-        fenceEvent = nullptr;
+}
+
+uint32_t NvapiD3d12Presenter::Impl::Present(int index) {
+    const NvStatus status = Present12(&display, surf[index], 1, queue.Get(), list.Get());
+    return status == kNvOk ? 0 : StatusHex(status);
+}
+
+void NvapiD3d12Presenter::Run(double seconds, const DrawCallback& draw) {
+    RunPresentLoop(*impl, *impl, stop, seconds, draw);
+    if (cfg.powerOffOnExit) {
+        DisplayControl(&impl->display, kDisplayPowerOff);
     }
-    rtvHeap.Reset();
-    res[1].Reset();
-    res[0].Reset();
-    fence.Reset();
-    list.Reset();
-    alloc.Reset();
-    queue.Reset();
-    dev.Reset();
 }
 
 void NvapiD3d12Presenter::RequestStop() {
@@ -36,11 +38,7 @@ void NvapiD3d12Presenter::RequestStop() {
 }
 
 PresentStats NvapiD3d12Presenter::Stats() {
-    Impl& im = *impl;
-    std::lock_guard<std::mutex> lock(im.statsMutex);
-    PresentStats copy = im.stats;
-    im.stats.maxFrameGapMs = 0.0;
-    return copy;
+    return impl->TakeStats();
 }
 
 }  // namespace brisk

@@ -38,10 +38,6 @@ class NvapiD3d12Presenter final : public PresentBackend {
     bool CreateSurfaces();
     bool StartScanOut();
 
-    // One frame's command list: barriers around `draw`, then submission.
-    void RecordAndSubmit(int idx, double elapsed, uint64_t frameIndex, const DrawCallback& draw);
-    void WaitForGpu();
-
     std::unique_ptr<Impl> impl;
     PresenterConfig cfg;
     std::atomic<bool> stop;

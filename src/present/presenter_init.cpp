@@ -35,6 +35,13 @@ bool HrOk(HRESULT hr, const char* call, int line) {
     return false;
 }
 
+// CreateEventA reports failure with a null handle; as an HRESULT it is checked
+// like the Direct3D calls around it.
+HRESULT CreateFenceEvent(HANDLE* event) {
+    *event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    return *event != nullptr ? S_OK : E_FAIL;
+}
+
 }  // namespace
 
 // A failed check prints the call as written at the check, with its line, and
@@ -147,7 +154,7 @@ bool NvapiD3d12Presenter::CreateDevice() {
     // Left closed: the loop resets it at the top of every frame.
     HR_CHECK(im.list->Close());
     HR_CHECK(im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)));
-    im.fenceEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HR_CHECK(CreateFenceEvent(&im.fenceEvent));
     return true;
 }
 
