@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/output.h"
 #include "present/free_run.h"
 #include "present/presenter_print.h"
 
@@ -126,10 +127,10 @@ bool FrameLoop::DeviceRemoved() {
     if (removed == 0) {
         return false;
     }
-    std::fprintf(stderr,
-                 "Presenter: D3D12 device removed (0x%lx) — display lost (cable pulled?), "
-                 "exiting present loop\n",
-                 HresultHex(removed));
+    Print(stderr,
+          "Presenter: D3D12 device removed (0x%lx) — display lost (cable pulled?), "
+          "exiting present loop\n",
+          HresultHex(removed));
     count_.displayLost = true;
     return true;
 }
@@ -187,8 +188,8 @@ bool FrameLoop::Present(int idx) {
         return true;
     }
     ++count_.presentErrors;
-    std::fprintf(stderr, "%s = 0x%x at frame %llu\n", target_.PresentCallName(), status,
-                 Ull(count_.frames));
+    Print(stderr, "%s = 0x%x at frame %llu\n", target_.PresentCallName(), status,
+          Ull(count_.frames));
     return count_.presentErrors <= kPresentErrorsTolerated;
 }
 
@@ -204,10 +205,10 @@ bool FrameLoop::WaitForScanOut() {
     if (count_.deadSeconds < kDeadSecondsLost) {
         return true;
     }
-    std::fprintf(stderr,
-                 "Presenter: present waitable dead for %llus — display lost, exiting present "
-                 "loop\n",
-                 Ull(count_.deadSeconds));
+    Print(stderr,
+          "Presenter: present waitable dead for %llus — display lost, exiting present "
+          "loop\n",
+          Ull(count_.deadSeconds));
     count_.displayLost = true;
     return false;
 }
@@ -215,13 +216,13 @@ bool FrameLoop::WaitForScanOut() {
 void FrameLoop::TrackPacing(double dt, double elapsed) {
     switch (count_.pacing.OnFrame(dt, elapsed)) {
         case FreeRunChange::Entered:
-            std::fprintf(stderr,
-                         "WARNING: present loop free-running (vsync lost — headset doffed?), "
-                         "self-pacing at %.0f Hz\n",
-                         gpu_.refreshHz);
+            Print(stderr,
+                  "WARNING: present loop free-running (vsync lost — headset doffed?), "
+                  "self-pacing at %.0f Hz\n",
+                  gpu_.refreshHz);
             break;
         case FreeRunChange::Left:
-            std::fprintf(stderr, "free-run over: vsync pacing restored\n");
+            Print(stderr, "free-run over: vsync pacing restored\n");
             break;
         default:
             break;
@@ -261,11 +262,11 @@ void FrameLoop::Finish(Clock::time_point t0) {
     }
     const double total = Seconds(Clock::now() - t0);
     const double average = total > 0 ? static_cast<double>(count_.frames) / total : 0.0;
-    std::printf(
-        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts "
-        "%llu, freeRunEvents %llu\n",
-        Ull(count_.frames), total, average, Ull(count_.presentErrors), Ull(count_.waitTimeouts),
-        Ull(count_.pacing.Events()));
+    Print(stdout,
+          "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts "
+          "%llu, freeRunEvents %llu\n",
+          Ull(count_.frames), total, average, Ull(count_.presentErrors), Ull(count_.waitTimeouts),
+          Ull(count_.pacing.Events()));
 }
 
 }  // namespace

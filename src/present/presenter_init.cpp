@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/output.h"
 #include "present/mode_select.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/presenter_impl.h"
@@ -23,7 +24,7 @@ bool NvOk(NvStatus status, const char* call, int line) {
     if (status == kNvOk) {
         return true;
     }
-    std::fprintf(stderr, "Presenter: %s = 0x%x (line %d)\n", call, StatusHex(status), line);
+    Print(stderr, "Presenter: %s = 0x%x (line %d)\n", call, StatusHex(status), line);
     return false;
 }
 
@@ -31,7 +32,7 @@ bool HrOk(HRESULT hr, const char* call, int line) {
     if (hr >= 0) {
         return true;
     }
-    std::fprintf(stderr, "Presenter: %s = 0x%lx (line %d)\n", call, HresultHex(hr), line);
+    Print(stderr, "Presenter: %s = 0x%lx (line %d)\n", call, HresultHex(hr), line);
     return false;
 }
 
@@ -66,13 +67,13 @@ bool NvapiD3d12Presenter::OpenDisplay() {
     NV_CHECK(NvAPI_Initialize());
 
     NvStatus status = EnableDirectMode(kVendorId, 0);
-    std::printf("EnableDirectMode(0x%x) = 0x%x\n", kVendorId, StatusHex(status));
+    Print(stdout, "EnableDirectMode(0x%x) = 0x%x\n", kVendorId, StatusHex(status));
 
     uint32_t numDisplays = 0;
     NvAPI_DISP_EnumerateDirectModeDisplays(kVendorId, &numDisplays, nullptr,
                                            NV_ENUM_DIRECTMODE_DISPLAY_ENABLED);
     if (numDisplays == 0) {
-        std::fprintf(stderr, "Presenter: no DirectMode display (Davovo not attached?)\n");
+        Print(stderr, "Presenter: no DirectMode display (Davovo not attached?)\n");
         return false;
     }
     numDisplays = std::min(numDisplays, kMaxDisplays);
@@ -84,7 +85,7 @@ bool NvapiD3d12Presenter::OpenDisplay() {
 
     // The headset is the first DirectMode display; there is no choosing.
     im.display = displays[0];
-    std::printf("using displayId 0x%x\n", im.display.displayId);
+    Print(stdout, "using displayId 0x%x\n", im.display.displayId);
     return true;
 }
 
@@ -108,24 +109,24 @@ bool NvapiD3d12Presenter::SelectMode() {
     const size_t listed = std::min<size_t>(modeCount, modes.size());
     for (size_t i = 0; i < listed; ++i) {
         const DirectModeMode& m = modes[i];
-        std::printf("mode[%u]: %ux%u @ %.3f Hz format=%d\n", static_cast<unsigned>(i), m.width,
-                    m.height, ModeRefreshHz(m), m.format);
+        Print(stdout, "mode[%u]: %ux%u @ %.3f Hz format=%d\n", static_cast<unsigned>(i), m.width,
+              m.height, ModeRefreshHz(m), m.format);
     }
     const ModeChoice choice = ChooseMode(modes.data(), listed, cfg);
     if (choice.index < 0) {
-        std::fprintf(stderr,
-                     "Presenter: no mode matches %ux%u@%.0f format %d — refusing to guess (mode "
-                     "list above)\n",
-                     cfg.width, cfg.height, cfg.refreshHz, cfg.format);
+        Print(stderr,
+              "Presenter: no mode matches %ux%u@%.0f format %d — refusing to guess (mode "
+              "list above)\n",
+              cfg.width, cfg.height, cfg.refreshHz, cfg.format);
         return false;
     }
     im.refreshHz = choice.refreshHz;
     im.mode = modes[choice.index];
-    std::printf("using mode %ux%u @ %.3f Hz format=%d\n", im.mode.width, im.mode.height,
-                im.refreshHz, im.mode.format);
+    Print(stdout, "using mode %ux%u @ %.3f Hz format=%d\n", im.mode.width, im.mode.height,
+          im.refreshHz, im.mode.format);
     if (cfg.forceDsc) {
         ForceDsc(im.mode);
-        std::printf("forcing DSC 1.1, 4 slices, 8 bpp\n");
+        Print(stdout, "forcing DSC 1.1, 4 slices, 8 bpp\n");
     }
     return true;
 }
@@ -166,8 +167,8 @@ bool NvapiD3d12Presenter::AcquireDisplay() {
     for (int attempt = 0; attempt < kAcquireAttempts; ++attempt) {
         status = AcquireDirectModeDisplay(kVendorId, im.dev.Get(), &im.display);
         const bool hdcpOff = status == kNvHdcpDisabled;
-        std::printf("AcquireDirectModeDisplay = 0x%x%s\n", StatusHex(status),
-                    hdcpOff ? " (HDCP disabled, continuing)" : "");
+        Print(stdout, "AcquireDirectModeDisplay = 0x%x%s\n", StatusHex(status),
+              hdcpOff ? " (HDCP disabled, continuing)" : "");
         if (status == kNvOk || hdcpOff) {
             break;
         }
@@ -196,16 +197,16 @@ bool NvapiD3d12Presenter::CreateSurfaces() {
     im.width = static_cast<uint32_t>(rdesc.Width);
     im.height = rdesc.Height;
     const int surfaceFormat = static_cast<int>(rdesc.Format);
-    std::printf("surface: %ux%u format=%d\n", im.width, im.height, surfaceFormat);
+    Print(stdout, "surface: %ux%u format=%d\n", im.width, im.height, surfaceFormat);
     const int32_t viewFormat = TypedRtvFormat(surfaceFormat);
     if (viewFormat == 0) {
-        std::fprintf(stderr,
-                     "Presenter: surface format %d has no typed RTV mapping — refusing (would "
-                     "scan out uninitialized VRAM)\n",
-                     surfaceFormat);
+        Print(stderr,
+              "Presenter: surface format %d has no typed RTV mapping — refusing (would "
+              "scan out uninitialized VRAM)\n",
+              surfaceFormat);
         return false;
     }
-    std::printf("rtv format: %d\n", static_cast<int>(viewFormat));
+    Print(stdout, "rtv format: %d\n", static_cast<int>(viewFormat));
     im.rtvFormat = static_cast<DXGI_FORMAT>(viewFormat);
 
     D3D12_DESCRIPTOR_HEAP_DESC hd = {};
@@ -234,16 +235,16 @@ bool NvapiD3d12Presenter::StartScanOut() {
     if (status == kNvHdcpDisabled) {
         status = kNvOk;
     }
-    std::printf("SetDisplayMode = 0x%x\n", StatusHex(status));
+    Print(stdout, "SetDisplayMode = 0x%x\n", StatusHex(status));
     if (status != kNvOk) {
         return false;
     }
     status = DisplayControl(&im.display, kDisplayPowerOn);
-    std::printf("DisplayControl(POWER_ON) = 0x%x\n", StatusHex(status));
+    Print(stdout, "DisplayControl(POWER_ON) = 0x%x\n", StatusHex(status));
     // Without a waitable the loop still runs, paced by the free-run detector.
     status = GetPresentWaitableObject(&im.display, &im.waitable);
     im.hasWaitable = status == kNvOk;
-    std::printf("GetPresentWaitableObject = 0x%x\n", StatusHex(status));
+    Print(stdout, "GetPresentWaitableObject = 0x%x\n", StatusHex(status));
     return true;
 }
 
