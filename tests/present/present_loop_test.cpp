@@ -82,7 +82,7 @@ TEST_F(PresentLoopTest, TwoSecondsRunAtTheScanOutRate) {
     EXPECT_TRUE(printed.err.empty());
 
     EXPECT_EQ(static_cast<uint64_t>(painter.calls), r.frames);
-    EXPECT_EQ(display.Presents(), r.frames);
+    EXPECT_EQ(display->State().presents, r.frames);
     EXPECT_EQ(softgpu::ValidationErrorCount(), misuseBefore) << softgpu::LastValidationError();
 
     const PresentStats s = presenter->Stats();
@@ -119,7 +119,7 @@ TEST_F(PresentLoopTest, SurfacesAlternateAndThePanelsStayOnByDefault) {
     EXPECT_NE(views[0], views[1]);
     EXPECT_EQ(views[0], views[2]);
     EXPECT_EQ(views[1], views[3]);
-    EXPECT_EQ(display.PowerHistory(), std::vector<uint32_t>{kDisplayPowerOn});
+    EXPECT_EQ(display->State().power, std::vector<uint32_t>{kDisplayPowerOn});
 }
 
 TEST_F(PresentLoopTest, AStopRequestedBeforeRunPaintsNothingButStillReports) {
@@ -131,7 +131,7 @@ TEST_F(PresentLoopTest, AStopRequestedBeforeRunPaintsNothingButStillReports) {
                                        "presentErrors 0, waitTimeouts 0, freeRunEvents 0"});
     EXPECT_TRUE(printed.err.empty());
     EXPECT_EQ(painter.calls, 0);
-    EXPECT_EQ(display.Presents(), 0u);
+    EXPECT_EQ(display->State().presents, 0u);
 }
 
 TEST_F(PresentLoopTest, AStopFromInsideDrawEndsTheRunAfterThatFrameIsPresented) {
@@ -150,14 +150,14 @@ TEST_F(PresentLoopTest, AStopFromInsideDrawEndsTheRunAfterThatFrameIsPresented) 
     ASSERT_TRUE(r.parsed);
     EXPECT_EQ(r.frames, 6u);
     EXPECT_EQ(painter.calls, 6);
-    EXPECT_EQ(display.Presents(), 6u);
+    EXPECT_EQ(display->State().presents, 6u);
     EXPECT_EQ(presenter->Stats().frames, 6u);
-    EXPECT_EQ(display.PowerHistory(), (std::vector<uint32_t>{kDisplayPowerOn, kDisplayPowerOff}));
+    EXPECT_EQ(display->State().power, (std::vector<uint32_t>{kDisplayPowerOn, kDisplayPowerOff}));
 }
 
 TEST_F(PresentLoopTest, TheEleventhPresentErrorEndsTheRunWithoutLosingTheDisplay) {
     Start();
-    display.FailNextPresents(1000);
+    display->FailNextPresents(1000);
     const Printed printed = RunCaptured(0);
     std::vector<std::string> expected;
     for (int frame = 0; frame <= 10; ++frame) {
@@ -180,7 +180,7 @@ TEST_F(PresentLoopTest, ARemovedDeviceEndsTheRunAsDisplayLost) {
         presenter->Run(0, [&](const FrameContext& fc) {
             ++painter.calls;
             if (fc.frameIndex == 3) {
-                display.RemoveDevice(DXGI_ERROR_DEVICE_HUNG);
+                display->RemoveDevice(DXGI_ERROR_DEVICE_HUNG);
             }
         });
     });
@@ -196,11 +196,11 @@ TEST_F(PresentLoopTest, ARemovedDeviceEndsTheRunAsDisplayLost) {
 
 TEST_F(PresentLoopTest, FourSilentSecondsAreCountedAndTheRunGoesOn) {
     Start();
-    display.SetVsync(Vsync::Stopped);
+    display->SetVsync(Vsync::Stopped);
     std::thread scanOut([&] {
         // Scan-out comes back during the fifth one-second wait.
         EXPECT_TRUE(WaitFor([&] { return presenter->Stats().waitTimeouts >= 4; }, 20s));
-        display.SetVsync(Vsync::Paced);
+        display->SetVsync(Vsync::Paced);
         EXPECT_TRUE(WaitFor([&] { return presenter->Stats().frames >= 10; }, 20s));
         presenter->RequestStop();
     });
@@ -216,7 +216,7 @@ TEST_F(PresentLoopTest, FourSilentSecondsAreCountedAndTheRunGoesOn) {
 
 TEST_F(PresentLoopTest, FiveSilentSecondsMeanTheDisplayIsLost) {
     Start();
-    display.SetVsync(Vsync::Stopped);
+    display->SetVsync(Vsync::Stopped);
     const Printed printed = RunCaptured(0);
     EXPECT_EQ(printed.err, std::vector<std::string>{
                                "Presenter: present waitable dead for 5s — display lost, exiting "
@@ -233,7 +233,7 @@ TEST_F(PresentLoopTest, FiveSilentSecondsMeanTheDisplayIsLost) {
 
 TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
     Start();
-    display.SetVsync(Vsync::Free);
+    display->SetVsync(Vsync::Free);
     std::atomic<uint64_t> selfPacedFrames{0};
     std::atomic<double> selfPacedSeconds{0};
     PresentStats afterSecond;
@@ -249,10 +249,10 @@ TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
         selfPacedFrames = presenter->Stats().frames - from;
         selfPacedSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        display.SetVsync(Vsync::Paced);
+        display->SetVsync(Vsync::Paced);
         EXPECT_TRUE(WaitFor([&] { return !presenter->Stats().freeRunning; }, 10s));
         // Lost again soon after: counted, but not announced a second time.
-        display.SetVsync(Vsync::Free);
+        display->SetVsync(Vsync::Free);
         EXPECT_TRUE(WaitFor([&] { return presenter->Stats().freeRunning; }, 10s));
         afterSecond = presenter->Stats();
         presenter->RequestStop();
@@ -273,7 +273,7 @@ TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
 }
 
 TEST_F(PresentLoopTest, WithoutAWaitableTheLoopPacesItself) {
-    display.FailCall(sim::DisplayCall::Waitable, kNvError);
+    Reshape({.failing = {{sim::DisplayCall::Waitable, kNvError}}});
     Start();
     const Printed printed = RunCaptured(1.5);
     EXPECT_EQ(printed.err,
@@ -299,7 +299,7 @@ TEST_F(PresentLoopTest, NothingLeaksOnceThePresenterAndTheDisplayAreGone) {
         ASSERT_TRUE(ok);
         Capture([&] { p.Run(0.2, painter.Callback()); });
         EXPECT_GT(painter.calls, 0);
-        InstallDirectMode(&display);
+        InstallDirectMode(display.get());
     }
     EXPECT_EQ(softgpu::LiveObjectCount(), objects);
     EXPECT_EQ(softgpu::OpenHandleCount(), handles);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -101,15 +102,22 @@ inline PresentResult ParseResult(const std::string& line) {
 // A test with the virtual display installed.
 class PresenterTest : public testing::Test {
   protected:
-    void SetUp() override { InstallDirectMode(&display); }
+    void SetUp() override { InstallDirectMode(display.get()); }
     void TearDown() override { InstallDirectMode(nullptr); }
+
+    // A display of another shape in place of the healthy one, before Init.
+    void Reshape(sim::DisplayDesc desc) {
+        auto next = std::make_unique<sim::VirtualDisplay>(std::move(desc));
+        InstallDirectMode(next.get());
+        display = std::move(next);
+    }
 
     // Init with both streams captured; `ok` receives its result.
     Printed InitCaptured(NvapiD3d12Presenter& p, bool& ok) {
         return Capture([&] { ok = p.Init(); });
     }
 
-    sim::VirtualDisplay display;
+    std::unique_ptr<sim::VirtualDisplay> display = std::make_unique<sim::VirtualDisplay>();
 };
 
 }  // namespace brisk::test
