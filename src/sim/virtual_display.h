@@ -48,7 +48,6 @@ enum class DisplayCall {
     SetMode,
     Control,
     Waitable,
-    kCount,
 };
 
 // The headset's list: several modes, exactly one of them 5088x2544 at 75 Hz
