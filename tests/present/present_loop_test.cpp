@@ -3,6 +3,7 @@
 // run on a loaded two-core machine.
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "platform/softgpu/softgpu.h"
@@ -52,11 +53,11 @@ class PresentLoopTest : public PresenterTest {
         ASSERT_TRUE(ok);
     }
     Printed RunCaptured(double seconds) {
-        return Capture([&] { presenter->Run(seconds, painter.Callback()); });
+        return CaptureOutput([&] { presenter->Run(seconds, painter.Callback()); });
     }
-    PresentResult Result(const Printed& printed) {
+    std::optional<PresentResult> Result(const Printed& printed) {
         EXPECT_FALSE(printed.out.empty());
-        return printed.out.empty() ? PresentResult{} : ParseResult(printed.out.back());
+        return printed.out.empty() ? std::nullopt : ParsePresentResult(printed.out.back());
     }
 
     Painter painter;
@@ -68,25 +69,25 @@ TEST_F(PresentLoopTest, TwoSecondsRunAtTheScanOutRate) {
     const UINT64 misuseBefore = softgpu::ValidationErrorCount();
     const Printed printed = RunCaptured(2.0);
     ASSERT_EQ(printed.out.size(), 1u);
-    const PresentResult r = ParseResult(printed.out[0]);
-    ASSERT_TRUE(r.parsed) << printed.out[0];
-    EXPECT_GE(r.frames, 100u);
-    EXPECT_LE(r.frames, 155u);
-    EXPECT_GE(r.seconds, 2.0);
-    EXPECT_LE(r.seconds, 2.5);
-    EXPECT_GE(r.fps, 50.0);
-    EXPECT_LE(r.fps, 77.0);
-    EXPECT_EQ(r.presentErrors, 0u);
-    EXPECT_EQ(r.waitTimeouts, 0u);
-    EXPECT_EQ(r.freeRunEvents, 0u);
+    const std::optional<PresentResult> r = ParsePresentResult(printed.out[0]);
+    ASSERT_TRUE(r) << printed.out[0];
+    EXPECT_GE(r->frames, 100u);
+    EXPECT_LE(r->frames, 155u);
+    EXPECT_GE(r->seconds, 2.0);
+    EXPECT_LE(r->seconds, 2.5);
+    EXPECT_GE(r->fps, 50.0);
+    EXPECT_LE(r->fps, 77.0);
+    EXPECT_EQ(r->presentErrors, 0u);
+    EXPECT_EQ(r->waitTimeouts, 0u);
+    EXPECT_EQ(r->freeRunEvents, 0u);
     EXPECT_TRUE(printed.err.empty());
 
-    EXPECT_EQ(static_cast<uint64_t>(painter.calls), r.frames);
-    EXPECT_EQ(display->State().presents, r.frames);
+    EXPECT_EQ(static_cast<long long>(painter.calls), r->frames);
+    EXPECT_EQ(display->State().presents, static_cast<uint64_t>(r->frames));
     EXPECT_EQ(softgpu::ValidationErrorCount(), misuseBefore) << softgpu::LastValidationError();
 
     const PresentStats s = presenter->Stats();
-    EXPECT_EQ(s.frames, r.frames);
+    EXPECT_EQ(s.frames, static_cast<uint64_t>(r->frames));
     EXPECT_FALSE(s.displayLost);
     EXPECT_FALSE(s.freeRunning);
     EXPECT_GT(s.fps, 40.0);
@@ -102,7 +103,7 @@ TEST_F(PresentLoopTest, SurfacesAlternateAndThePanelsStayOnByDefault) {
     Start();
     std::vector<uint64_t> indices;
     std::vector<const D3D12_CPU_DESCRIPTOR_HANDLE*> views;
-    Capture([&] {
+    CaptureOutput([&] {
         presenter->Run(0, [&](const FrameContext& fc) {
             indices.push_back(fc.frameIndex);
             views.push_back(fc.rtv);
@@ -138,7 +139,7 @@ TEST_F(PresentLoopTest, AStopFromInsideDrawEndsTheRunAfterThatFrameIsPresented) 
     PresenterConfig cfg;
     cfg.powerOffOnExit = true;
     Start(cfg);
-    const Printed printed = Capture([&] {
+    const Printed printed = CaptureOutput([&] {
         presenter->Run(-1, [&](const FrameContext& fc) {
             ++painter.calls;
             if (fc.frameIndex == 5) {
@@ -146,9 +147,9 @@ TEST_F(PresentLoopTest, AStopFromInsideDrawEndsTheRunAfterThatFrameIsPresented) 
             }
         });
     });
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 6u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 6u);
     EXPECT_EQ(painter.calls, 6);
     EXPECT_EQ(display->State().presents, 6u);
     EXPECT_EQ(presenter->Stats().frames, 6u);
@@ -164,10 +165,10 @@ TEST_F(PresentLoopTest, TheEleventhPresentErrorEndsTheRunWithoutLosingTheDisplay
         expected.push_back("Present12 = 0xffffffff at frame " + std::to_string(frame));
     }
     EXPECT_EQ(printed.err, expected);
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 10u);
-    EXPECT_EQ(r.presentErrors, 11u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 10u);
+    EXPECT_EQ(r->presentErrors, 11u);
     const PresentStats s = presenter->Stats();
     EXPECT_FALSE(s.displayLost);
     EXPECT_EQ(s.frames, 10u);
@@ -176,7 +177,7 @@ TEST_F(PresentLoopTest, TheEleventhPresentErrorEndsTheRunWithoutLosingTheDisplay
 
 TEST_F(PresentLoopTest, ARemovedDeviceEndsTheRunAsDisplayLost) {
     Start();
-    const Printed printed = Capture([&] {
+    const Printed printed = CaptureOutput([&] {
         presenter->Run(0, [&](const FrameContext& fc) {
             ++painter.calls;
             if (fc.frameIndex == 3) {
@@ -187,9 +188,9 @@ TEST_F(PresentLoopTest, ARemovedDeviceEndsTheRunAsDisplayLost) {
     EXPECT_EQ(printed.err, std::vector<std::string>{
                                "Presenter: D3D12 device removed (0x887a0006) — display lost "
                                "(cable pulled?), exiting present loop"});
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 4u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 4u);
     EXPECT_EQ(painter.calls, 4);
     EXPECT_TRUE(presenter->Stats().displayLost);
 }
@@ -207,10 +208,10 @@ TEST_F(PresentLoopTest, FourSilentSecondsAreCountedAndTheRunGoesOn) {
     const Printed printed = RunCaptured(0);
     scanOut.join();
     EXPECT_TRUE(printed.err.empty());
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.waitTimeouts, 4u);
-    EXPECT_GE(r.frames, 10u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->waitTimeouts, 4u);
+    EXPECT_GE(r->frames, 10u);
     EXPECT_FALSE(presenter->Stats().displayLost);
 }
 
@@ -221,11 +222,11 @@ TEST_F(PresentLoopTest, FiveSilentSecondsMeanTheDisplayIsLost) {
     EXPECT_EQ(printed.err, std::vector<std::string>{
                                "Presenter: present waitable dead for 5s — display lost, exiting "
                                "present loop"});
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 4u);
-    EXPECT_EQ(r.waitTimeouts, 5u);
-    EXPECT_GE(r.seconds, 5.0);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 4u);
+    EXPECT_EQ(r->waitTimeouts, 5u);
+    EXPECT_GE(r->seconds, 5.0);
     const PresentStats s = presenter->Stats();
     EXPECT_TRUE(s.displayLost);
     EXPECT_EQ(s.waitTimeouts, 4u);
@@ -267,9 +268,9 @@ TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
     EXPECT_GT(rate, 50.0);
     EXPECT_LT(rate, 90.0);
     EXPECT_EQ(afterSecond.freeRunEvents, 2u);
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.freeRunEvents, 2u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->freeRunEvents, 2u);
 }
 
 TEST_F(PresentLoopTest, WithoutAWaitableTheLoopPacesItself) {
@@ -279,11 +280,11 @@ TEST_F(PresentLoopTest, WithoutAWaitableTheLoopPacesItself) {
     EXPECT_EQ(printed.err,
               std::vector<std::string>{"WARNING: present loop free-running (vsync lost — headset "
                                        "doffed?), self-pacing at 75 Hz"});
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.freeRunEvents, 1u);
-    EXPECT_GT(r.fps, 50.0);
-    EXPECT_LT(r.fps, 120.0);  // 37 unpaced frames at the start
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->freeRunEvents, 1u);
+    EXPECT_GT(r->fps, 50.0);
+    EXPECT_LT(r->fps, 120.0);  // 37 unpaced frames at the start
     EXPECT_TRUE(presenter->Stats().freeRunning);
 }
 
@@ -297,7 +298,7 @@ TEST_F(PresentLoopTest, NothingLeaksOnceThePresenterAndTheDisplayAreGone) {
         bool ok = false;
         InitCaptured(p, ok);
         ASSERT_TRUE(ok);
-        Capture([&] { p.Run(0.2, painter.Callback()); });
+        CaptureOutput([&] { p.Run(0.2, painter.Callback()); });
         EXPECT_GT(painter.calls, 0);
         InstallDirectMode(display.get());
     }

@@ -168,7 +168,7 @@ TEST(PresenterModeList, OnlyTheRecordsHeldAreReadWhenTheListGrows) {
     {
         NvapiD3d12Presenter p(PresenterConfig{});
         bool ok = false;
-        const Printed printed = Capture([&] { ok = p.Init(); });
+        const Printed printed = CaptureOutput([&] { ok = p.Init(); });
         EXPECT_TRUE(ok);
         EXPECT_EQ(printed.out, HealthyInitLines());
     }
@@ -358,7 +358,7 @@ TEST(PresenterDeviceCheck, AFailedDirect3DCallPrintsItsTextHresultAndLine) {
         InstallDirectMode(&foreign);
         NvapiD3d12Presenter p(PresenterConfig{});
         bool ok = true;
-        const Printed printed = Capture([&] { ok = p.Init(); });
+        const Printed printed = CaptureOutput([&] { ok = p.Init(); });
         EXPECT_FALSE(ok);
         ASSERT_EQ(printed.err.size(), 1u);
         ExpectCheckLine(printed.err[0],
@@ -372,7 +372,7 @@ TEST(PresenterDeviceCheck, AFailedDirect3DCallPrintsItsTextHresultAndLine) {
         {
             NvapiD3d12Presenter p(PresenterConfig{});
             bool ok = true;
-            const Printed printed = Capture([&] { ok = p.Init(); });
+            const Printed printed = CaptureOutput([&] { ok = p.Init(); });
             EXPECT_FALSE(ok);
             EXPECT_EQ(printed.out, Prefix(HealthyInitLines(), 11));
             ASSERT_EQ(printed.err.size(), 1u);
