@@ -16,6 +16,7 @@
 #include "imu/tundra_imu.h"
 #include "platform/gpu.h"
 #include "sim/usb_bus.h"
+#include "sim/virtual_mcu.h"
 #include "sim/watchman.h"
 
 namespace brisk {

@@ -49,10 +49,9 @@ void BM_PresentLoopFrame(benchmark::State& state, LoopSetup setup) {
     } else {
         bench::SetInfo(state, "waits' kernel entry and exit included");
     }
-    sim::VirtualDisplay display;
-    std::vector<DirectModeMode> modes = sim::VirtualDisplay::DefaultModes();
-    modes.push_back(MakeDirectModeMode(5088, 2544, kNoWaitHz, 1, 22));
-    display.SetModes(modes);
+    sim::DisplayDesc shape;
+    shape.modes.push_back(MakeDirectModeMode(5088, 2544, kNoWaitHz, 1, 22));
+    sim::VirtualDisplay display(std::move(shape));
     InstallDirectMode(&display);
     PresenterConfig cfg;
     cfg.refreshHz = setup.refreshHz;

@@ -1,6 +1,8 @@
 // The headset MCU's wire format: how a command is framed as a feature report,
 // where a message starts in an input report, and what its tag and distance
-// say. Pure code: discovery, the reader thread and the virtual MCU share it.
+// say. Pure code shared by discovery and the reader thread. The virtual MCU
+// keeps an encoder of its own on purpose: a framing mistake here then shows
+// up as a failing test instead of being mirrored by the model.
 #pragma once
 
 #include <array>

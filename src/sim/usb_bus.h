@@ -1,9 +1,9 @@
 // The virtual USB bus: an in-process model of the part of the USB tree brisk
 // looks at, offered through the same HidHost interface as the Win32 backend.
 //
-// The bus owns the tree (device nodes, device IDs, location paths), the HID
-// interface paths, every handle and event it hands out, the per-handle input
-// report queues and the waiting. Device models (Watchman, MCU, ...) own their
+// The bus owns the tree (device nodes, device IDs, location paths and HID
+// interface paths: usb_tree.h), every handle and event it hands out, the
+// per-handle input report queues and the waiting. Device models (Watchman, MCU, ...) own their
 // protocol only: what reports they produce and when, and how they answer a
 // feature report.
 #pragma once

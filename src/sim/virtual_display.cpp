@@ -1,6 +1,8 @@
 #include "sim/virtual_display.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/softgpu/softgpu.h"
 
@@ -19,9 +21,15 @@ bool SameTiming(const DirectModeMode& a, const DirectModeMode& b) {
            a.refreshDenominator == b.refreshDenominator && a.format == b.format;
 }
 
+DisplayDesc Shaped(DisplayDesc desc) {
+    desc.displayCount = std::min(desc.displayCount, 2u);
+    return desc;
+}
+
 }  // namespace
 
-VirtualDisplay::VirtualDisplay() : modes_(DefaultModes()) {}
+VirtualDisplay::VirtualDisplay(DisplayDesc desc)
+    : desc_(Shaped(std::move(desc))), acquireFailures_(desc_.acquireFailures) {}
 
 VirtualDisplay::~VirtualDisplay() {
     {
@@ -35,51 +43,17 @@ VirtualDisplay::~VirtualDisplay() {
     if (waitable_) {
         CloseHandle(waitable_);
     }
-    for (const Surface& s : surfaces_) {
+    for (const DisplaySurface& s : state_.surfaces) {
         CloseHandle(s.shared);
     }
 }
 
-std::vector<DirectModeMode> VirtualDisplay::DefaultModes() {
+std::vector<DirectModeMode> DefaultDisplayModes() {
     return {
         MakeDirectModeMode(3840, 1920, 90, 1, 22),       MakeDirectModeMode(5088, 2544, 60, 1, 22),
         MakeDirectModeMode(5088, 2544, 75, 1, 22),       MakeDirectModeMode(5088, 2544, 75, 1, 25),
         MakeDirectModeMode(5088, 2544, 90000, 1000, 22), MakeDirectModeMode(5088, 2544, 120, 1, 22),
     };
-}
-
-// ---- shape ----
-
-void VirtualDisplay::SetDisplayCount(uint32_t count) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    displayCount_ = count > 2 ? 2 : count;
-}
-
-void VirtualDisplay::SetModes(std::vector<DirectModeMode> modes) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    modes_ = std::move(modes);
-}
-
-void VirtualDisplay::SetSurfaceFormat(DXGI_FORMAT format) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    surfaceFormat_ = format;
-}
-
-void VirtualDisplay::SetHdcpDisabled(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hdcpDisabled_ = on;
-}
-
-void VirtualDisplay::SetAcquireFailures(uint32_t attempts) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    acquireFailures_ = attempts;
-}
-
-void VirtualDisplay::FailCall(DisplayCall call, NvStatus status) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (call != DisplayCall::kCount) {
-        forced_[static_cast<int>(call)] = status;
-    }
 }
 
 // ---- run time ----
@@ -124,61 +98,9 @@ void VirtualDisplay::RemoveDevice(HRESULT reason) {
     }
 }
 
-// ---- queries ----
-
-bool VirtualDisplay::Acquired() const {
+DisplayState VirtualDisplay::State() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return acquired_;
-}
-
-uint32_t VirtualDisplay::AcquireAttempts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return acquireAttempts_;
-}
-
-uint32_t VirtualDisplay::ReleaseCount() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return releases_;
-}
-
-bool VirtualDisplay::ModeIsSet() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return modeSet_;
-}
-
-DirectModeMode VirtualDisplay::CurrentMode() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return mode_;
-}
-
-std::vector<uint32_t> VirtualDisplay::PowerHistory() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return power_;
-}
-
-uint64_t VirtualDisplay::Presents() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return presents_;
-}
-
-uint64_t VirtualDisplay::VsyncSignals() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return vsyncSignals_;
-}
-
-DirectModeSurface VirtualDisplay::LastPresented() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lastPresented_;
-}
-
-HANDLE VirtualDisplay::SharedHandle(DirectModeSurface surface) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const Surface& s : surfaces_) {
-        if (s.id == surface) {
-            return s.shared;
-        }
-    }
-    return nullptr;
+    return state_;
 }
 
 // ---- helpers ----
@@ -195,7 +117,7 @@ DirectModeDisplay VirtualDisplay::Record(uint32_t index) const {
 }
 
 bool VirtualDisplay::IsHeadset(const DirectModeDisplay* display) const {
-    if (display == nullptr || displayCount_ == 0) {
+    if (display == nullptr || desc_.displayCount == 0) {
         return false;
     }
     const DirectModeDisplay headset = Record(0);
@@ -203,14 +125,25 @@ bool VirtualDisplay::IsHeadset(const DirectModeDisplay* display) const {
 }
 
 NvStatus VirtualDisplay::Forced(DisplayCall call) const {
-    return forced_[static_cast<int>(call)];
+    const auto it = desc_.failing.find(call);
+    return it == desc_.failing.end() ? kNvOk : it->second;
+}
+
+bool VirtualDisplay::KnownSurface(DirectModeSurface surface) const {
+    for (const DisplaySurface& s : state_.surfaces) {
+        if (s.id == surface) {
+            return true;
+        }
+    }
+    return false;
 }
 
 std::chrono::steady_clock::duration VirtualDisplay::PeriodLocked() const {
     // Until a mode is set the panel runs its native 75 Hz.
     double hz = 75.0;
-    if (modeSet_ && mode_.refreshDenominator != 0 && mode_.refreshNumerator != 0) {
-        hz = static_cast<double>(mode_.refreshNumerator) / mode_.refreshDenominator;
+    if (state_.modeSet && state_.mode.refreshDenominator != 0 &&
+        state_.mode.refreshNumerator != 0) {
+        hz = static_cast<double>(state_.mode.refreshNumerator) / state_.mode.refreshDenominator;
     }
     return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / hz));
 }
@@ -218,12 +151,10 @@ std::chrono::steady_clock::duration VirtualDisplay::PeriodLocked() const {
 // ---- DirectModeApi ----
 
 NvStatus VirtualDisplay::Initialize() {
-    std::lock_guard<std::mutex> lock(mutex_);
     return Forced(DisplayCall::Initialize);
 }
 
 NvStatus VirtualDisplay::Enable(uint32_t vendorId, uint32_t) {
-    std::lock_guard<std::mutex> lock(mutex_);
     if (NvStatus forced = Forced(DisplayCall::Enable)) {
         return forced;
     }
@@ -240,7 +171,7 @@ NvStatus VirtualDisplay::EnumerateDisplays(uint32_t vendorId, uint32_t* count,
             Forced(displays ? DisplayCall::EnumerateList : DisplayCall::EnumerateCount)) {
         return forced;
     }
-    const uint32_t available = vendorId == kVendorId ? displayCount_ : 0;
+    const uint32_t available = vendorId == kVendorId ? desc_.displayCount : 0;
     if (displays == nullptr) {
         *count = available;
         return kNvOk;
@@ -262,7 +193,7 @@ NvStatus VirtualDisplay::GetDisplayModes(const DirectModeDisplay* display, uint3
     if (NvStatus forced = Forced(modes ? DisplayCall::ModesList : DisplayCall::ModesCount)) {
         return forced;
     }
-    const uint32_t available = static_cast<uint32_t>(modes_.size());
+    const uint32_t available = static_cast<uint32_t>(desc_.modes.size());
     if (modes == nullptr) {
         *count = available;
         return kNvOk;
@@ -275,7 +206,7 @@ NvStatus VirtualDisplay::GetDisplayModes(const DirectModeDisplay* display, uint3
         }
     }
     for (uint32_t i = 0; i < n; ++i) {
-        modes[i] = modes_[i];
+        modes[i] = desc_.modes[i];
         modes[i].version = kModeRecordVersion;
     }
     *count = n;
@@ -290,8 +221,8 @@ NvStatus VirtualDisplay::GetPhysicalGpu(uint32_t displayId, PhysicalGpu* gpu) {
     if (NvStatus forced = Forced(DisplayCall::PhysicalGpu)) {
         return forced;
     }
-    const bool known = (displayCount_ >= 1 && displayId == kHeadsetDisplayId) ||
-                       (displayCount_ >= 2 && displayId == kOtherDisplayId);
+    const bool known = (desc_.displayCount >= 1 && displayId == kHeadsetDisplayId) ||
+                       (desc_.displayCount >= 2 && displayId == kOtherDisplayId);
     if (!known) {
         return kNvDeviceNotFound;
     }
@@ -300,14 +231,11 @@ NvStatus VirtualDisplay::GetPhysicalGpu(uint32_t displayId, PhysicalGpu* gpu) {
 }
 
 NvStatus VirtualDisplay::GetAdapter(PhysicalGpu gpu, IDXGIAdapter** adapter) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (adapter == nullptr || gpu != GpuHandle()) {
-            return kNvInvalidArgument;
-        }
-        if (NvStatus forced = Forced(DisplayCall::Adapter)) {
-            return forced;
-        }
+    if (adapter == nullptr || gpu != GpuHandle()) {
+        return kNvInvalidArgument;
+    }
+    if (NvStatus forced = Forced(DisplayCall::Adapter)) {
+        return forced;
     }
     *adapter = softgpu::CreateSoftwareAdapter().Detach();
     return *adapter ? kNvOk : kNvError;
@@ -319,7 +247,7 @@ NvStatus VirtualDisplay::Acquire(uint32_t vendorId, ID3D12Device* device,
     NvStatus status = kNvOk;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        ++acquireAttempts_;
+        ++state_.acquireAttempts;
         if (vendorId != kVendorId || device == nullptr || !IsHeadset(display)) {
             return kNvInvalidArgument;
         }
@@ -328,10 +256,10 @@ NvStatus VirtualDisplay::Acquire(uint32_t vendorId, ID3D12Device* device,
             --acquireFailures_;
             return kNvError;
         }
-        acquired_ = true;
+        state_.acquired = true;
         device_ = device;
         removed = removed_;
-        status = hdcpDisabled_ ? kNvHdcpDisabled : kNvOk;
+        status = desc_.hdcpDisabled ? kNvHdcpDisabled : kNvOk;
     }
     if (removed != 0) {
         softgpu::RemoveDevice(device, removed);
@@ -342,11 +270,11 @@ NvStatus VirtualDisplay::Acquire(uint32_t vendorId, ID3D12Device* device,
 NvStatus VirtualDisplay::Release(uint32_t vendorId, const DirectModeDisplay* display) {
     ComPtr<ID3D12Device> device;  // let go outside the lock
     std::lock_guard<std::mutex> lock(mutex_);
-    if (vendorId != kVendorId || !IsHeadset(display) || !acquired_) {
+    if (vendorId != kVendorId || !IsHeadset(display) || !state_.acquired) {
         return kNvInvalidArgument;
     }
-    acquired_ = false;
-    ++releases_;
+    state_.acquired = false;
+    ++state_.releases;
     device.Swap(device_);
     return kNvOk;
 }
@@ -360,15 +288,15 @@ NvStatus VirtualDisplay::CreateSurface(const DirectModeDisplay* display, const D
     if (NvStatus forced = Forced(DisplayCall::CreateSurface)) {
         return forced;
     }
-    if (!acquired_) {
+    if (!state_.acquired) {
         return kNvError;
     }
-    HANDLE handle = softgpu::CreateSharedSurface(mode->width, mode->height, surfaceFormat_);
+    HANDLE handle = softgpu::CreateSharedSurface(mode->width, mode->height, desc_.surfaceFormat);
     if (handle == nullptr) {
         return kNvInvalidArgument;
     }
-    const DirectModeSurface id = static_cast<DirectModeSurface>(surfaces_.size() + 1);
-    surfaces_.push_back({id, handle});
+    const DirectModeSurface id = static_cast<DirectModeSurface>(state_.surfaces.size() + 1);
+    state_.surfaces.push_back({id, handle});
     *surface = id;
     *shared = handle;
     return kNvOk;
@@ -384,20 +312,20 @@ NvStatus VirtualDisplay::SetMode(const DirectModeDisplay* display, const DirectM
         if (NvStatus forced = Forced(DisplayCall::SetMode)) {
             return forced;
         }
-        if (!acquired_) {
+        if (!state_.acquired) {
             return kNvError;
         }
         bool listed = false;
-        for (const DirectModeMode& m : modes_) {
+        for (const DirectModeMode& m : desc_.modes) {
             listed = listed || (SameTiming(m, *mode) && m.refreshDenominator != 0);
         }
         if (!listed) {
             return kNvInvalidArgument;
         }
-        mode_ = *mode;
-        modeSet_ = true;
+        state_.mode = *mode;
+        state_.modeSet = true;
         ++vsyncGeneration_;  // the scan-out period follows the new mode
-        result = hdcpDisabled_ ? kNvHdcpDisabled : kNvOk;
+        result = desc_.hdcpDisabled ? kNvHdcpDisabled : kNvOk;
     }
     wake_.notify_all();
     return result;
@@ -411,7 +339,7 @@ NvStatus VirtualDisplay::Control(const DirectModeDisplay* display, uint32_t cont
     if (NvStatus forced = Forced(DisplayCall::Control)) {
         return forced;
     }
-    power_.push_back(control);
+    state_.power.push_back(control);
     return kNvOk;
 }
 
@@ -439,22 +367,18 @@ NvStatus VirtualDisplay::Present(const DirectModeDisplay* display, DirectModeSur
     HANDLE release = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (queue == nullptr || !IsHeadset(display) || !acquired_) {
+        if (queue == nullptr || !IsHeadset(display) || !state_.acquired) {
             return kNvInvalidArgument;
         }
-        bool known = false;
-        for (const Surface& s : surfaces_) {
-            known = known || s.id == surface;
-        }
-        if (!known) {
+        if (!KnownSurface(surface)) {
             return kNvInvalidArgument;
         }
         if (presentErrors_ > 0) {
             --presentErrors_;
             return kNvError;
         }
-        ++presents_;
-        lastPresented_ = surface;
+        ++state_.presents;
+        state_.lastPresented = surface;
         if (vsync_ == Vsync::Free) {
             release = waitable_;
         }
@@ -488,7 +412,7 @@ void VirtualDisplay::VsyncLoop() {
             next = Clock::now() + PeriodLocked();
             continue;
         }
-        ++vsyncSignals_;
+        ++state_.vsyncSignals;
         HANDLE event = waitable_;
         lock.unlock();
         SetEvent(event);

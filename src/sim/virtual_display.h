@@ -9,13 +9,16 @@
 // format, scan-out that stops or runs free, failing presents, a removed
 // device, and any single call failing with a chosen status.
 //
-// Every member is safe from any thread. The display owns its surfaces and its
-// waitable, so it must outlive every presenter that took it.
+// Built from one DisplayDesc; tests and brisk-sim look at it through one
+// DisplayState snapshot. Every member is safe from any thread. The display
+// owns its surfaces and its waitable, so it must outlive every presenter that
+// took it.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,7 +34,7 @@ enum class Vsync {
     Stopped,  // the waitable is never signalled: scan-out has stopped
 };
 
-// Calls whose status can be forced (FailCall).
+// Calls whose status can be forced (DisplayDesc::failing).
 enum class DisplayCall {
     Initialize,
     Enable,
@@ -45,7 +48,40 @@ enum class DisplayCall {
     SetMode,
     Control,
     Waitable,
-    kCount,
+};
+
+// The headset's list: several modes, exactly one of them 5088x2544 at 75 Hz
+// with format code 22.
+std::vector<DirectModeMode> DefaultDisplayModes();
+
+// What the display is, fixed when it is built; the defaults are a healthy
+// headset.
+struct DisplayDesc {
+    uint32_t displayCount = 1;  // 0: no DirectMode display; 1: the headset; 2: and another
+    std::vector<DirectModeMode> modes = DefaultDisplayModes();
+    DXGI_FORMAT surfaceFormat = DXGI_FORMAT_R8G8B8A8_TYPELESS;
+    bool hdcpDisabled = false;                     // acquire and mode set answer -208
+    uint32_t acquireFailures = 0;                  // the first N acquires fail: held elsewhere
+    std::map<DisplayCall, NvStatus> failing = {};  // calls that answer this status instead
+};
+
+struct DisplaySurface {
+    DirectModeSurface id = 0;
+    HANDLE shared = nullptr;  // the display's own; it closes them when it goes
+};
+
+// What the display has been through, as one consistent snapshot.
+struct DisplayState {
+    bool acquired = false;
+    uint32_t acquireAttempts = 0;
+    uint32_t releases = 0;
+    bool modeSet = false;
+    DirectModeMode mode{};                 // as last set, DSC words included
+    std::vector<uint32_t> power;           // DisplayControl arguments, in order
+    std::vector<DisplaySurface> surfaces;  // in the order they were created
+    uint64_t presents = 0;                 // successful presents
+    DirectModeSurface lastPresented = 0;
+    uint64_t vsyncSignals = 0;  // paced scan-outs signalled
 };
 
 class VirtualDisplay : public DirectModeApi {
@@ -53,43 +89,20 @@ class VirtualDisplay : public DirectModeApi {
     static constexpr uint32_t kHeadsetDisplayId = 0x80061086;
     static constexpr uint32_t kOtherDisplayId = 0x80061087;
 
-    VirtualDisplay();
+    explicit VirtualDisplay(DisplayDesc desc = {});
     ~VirtualDisplay() override;
     VirtualDisplay(const VirtualDisplay&) = delete;
     VirtualDisplay& operator=(const VirtualDisplay&) = delete;
 
-    // The headset's list: several modes, exactly one of them 5088x2544 at
-    // 75 Hz with format code 22.
-    static std::vector<DirectModeMode> DefaultModes();
+    DisplayState State() const;
 
-    // ---- shape, before the presenter starts ----
-    // 0: no DirectMode display; 1: the headset; 2: the headset and another.
-    void SetDisplayCount(uint32_t count);
-    void SetModes(std::vector<DirectModeMode> modes);
-    void SetSurfaceFormat(DXGI_FORMAT format);         // default R8G8B8A8_TYPELESS
-    void SetHdcpDisabled(bool on);                     // acquire and mode set answer -208
-    void SetAcquireFailures(uint32_t attempts);        // the next N acquires fail
-    void FailCall(DisplayCall call, NvStatus status);  // kNvOk clears
-
-    // ---- at run time ----
+    // ---- what changes while the tool runs ----
     void SetVsync(Vsync mode);
     void FailNextPresents(uint32_t count);
     // The cable is pulled: the Direct3D device the display is acquired with
     // reports removal. Before an acquire, every device alive reports it, and
     // so does the device of any later acquire: the display stays gone.
     void RemoveDevice(HRESULT reason = DXGI_ERROR_DEVICE_REMOVED);
-
-    // ---- what tests and brisk-sim look at ----
-    bool Acquired() const;
-    uint32_t AcquireAttempts() const;
-    uint32_t ReleaseCount() const;
-    bool ModeIsSet() const;
-    DirectModeMode CurrentMode() const;          // as last set, DSC words included
-    std::vector<uint32_t> PowerHistory() const;  // DisplayControl arguments, in order
-    uint64_t Presents() const;                   // successful presents
-    uint64_t VsyncSignals() const;               // paced scan-outs signalled
-    DirectModeSurface LastPresented() const;
-    HANDLE SharedHandle(DirectModeSurface surface) const;  // null when unknown
 
     // ---- DirectModeApi ----
     NvStatus Initialize() override;
@@ -114,47 +127,27 @@ class VirtualDisplay : public DirectModeApi {
   private:
     using Clock = std::chrono::steady_clock;
 
-    struct Surface {
-        DirectModeSurface id;
-        HANDLE shared;
-    };
-
     DirectModeDisplay Record(uint32_t index) const;
     bool IsHeadset(const DirectModeDisplay* display) const;  // lock held
-    NvStatus Forced(DisplayCall call) const;                 // lock held
+    bool KnownSurface(DirectModeSurface surface) const;      // lock held
+    NvStatus Forced(DisplayCall call) const;                 // the description only: no lock
     Clock::duration PeriodLocked() const;
     void StartVsyncLocked();
     void VsyncLoop();
 
+    const DisplayDesc desc_;
+
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-
-    // shape
-    uint32_t displayCount_ = 1;
-    std::vector<DirectModeMode> modes_;
-    DXGI_FORMAT surfaceFormat_ = DXGI_FORMAT_R8G8B8A8_TYPELESS;
-    bool hdcpDisabled_ = false;
-    uint32_t acquireFailures_ = 0;
-    NvStatus forced_[static_cast<int>(DisplayCall::kCount)] = {};
-
-    // state
-    bool acquired_ = false;
+    DisplayState state_;
+    uint32_t acquireFailures_;     // still to come
     ComPtr<ID3D12Device> device_;  // the device the display was acquired with
     HRESULT removed_ = 0;          // non-zero once the cable is pulled
-    uint32_t acquireAttempts_ = 0;
-    uint32_t releases_ = 0;
-    bool modeSet_ = false;
-    DirectModeMode mode_{};
-    std::vector<uint32_t> power_;
-    std::vector<Surface> surfaces_;
-    uint64_t presents_ = 0;
-    uint32_t presentErrors_ = 0;
-    DirectModeSurface lastPresented_ = 0;
+    uint32_t presentErrors_ = 0;   // still to come
 
     // scan-out
     Vsync vsync_ = Vsync::Paced;
-    HANDLE waitable_ = nullptr;  // auto-reset: one wait takes one scan-out
-    uint64_t vsyncSignals_ = 0;
+    HANDLE waitable_ = nullptr;     // auto-reset: one wait takes one scan-out
     uint64_t vsyncGeneration_ = 0;  // bumped when the pacing changes
     bool quit_ = false;
     std::thread vsyncThread_;

@@ -43,6 +43,7 @@ bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName
     std::wstring serial = kDefaultWatchmanSerial;
     bool haveWatchman = true, haveMcu = true;
     std::vector<std::string> trackerSerials;
+    DisplayDesc shape;
     for (const ScenarioAction& a : scenario.actions) {
         switch (a.kind) {
             case ActionKind::WatchmanSerial:
@@ -58,22 +59,23 @@ bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName
                 haveMcu = false;
                 break;
             case ActionKind::DisplayAbsent:
-                display.SetDisplayCount(0);
+                shape.displayCount = 0;
                 break;
             case ActionKind::DisplaySurfaceFormat:
-                display.SetSurfaceFormat(static_cast<DXGI_FORMAT>(a.value[0]));
+                shape.surfaceFormat = static_cast<DXGI_FORMAT>(a.value[0]);
                 break;
             case ActionKind::DisplayHdcp:
-                display.SetHdcpDisabled(true);
+                shape.hdcpDisabled = true;
                 break;
             case ActionKind::DisplayAcquireFail:
-                display.SetAcquireFailures(static_cast<uint32_t>(a.value[0]));
+                shape.acquireFailures = static_cast<uint32_t>(a.value[0]);
                 break;
             default:
                 runtimeActions.push_back(a);
                 break;
         }
     }
+    display = std::make_unique<VirtualDisplay>(std::move(shape));
     for (const ScenarioAction& a : runtimeActions) {
         const char* missing = nullptr;
         if (IsWatchmanAction(a.kind) && !haveWatchman) {
@@ -159,15 +161,15 @@ void VirtualHeadset::Apply(const ScenarioAction& a) {
             mcu->SetAck(v[0] != 0);
             break;
         case ActionKind::DisplayVsync:
-            display.SetVsync(v[0] == kVsyncFree   ? Vsync::Free
-                             : v[0] == kVsyncStop ? Vsync::Stopped
-                                                  : Vsync::Paced);
+            display->SetVsync(v[0] == kVsyncFree   ? Vsync::Free
+                              : v[0] == kVsyncStop ? Vsync::Stopped
+                                                   : Vsync::Paced);
             break;
         case ActionKind::DisplayRemove:
-            display.RemoveDevice();
+            display->RemoveDevice();
             break;
         case ActionKind::DisplayPresentErrors:
-            display.FailNextPresents(static_cast<uint32_t>(v[0]));
+            display->FailNextPresents(static_cast<uint32_t>(v[0]));
             break;
         case ActionKind::ToolStop:
             if (toolStop) {

@@ -47,14 +47,14 @@ class VirtualHeadset {
     void StopTimeline();
 
     UsbBus& Bus() { return bus; }
-    VirtualDisplay& Display() { return display; }
+    VirtualDisplay& Display() { return *display; }  // after Build
 
   private:
     void Apply(const ScenarioAction& action);
     void TimelineLoop(std::chrono::steady_clock::time_point start);
 
     UsbBus bus;
-    VirtualDisplay display;
+    std::unique_ptr<VirtualDisplay> display;  // shaped by Build
     std::shared_ptr<WatchmanModel> watchman;
     std::unique_ptr<VirtualMcu> mcu;
     std::vector<std::shared_ptr<WatchmanModel>> trackers;

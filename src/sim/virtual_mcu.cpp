@@ -4,10 +4,15 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 namespace brisk::sim {
 namespace {
 
+// The model's own copies of the MCU's identity and framing, not the tool's
+// (prox/mcu_protocol.h): a mistake there must show up, not be mirrored here.
+constexpr uint16_t kMcuVid = 0x35BD;
+constexpr uint16_t kMcuPid = 0x0101;
 constexpr uint8_t kRateTag = 'R';
 constexpr uint8_t kAckTag = '$';
 constexpr uint8_t kTelemetryTag = '#';
@@ -248,6 +253,16 @@ size_t VirtualMcu::RateCommands(size_t iface) const {
 uint16_t VirtualMcu::PeriodMs(size_t iface) const {
     std::lock_guard<std::mutex> lock(shared->mtx);
     return iface < shared->states.size() ? shared->states[iface].periodMs : 0;
+}
+
+UsbDeviceDesc McuUsbDevice(std::wstring locationPath,
+                           std::vector<std::shared_ptr<HidInterfaceModel>> interfaces) {
+    UsbDeviceDesc d;
+    d.vendorId = kMcuVid;
+    d.productId = kMcuPid;
+    d.locationPath = std::move(locationPath);
+    d.interfaces = std::move(interfaces);
+    return d;
 }
 
 }  // namespace brisk::sim

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "sim/usb_bus.h"
@@ -72,5 +73,10 @@ class VirtualMcu {
     std::shared_ptr<Shared> shared;
     std::vector<std::shared_ptr<Interface>> interfaces;
 };
+
+// The headset's MCU (35BD:0101) as it appears on the bus, with the given
+// interfaces (MI_00, MI_01, ...), and no serial number.
+UsbDeviceDesc McuUsbDevice(std::wstring locationPath,
+                           std::vector<std::shared_ptr<HidInterfaceModel>> interfaces);
 
 }  // namespace brisk::sim

@@ -7,8 +7,6 @@ namespace {
 
 constexpr uint16_t kWatchmanVid = 0x28DE;
 constexpr uint16_t kWatchmanPid = 0x2300;
-constexpr uint16_t kMcuVid = 0x35BD;
-constexpr uint16_t kMcuPid = 0x0101;
 constexpr size_t kSampleBytes = 17;
 
 void PutLe16(uint8_t* p, int16_t v) {
@@ -199,16 +197,6 @@ UsbDeviceDesc WatchmanDevice(std::wstring serial, std::wstring locationPath,
     if (imuListedLast) {
         d.listOrder = {1, 2, 0};
     }
-    return d;
-}
-
-UsbDeviceDesc McuUsbDevice(std::wstring locationPath,
-                           std::vector<std::shared_ptr<HidInterfaceModel>> interfaces) {
-    UsbDeviceDesc d;
-    d.vendorId = kMcuVid;
-    d.productId = kMcuPid;
-    d.locationPath = std::move(locationPath);
-    d.interfaces = std::move(interfaces);
     return d;
 }
 

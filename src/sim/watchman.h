@@ -1,6 +1,6 @@
 // The virtual Watchman: the tracking device inside the headset whose HID
-// interface MI_00 streams IMU reports, and the helpers that put it (and the
-// headset's MCU) on a UsbBus.
+// interface MI_00 streams IMU reports, and the helper that puts it on a
+// UsbBus.
 //
 // Report 0x20 is 64 bytes: the report ID, three 17-byte samples at offsets 1,
 // 18 and 35, and 12 zero bytes. A sample is, little-endian: accel x, y, z and
@@ -104,10 +104,5 @@ class WatchmanModel final : public HidInterfaceModel {
 // and MI_02 before MI_00, so discovery has to pass them over.
 UsbDeviceDesc WatchmanDevice(std::wstring serial, std::wstring locationPath,
                              std::shared_ptr<WatchmanModel> imu, bool imuListedLast = true);
-
-// The headset's MCU (35BD:0101) with the given interfaces (MI_00, MI_01, ...),
-// and no serial number.
-UsbDeviceDesc McuUsbDevice(std::wstring locationPath,
-                           std::vector<std::shared_ptr<HidInterfaceModel>> interfaces);
 
 }  // namespace brisk::sim

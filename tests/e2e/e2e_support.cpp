@@ -136,19 +136,8 @@ std::vector<StatusLine> StatusLines(const RunResult& run) {
 }
 
 std::optional<PresentResult> FindPresentResult(const RunResult& run) {
-    static const std::regex kShape(
-        R"(PRESENT RESULT: (\d+) frames in (\d+\.\d)s = (\d+\.\d\d) fps avg, )"
-        R"(presentErrors (\d+), waitTimeouts (\d+), freeRunEvents (\d+))");
     for (const TimedLine& l : run.out) {
-        std::smatch m;
-        if (std::regex_match(l.text, m, kShape)) {
-            PresentResult r;
-            r.frames = std::stoll(m[1]);
-            r.seconds = std::stod(m[2]);
-            r.fps = std::stod(m[3]);
-            r.presentErrors = std::stoll(m[4]);
-            r.waitTimeouts = std::stoll(m[5]);
-            r.freeRunEvents = std::stoll(m[6]);
+        if (std::optional<PresentResult> r = test::ParsePresentResult(l.text)) {
             return r;
         }
     }

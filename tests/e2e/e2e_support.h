@@ -6,9 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "e2e/subprocess.h"
+#include "support/present_result.h"
+#include "support/subprocess.h"
 
 namespace brisk::e2e {
+
+using test::Describe;
+using test::PresentResult;
+using test::RunOptions;
+using test::RunProgram;
+using test::RunResult;
+using test::TimedLine;
 
 // Paths of the programs under test, from the build.
 const char* BriskSimPath();
@@ -60,12 +68,7 @@ struct StatusLine {
 // does not have the status line's exact shape fails the calling test.
 std::vector<StatusLine> StatusLines(const RunResult& run);
 
-struct PresentResult {
-    long long frames = 0;
-    double seconds = 0.0;
-    double fps = 0.0;
-    long long presentErrors = 0, waitTimeouts = 0, freeRunEvents = 0;
-};
+// The first "PRESENT RESULT:" line of the run, taken apart.
 std::optional<PresentResult> FindPresentResult(const RunResult& run);
 
 struct ImuResult {

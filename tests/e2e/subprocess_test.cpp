@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include "e2e/subprocess.h"
+#include "support/subprocess.h"
 
-namespace brisk::e2e {
+namespace brisk::test {
 namespace {
 
 TEST(E2eSubprocess, ReadsBothStreamsToTheEndAndKeepsThemApart) {
@@ -61,4 +61,4 @@ TEST(E2eSubprocess, AProgramThatDoesNotExistIsNotStarted) {
 }
 
 }  // namespace
-}  // namespace brisk::e2e
+}  // namespace brisk::test

@@ -5,21 +5,21 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "imu/tundra_imu.h"
 #include "sim/usb_bus.h"
+#include "sim/virtual_mcu.h"
 #include "sim/watchman.h"
+#include "support/output_capture.h"
 
 namespace brisk {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using test::OutputCapture;
 using Clock = std::chrono::steady_clock;
 
 const std::wstring kRoot = L"PCIROOT(0)#PCI(1400)#USBROOT(0)";
@@ -95,12 +95,11 @@ class ImuOnBus : public ::testing::Test {
         EXPECT_EQ(bus.BadCloses(), 0u);
     }
 
-    // Starts with stdout captured; stderr stays captured until Finish.
+    // Starts with both streams captured from now on; `out` is what Start printed.
     bool StartCaptured(const std::string& serial, std::string& out) {
-        CaptureStderr();
-        CaptureStdout();
+        capture.emplace();
         const bool ok = imu->Start(serial);
-        out = GetCapturedStdout();
+        out = capture->Out();
         return ok;
     }
 
@@ -118,6 +117,7 @@ class ImuOnBus : public ::testing::Test {
     std::shared_ptr<sim::WatchmanModel> watchman;
     sim::UsbDeviceId watchmanId = -1;
     std::unique_ptr<TundraImu> imu;
+    std::optional<OutputCapture> capture;
 };
 
 TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
@@ -132,9 +132,8 @@ TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
     ASSERT_TRUE(StartCaptured("", out));
     EXPECT_EQ(out, std::string(kCount) + kUsing);
     EXPECT_TRUE(imu->IsRunning());
-    CaptureStdout();
     EXPECT_TRUE(imu->Start(""));  // already running: no discovery, no output
-    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(capture->Out(), out);
     EXPECT_EQ(bus.OpensOf(L"vid_28de&pid_2300&mi_00"), 1u);
 
     ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
@@ -173,12 +172,11 @@ TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
     EXPECT_EQ(bus.OpenHandles(), 0u);
 
     // Started again, the counters go on from where they were.
-    CaptureStdout();
     ASSERT_TRUE(imu->Start("LHR-5A1B2C3D"));
-    EXPECT_EQ(GetCapturedStdout(), std::string(kCount) + kUsing);
+    EXPECT_EQ(capture->Out(), out + kCount + kUsing);
     EXPECT_TRUE(WaitFor([&] { return Stats().reports > stopped.reports + 10; }));
     imu->Stop();
-    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(capture->Err(), "");
 }
 
 TEST_F(ImuOnBus, RepeatsAndForeignReportsAreCountedButNotTaken) {
@@ -212,43 +210,41 @@ TEST_F(ImuOnBus, RepeatsAndForeignReportsAreCountedButNotTaken) {
         EXPECT_GE(ageAfter, ageBefore);  // a repeat does not refresh the arrival time
     }
     imu->Stop();
-    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(capture->Err(), "");
 }
 
 TEST_F(ImuOnBus, FailedStartLeavesTheObjectIdle) {
     std::string out;
     EXPECT_FALSE(StartCaptured("LHR-NOSUCH00", out));
     EXPECT_EQ(out, kCount);
-    EXPECT_EQ(GetCapturedStderr(),
-              std::string("TundraImu: cannot pick among 1 Watchman device(s) (1 MCU-paired) — "
-                          "is the Davovo attached? Or pass its LHR serial:\n"
-                          "  LHR-5A1B2C3D  [shares hub with Davovo MCU]\n") +
-                  kNoMatching);
+    const std::string err = capture->Err();
+    EXPECT_EQ(err, std::string("TundraImu: cannot pick among 1 Watchman device(s) (1 MCU-paired) — "
+                               "is the Davovo attached? Or pass its LHR serial:\n"
+                               "  LHR-5A1B2C3D  [shares hub with Davovo MCU]\n") +
+                       kNoMatching);
     EXPECT_FALSE(imu->IsRunning());
     ImuSample sample;
     double age = 1.0e9;
     EXPECT_FALSE(imu->Latest(sample, &age));
     EXPECT_EQ(age, 1.0e9);
     EXPECT_EQ(Stats().reports, 0u);
-    CaptureStderr();
     imu->Stop();
-    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(capture->Err(), err);  // Stop of an idle object prints nothing
 
     // A bus without the Watchman: only the count line, then the reason.
     bus.Unplug(watchmanId);
     EXPECT_FALSE(StartCaptured("", out));
     EXPECT_EQ(out, "TundraImu: 0 Watchman device(s), 0 MCU-paired\n");
-    EXPECT_EQ(GetCapturedStderr(), kNoMatching);
+    EXPECT_EQ(capture->Err(), kNoMatching);
 }
 
 TEST_F(ImuOnBus, NoReadEventMeansNoStart) {
     NoEventHost host(bus);
     TundraImu broken(host);
-    CaptureStdout();
-    CaptureStderr();
+    capture.emplace();
     EXPECT_FALSE(broken.Start(""));
-    EXPECT_EQ(GetCapturedStdout(), kCount);
-    EXPECT_EQ(GetCapturedStderr(), "TundraImu: cannot create the read event — not starting\n");
+    EXPECT_EQ(capture->Out(), kCount);
+    EXPECT_EQ(capture->Err(), "TundraImu: cannot create the read event — not starting\n");
     EXPECT_FALSE(broken.IsRunning());
     EXPECT_EQ(bus.OpenHandles(), 0u);
 }
@@ -292,7 +288,7 @@ TEST_F(ImuOnBus, SilenceCountsStallsThenDropsAndRediscoversTheDevice) {
     ASSERT_TRUE(imu->Latest(sample, &age));
     EXPECT_LT(age, 0.5);
     imu->Stop();
-    EXPECT_EQ(GetCapturedStderr(), std::string(kSilent) + kReconnected);
+    EXPECT_EQ(capture->Err(), std::string(kSilent) + kReconnected);
 }
 
 TEST_F(ImuOnBus, UnplugFailsTheReadAndPlugReconnectsAndStopCancelsAPendingRead) {
@@ -324,7 +320,7 @@ TEST_F(ImuOnBus, UnplugFailsTheReadAndPlugReconnectsAndStopCancelsAPendingRead) 
     EXPECT_LT(Seconds(Clock::now() - t0), 0.65);
     EXPECT_EQ(Stats().stalls, stalls);
     EXPECT_FALSE(imu->IsRunning());
-    EXPECT_EQ(GetCapturedStderr(), std::string(kReadFailed) + kReconnected);
+    EXPECT_EQ(capture->Err(), std::string(kReadFailed) + kReconnected);
 }
 
 TEST_F(ImuOnBus, StopWhileWaitingToRediscoverReturnsPromptly) {
@@ -340,7 +336,7 @@ TEST_F(ImuOnBus, StopWhileWaitingToRediscoverReturnsPromptly) {
     imu->Stop();
     EXPECT_LT(Seconds(Clock::now() - t0), 1.0);  // the 2 s wait is cut short
     EXPECT_FALSE(imu->IsRunning());
-    EXPECT_EQ(GetCapturedStderr(), kReadFailed);
+    EXPECT_EQ(capture->Err(), kReadFailed);
 }
 
 }  // namespace

@@ -5,24 +5,23 @@
 #include <string>
 
 #include "imu/tundra_imu.h"
+#include "support/output_capture.h"
 
 namespace brisk {
 namespace {
-
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 TEST(TundraImuWin32, StartFailsCleanlyWithoutAWatchman) {
     for (const char* serial : {"", "LHR-5A1B2C3D"}) {
         SCOPED_TRACE(serial);
         TundraImu imu;
-        CaptureStdout();
-        CaptureStderr();
-        const bool started = imu.Start(serial);
-        const std::string out = GetCapturedStdout();
-        const std::string err = GetCapturedStderr();
+        bool started = true;
+        std::string out, err;
+        {
+            test::OutputCapture capture(test::OutputCapture::PassOn::No);
+            started = imu.Start(serial);
+            out = capture.Out();
+            err = capture.Err();
+        }
         EXPECT_FALSE(started);
         EXPECT_EQ(out, "TundraImu: 0 Watchman device(s), 0 MCU-paired\n");
         EXPECT_EQ(err,

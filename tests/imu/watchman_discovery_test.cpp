@@ -8,14 +8,12 @@
 
 #include "imu/watchman_discovery.h"
 #include "sim/usb_bus.h"
+#include "support/output_capture.h"
 
 namespace brisk {
 namespace {
 
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using test::OutputCapture;
 
 const std::wstring kRoot = L"PCIROOT(0)#PCI(1400)#USBROOT(0)";
 const std::wstring kHeadsetWatchman = kRoot + L"#USB(3)#USB(2)";
@@ -59,11 +57,10 @@ class Discovery : public ::testing::Test {
     // until the test ends.
     void Discover(const std::wstring& serial) {
         chosen = L"(untouched)";
-        CaptureStdout();
-        CaptureStderr();
+        OutputCapture capture(OutputCapture::PassOn::No);
         handle = OpenWatchman(bus, serial, &chosen, true);
-        out = GetCapturedStdout();
-        err = GetCapturedStderr();
+        out = capture.Out();
+        err = capture.Err();
     }
 
     std::wstring SerialOfHandle() {
@@ -187,11 +184,10 @@ TEST_F(Discovery, NoWatchmanPrintsOnlyTheCount) {
 
 TEST_F(Discovery, QuietWhenNotVerbose) {
     AddWatchman(L"LHR-5A1B2C3D", kHeadsetWatchman);
-    CaptureStdout();
-    CaptureStderr();
+    OutputCapture capture(OutputCapture::PassOn::No);
     const Handle h = OpenWatchman(bus, L"", nullptr, false);  // no chosenOut either
-    EXPECT_EQ(GetCapturedStdout(), "");
-    EXPECT_EQ(GetCapturedStderr(), "");
+    EXPECT_EQ(capture.Out(), "");
+    EXPECT_EQ(capture.Err(), "");
     EXPECT_EQ(h, kInvalidHandle);
 }
 

@@ -3,6 +3,7 @@
 // run on a loaded two-core machine.
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "platform/softgpu/softgpu.h"
@@ -52,11 +53,11 @@ class PresentLoopTest : public PresenterTest {
         ASSERT_TRUE(ok);
     }
     Printed RunCaptured(double seconds) {
-        return Capture([&] { presenter->Run(seconds, painter.Callback()); });
+        return CaptureOutput([&] { presenter->Run(seconds, painter.Callback()); });
     }
-    PresentResult Result(const Printed& printed) {
+    std::optional<PresentResult> Result(const Printed& printed) {
         EXPECT_FALSE(printed.out.empty());
-        return printed.out.empty() ? PresentResult{} : ParseResult(printed.out.back());
+        return printed.out.empty() ? std::nullopt : ParsePresentResult(printed.out.back());
     }
 
     Painter painter;
@@ -68,25 +69,25 @@ TEST_F(PresentLoopTest, TwoSecondsRunAtTheScanOutRate) {
     const UINT64 misuseBefore = softgpu::ValidationErrorCount();
     const Printed printed = RunCaptured(2.0);
     ASSERT_EQ(printed.out.size(), 1u);
-    const PresentResult r = ParseResult(printed.out[0]);
-    ASSERT_TRUE(r.parsed) << printed.out[0];
-    EXPECT_GE(r.frames, 100u);
-    EXPECT_LE(r.frames, 155u);
-    EXPECT_GE(r.seconds, 2.0);
-    EXPECT_LE(r.seconds, 2.5);
-    EXPECT_GE(r.fps, 50.0);
-    EXPECT_LE(r.fps, 77.0);
-    EXPECT_EQ(r.presentErrors, 0u);
-    EXPECT_EQ(r.waitTimeouts, 0u);
-    EXPECT_EQ(r.freeRunEvents, 0u);
+    const std::optional<PresentResult> r = ParsePresentResult(printed.out[0]);
+    ASSERT_TRUE(r) << printed.out[0];
+    EXPECT_GE(r->frames, 100u);
+    EXPECT_LE(r->frames, 155u);
+    EXPECT_GE(r->seconds, 2.0);
+    EXPECT_LE(r->seconds, 2.5);
+    EXPECT_GE(r->fps, 50.0);
+    EXPECT_LE(r->fps, 77.0);
+    EXPECT_EQ(r->presentErrors, 0u);
+    EXPECT_EQ(r->waitTimeouts, 0u);
+    EXPECT_EQ(r->freeRunEvents, 0u);
     EXPECT_TRUE(printed.err.empty());
 
-    EXPECT_EQ(static_cast<uint64_t>(painter.calls), r.frames);
-    EXPECT_EQ(display.Presents(), r.frames);
+    EXPECT_EQ(static_cast<long long>(painter.calls), r->frames);
+    EXPECT_EQ(display->State().presents, static_cast<uint64_t>(r->frames));
     EXPECT_EQ(softgpu::ValidationErrorCount(), misuseBefore) << softgpu::LastValidationError();
 
     const PresentStats s = presenter->Stats();
-    EXPECT_EQ(s.frames, r.frames);
+    EXPECT_EQ(s.frames, static_cast<uint64_t>(r->frames));
     EXPECT_FALSE(s.displayLost);
     EXPECT_FALSE(s.freeRunning);
     EXPECT_GT(s.fps, 40.0);
@@ -102,7 +103,7 @@ TEST_F(PresentLoopTest, SurfacesAlternateAndThePanelsStayOnByDefault) {
     Start();
     std::vector<uint64_t> indices;
     std::vector<const D3D12_CPU_DESCRIPTOR_HANDLE*> views;
-    Capture([&] {
+    CaptureOutput([&] {
         presenter->Run(0, [&](const FrameContext& fc) {
             indices.push_back(fc.frameIndex);
             views.push_back(fc.rtv);
@@ -119,7 +120,7 @@ TEST_F(PresentLoopTest, SurfacesAlternateAndThePanelsStayOnByDefault) {
     EXPECT_NE(views[0], views[1]);
     EXPECT_EQ(views[0], views[2]);
     EXPECT_EQ(views[1], views[3]);
-    EXPECT_EQ(display.PowerHistory(), std::vector<uint32_t>{kDisplayPowerOn});
+    EXPECT_EQ(display->State().power, std::vector<uint32_t>{kDisplayPowerOn});
 }
 
 TEST_F(PresentLoopTest, AStopRequestedBeforeRunPaintsNothingButStillReports) {
@@ -131,14 +132,14 @@ TEST_F(PresentLoopTest, AStopRequestedBeforeRunPaintsNothingButStillReports) {
                                        "presentErrors 0, waitTimeouts 0, freeRunEvents 0"});
     EXPECT_TRUE(printed.err.empty());
     EXPECT_EQ(painter.calls, 0);
-    EXPECT_EQ(display.Presents(), 0u);
+    EXPECT_EQ(display->State().presents, 0u);
 }
 
 TEST_F(PresentLoopTest, AStopFromInsideDrawEndsTheRunAfterThatFrameIsPresented) {
     PresenterConfig cfg;
     cfg.powerOffOnExit = true;
     Start(cfg);
-    const Printed printed = Capture([&] {
+    const Printed printed = CaptureOutput([&] {
         presenter->Run(-1, [&](const FrameContext& fc) {
             ++painter.calls;
             if (fc.frameIndex == 5) {
@@ -146,28 +147,28 @@ TEST_F(PresentLoopTest, AStopFromInsideDrawEndsTheRunAfterThatFrameIsPresented) 
             }
         });
     });
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 6u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 6u);
     EXPECT_EQ(painter.calls, 6);
-    EXPECT_EQ(display.Presents(), 6u);
+    EXPECT_EQ(display->State().presents, 6u);
     EXPECT_EQ(presenter->Stats().frames, 6u);
-    EXPECT_EQ(display.PowerHistory(), (std::vector<uint32_t>{kDisplayPowerOn, kDisplayPowerOff}));
+    EXPECT_EQ(display->State().power, (std::vector<uint32_t>{kDisplayPowerOn, kDisplayPowerOff}));
 }
 
 TEST_F(PresentLoopTest, TheEleventhPresentErrorEndsTheRunWithoutLosingTheDisplay) {
     Start();
-    display.FailNextPresents(1000);
+    display->FailNextPresents(1000);
     const Printed printed = RunCaptured(0);
     std::vector<std::string> expected;
     for (int frame = 0; frame <= 10; ++frame) {
         expected.push_back("Present12 = 0xffffffff at frame " + std::to_string(frame));
     }
     EXPECT_EQ(printed.err, expected);
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 10u);
-    EXPECT_EQ(r.presentErrors, 11u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 10u);
+    EXPECT_EQ(r->presentErrors, 11u);
     const PresentStats s = presenter->Stats();
     EXPECT_FALSE(s.displayLost);
     EXPECT_EQ(s.frames, 10u);
@@ -176,56 +177,56 @@ TEST_F(PresentLoopTest, TheEleventhPresentErrorEndsTheRunWithoutLosingTheDisplay
 
 TEST_F(PresentLoopTest, ARemovedDeviceEndsTheRunAsDisplayLost) {
     Start();
-    const Printed printed = Capture([&] {
+    const Printed printed = CaptureOutput([&] {
         presenter->Run(0, [&](const FrameContext& fc) {
             ++painter.calls;
             if (fc.frameIndex == 3) {
-                display.RemoveDevice(DXGI_ERROR_DEVICE_HUNG);
+                display->RemoveDevice(DXGI_ERROR_DEVICE_HUNG);
             }
         });
     });
     EXPECT_EQ(printed.err, std::vector<std::string>{
                                "Presenter: D3D12 device removed (0x887a0006) — display lost "
                                "(cable pulled?), exiting present loop"});
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 4u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 4u);
     EXPECT_EQ(painter.calls, 4);
     EXPECT_TRUE(presenter->Stats().displayLost);
 }
 
 TEST_F(PresentLoopTest, FourSilentSecondsAreCountedAndTheRunGoesOn) {
     Start();
-    display.SetVsync(Vsync::Stopped);
+    display->SetVsync(Vsync::Stopped);
     std::thread scanOut([&] {
         // Scan-out comes back during the fifth one-second wait.
         EXPECT_TRUE(WaitFor([&] { return presenter->Stats().waitTimeouts >= 4; }, 20s));
-        display.SetVsync(Vsync::Paced);
+        display->SetVsync(Vsync::Paced);
         EXPECT_TRUE(WaitFor([&] { return presenter->Stats().frames >= 10; }, 20s));
         presenter->RequestStop();
     });
     const Printed printed = RunCaptured(0);
     scanOut.join();
     EXPECT_TRUE(printed.err.empty());
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.waitTimeouts, 4u);
-    EXPECT_GE(r.frames, 10u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->waitTimeouts, 4u);
+    EXPECT_GE(r->frames, 10u);
     EXPECT_FALSE(presenter->Stats().displayLost);
 }
 
 TEST_F(PresentLoopTest, FiveSilentSecondsMeanTheDisplayIsLost) {
     Start();
-    display.SetVsync(Vsync::Stopped);
+    display->SetVsync(Vsync::Stopped);
     const Printed printed = RunCaptured(0);
     EXPECT_EQ(printed.err, std::vector<std::string>{
                                "Presenter: present waitable dead for 5s — display lost, exiting "
                                "present loop"});
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.frames, 4u);
-    EXPECT_EQ(r.waitTimeouts, 5u);
-    EXPECT_GE(r.seconds, 5.0);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->frames, 4u);
+    EXPECT_EQ(r->waitTimeouts, 5u);
+    EXPECT_GE(r->seconds, 5.0);
     const PresentStats s = presenter->Stats();
     EXPECT_TRUE(s.displayLost);
     EXPECT_EQ(s.waitTimeouts, 4u);
@@ -233,7 +234,7 @@ TEST_F(PresentLoopTest, FiveSilentSecondsMeanTheDisplayIsLost) {
 
 TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
     Start();
-    display.SetVsync(Vsync::Free);
+    display->SetVsync(Vsync::Free);
     std::atomic<uint64_t> selfPacedFrames{0};
     std::atomic<double> selfPacedSeconds{0};
     PresentStats afterSecond;
@@ -249,10 +250,10 @@ TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
         selfPacedFrames = presenter->Stats().frames - from;
         selfPacedSeconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        display.SetVsync(Vsync::Paced);
+        display->SetVsync(Vsync::Paced);
         EXPECT_TRUE(WaitFor([&] { return !presenter->Stats().freeRunning; }, 10s));
         // Lost again soon after: counted, but not announced a second time.
-        display.SetVsync(Vsync::Free);
+        display->SetVsync(Vsync::Free);
         EXPECT_TRUE(WaitFor([&] { return presenter->Stats().freeRunning; }, 10s));
         afterSecond = presenter->Stats();
         presenter->RequestStop();
@@ -267,23 +268,23 @@ TEST_F(PresentLoopTest, LostPacingIsAnnouncedSelfPacedAndItsReturnNoticed) {
     EXPECT_GT(rate, 50.0);
     EXPECT_LT(rate, 90.0);
     EXPECT_EQ(afterSecond.freeRunEvents, 2u);
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.freeRunEvents, 2u);
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->freeRunEvents, 2u);
 }
 
 TEST_F(PresentLoopTest, WithoutAWaitableTheLoopPacesItself) {
-    display.FailCall(sim::DisplayCall::Waitable, kNvError);
+    Reshape({.failing = {{sim::DisplayCall::Waitable, kNvError}}});
     Start();
     const Printed printed = RunCaptured(1.5);
     EXPECT_EQ(printed.err,
               std::vector<std::string>{"WARNING: present loop free-running (vsync lost — headset "
                                        "doffed?), self-pacing at 75 Hz"});
-    const PresentResult r = Result(printed);
-    ASSERT_TRUE(r.parsed);
-    EXPECT_EQ(r.freeRunEvents, 1u);
-    EXPECT_GT(r.fps, 50.0);
-    EXPECT_LT(r.fps, 120.0);  // 37 unpaced frames at the start
+    const std::optional<PresentResult> r = Result(printed);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->freeRunEvents, 1u);
+    EXPECT_GT(r->fps, 50.0);
+    EXPECT_LT(r->fps, 120.0);  // 37 unpaced frames at the start
     EXPECT_TRUE(presenter->Stats().freeRunning);
 }
 
@@ -297,9 +298,9 @@ TEST_F(PresentLoopTest, NothingLeaksOnceThePresenterAndTheDisplayAreGone) {
         bool ok = false;
         InitCaptured(p, ok);
         ASSERT_TRUE(ok);
-        Capture([&] { p.Run(0.2, painter.Callback()); });
+        CaptureOutput([&] { p.Run(0.2, painter.Callback()); });
         EXPECT_GT(painter.calls, 0);
-        InstallDirectMode(&display);
+        InstallDirectMode(display.get());
     }
     EXPECT_EQ(softgpu::LiveObjectCount(), objects);
     EXPECT_EQ(softgpu::OpenHandleCount(), handles);

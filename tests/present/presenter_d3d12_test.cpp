@@ -3,33 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "present/nvapi_d3d12_presenter.h"
+#include "support/output_capture.h"
 
 namespace brisk {
 namespace {
 
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 TEST(PresenterD3d12, TheRealBuildSaysItHasNoDirectModeSupport) {
     NvapiD3d12Presenter p(PresenterConfig{});
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const bool ok = p.Init();
-    const std::vector<std::string> out = Lines(testing::internal::GetCapturedStdout());
-    const std::vector<std::string> err = Lines(testing::internal::GetCapturedStderr());
+    bool ok = true;
+    const test::Printed printed = test::CaptureOutput([&] { ok = p.Init(); });
+    const std::vector<std::string>& err = printed.err;
     EXPECT_FALSE(ok);
-    EXPECT_TRUE(out.empty());
+    EXPECT_TRUE(printed.out.empty());
     ASSERT_EQ(err.size(), 2u);
     EXPECT_EQ(err[0],
               "Presenter: this build has no DirectMode support — the headset display cannot be "

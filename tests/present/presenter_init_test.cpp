@@ -46,9 +46,9 @@ TEST_F(PresenterTest, HealthyInitPrintsEveryStepAndLeavesTheDisplayRunning) {
     EXPECT_EQ(printed.out, HealthyInitLines());
     EXPECT_TRUE(printed.err.empty());
 
-    EXPECT_TRUE(display.Acquired());
-    ASSERT_TRUE(display.ModeIsSet());
-    const DirectModeMode mode = display.CurrentMode();
+    EXPECT_TRUE(display->State().acquired);
+    ASSERT_TRUE(display->State().modeSet);
+    const DirectModeMode mode = display->State().mode;
     EXPECT_EQ(mode.width, 5088u);
     EXPECT_EQ(mode.height, 2544u);
     EXPECT_EQ(mode.refreshNumerator, 75u);
@@ -57,8 +57,8 @@ TEST_F(PresenterTest, HealthyInitPrintsEveryStepAndLeavesTheDisplayRunning) {
     EXPECT_EQ(mode.dscVersion, 0x11u);
     EXPECT_EQ(mode.dscSliceCount, 4u);
     EXPECT_EQ(mode.dscBitsPerPixelX16, 128u);
-    EXPECT_EQ(display.PowerHistory(), std::vector<uint32_t>{kDisplayPowerOn});
-    EXPECT_EQ(display.AcquireAttempts(), 1u);
+    EXPECT_EQ(display->State().power, std::vector<uint32_t>{kDisplayPowerOn});
+    EXPECT_EQ(display->State().acquireAttempts, 1u);
 }
 
 TEST_F(PresenterTest, WithoutForcedDscTheModeIsSetAsListed) {
@@ -71,8 +71,8 @@ TEST_F(PresenterTest, WithoutForcedDscTheModeIsSetAsListed) {
     std::vector<std::string> expected = HealthyInitLines();
     expected.erase(std::find(expected.begin(), expected.end(), "forcing DSC 1.1, 4 slices, 8 bpp"));
     EXPECT_EQ(printed.out, expected);
-    EXPECT_EQ(display.CurrentMode().dscEnable, 0u);
-    EXPECT_EQ(display.CurrentMode().dscBitsPerPixelX16, 0u);
+    EXPECT_EQ(display->State().mode.dscEnable, 0u);
+    EXPECT_EQ(display->State().mode.dscBitsPerPixelX16, 0u);
 }
 
 TEST_F(PresenterTest, WithoutDirectModeInitFailsAtItsFirstCallAndSaysWhy) {
@@ -88,7 +88,7 @@ TEST_F(PresenterTest, WithoutDirectModeInitFailsAtItsFirstCallAndSaysWhy) {
 }
 
 TEST_F(PresenterTest, NoDisplayIsRefusedAfterTheEnableLine) {
-    display.SetDisplayCount(0);
+    Reshape({.displayCount = 0});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = true;
     const Printed printed = InitCaptured(p, ok);
@@ -99,18 +99,18 @@ TEST_F(PresenterTest, NoDisplayIsRefusedAfterTheEnableLine) {
 }
 
 TEST_F(PresenterTest, OfTwoDisplaysTheFirstIsTaken) {
-    display.SetDisplayCount(2);
+    Reshape({.displayCount = 2});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = false;
     const Printed printed = InitCaptured(p, ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(printed.out, HealthyInitLines());
-    EXPECT_TRUE(display.Acquired());
+    EXPECT_TRUE(display->State().acquired);
 }
 
 TEST_F(PresenterTest, OfTwoMatchingModesTheLaterOneIsSetWithItsOwnRate) {
-    display.SetModes(
-        {MakeDirectModeMode(5088, 2544, 749, 10, 22), MakeDirectModeMode(5088, 2544, 753, 10, 22)});
+    Reshape({.modes = {MakeDirectModeMode(5088, 2544, 749, 10, 22),
+                       MakeDirectModeMode(5088, 2544, 753, 10, 22)}});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = false;
     const Printed printed = InitCaptured(p, ok);
@@ -121,14 +121,15 @@ TEST_F(PresenterTest, OfTwoMatchingModesTheLaterOneIsSetWithItsOwnRate) {
                                   "mode[0]: 5088x2544 @ 74.900 Hz format=22",
                                   "mode[1]: 5088x2544 @ 75.300 Hz format=22",
                                   "using mode 5088x2544 @ 75.300 Hz format=22"}));
-    EXPECT_EQ(display.CurrentMode().refreshNumerator, 753u);
+    EXPECT_EQ(display->State().mode.refreshNumerator, 753u);
 }
 
 TEST_F(PresenterTest, WithoutAnExactFitTheModeListIsShownAndInitRefuses) {
-    display.SetModes(
-        {MakeDirectModeMode(5088, 2544, 149, 2, 22), MakeDirectModeMode(5088, 2544, 151, 2, 22),
-         MakeDirectModeMode(5088, 2544, 75, 0, 22), MakeDirectModeMode(5088, 2544, 75, 1, 23),
-         MakeDirectModeMode(5080, 2544, 75, 1, 22)});
+    Reshape({.modes = {MakeDirectModeMode(5088, 2544, 149, 2, 22),
+                       MakeDirectModeMode(5088, 2544, 151, 2, 22),
+                       MakeDirectModeMode(5088, 2544, 75, 0, 22),
+                       MakeDirectModeMode(5088, 2544, 75, 1, 23),
+                       MakeDirectModeMode(5080, 2544, 75, 1, 22)}});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = true;
     const Printed printed = InitCaptured(p, ok);
@@ -145,7 +146,7 @@ TEST_F(PresenterTest, WithoutAnExactFitTheModeListIsShownAndInitRefuses) {
     EXPECT_EQ(printed.err, std::vector<std::string>{
                                "Presenter: no mode matches 5088x2544@75 format 22 — refusing to "
                                "guess (mode list above)"});
-    EXPECT_FALSE(display.Acquired());
+    EXPECT_FALSE(display->State().acquired);
 }
 
 // A driver whose mode list grows between the count and the list query.
@@ -167,7 +168,7 @@ TEST(PresenterModeList, OnlyTheRecordsHeldAreReadWhenTheListGrows) {
     {
         NvapiD3d12Presenter p(PresenterConfig{});
         bool ok = false;
-        const Printed printed = Capture([&] { ok = p.Init(); });
+        const Printed printed = CaptureOutput([&] { ok = p.Init(); });
         EXPECT_TRUE(ok);
         EXPECT_EQ(printed.out, HealthyInitLines());
     }
@@ -176,8 +177,7 @@ TEST(PresenterModeList, OnlyTheRecordsHeldAreReadWhenTheListGrows) {
 
 TEST_F(PresenterTest, AnAlreadyTypedSurfaceFormatIsRefusedAndTheDisplayStillReleased) {
     for (DXGI_FORMAT format : {DXGI_FORMAT_R8G8B8A8_UNORM, DXGI_FORMAT_B8G8R8A8_UNORM}) {
-        sim::VirtualDisplay local;
-        local.SetSurfaceFormat(format);
+        sim::VirtualDisplay local({.surfaceFormat = format});
         InstallDirectMode(&local);
         {
             NvapiD3d12Presenter p(PresenterConfig{});
@@ -191,16 +191,16 @@ TEST_F(PresenterTest, AnAlreadyTypedSurfaceFormatIsRefusedAndTheDisplayStillRele
                       std::vector<std::string>{"Presenter: surface format " + code +
                                                " has no typed RTV mapping — refusing (would scan "
                                                "out uninitialized VRAM)"});
-            EXPECT_TRUE(local.Acquired());
+            EXPECT_TRUE(local.State().acquired);
         }
-        EXPECT_FALSE(local.Acquired());
-        EXPECT_EQ(local.ReleaseCount(), 1u);
-        InstallDirectMode(&display);
+        EXPECT_FALSE(local.State().acquired);
+        EXPECT_EQ(local.State().releases, 1u);
+        InstallDirectMode(display.get());
     }
 }
 
 TEST_F(PresenterTest, HdcpDisabledAtTheFirstAcquireIsTakenAsSuccessWithoutRetry) {
-    display.SetHdcpDisabled(true);
+    Reshape({.hdcpDisabled = true});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = false;
     const Printed printed = InitCaptured(p, ok);
@@ -209,12 +209,12 @@ TEST_F(PresenterTest, HdcpDisabledAtTheFirstAcquireIsTakenAsSuccessWithoutRetry)
     *std::find(expected.begin(), expected.end(), "AcquireDirectModeDisplay = 0x0") =
         "AcquireDirectModeDisplay = 0xffffff30 (HDCP disabled, continuing)";
     EXPECT_EQ(printed.out, expected);  // the mode set's -208 prints as 0x0
-    EXPECT_EQ(display.AcquireAttempts(), 1u);
-    EXPECT_TRUE(display.Acquired());
+    EXPECT_EQ(display->State().acquireAttempts, 1u);
+    EXPECT_TRUE(display->State().acquired);
 }
 
 TEST_F(PresenterTest, AcquireFailingTenTimesGivesUpAfterAboutTenSecondsWithNothingToRelease) {
-    display.SetAcquireFailures(1000);
+    Reshape({.acquireFailures = 1000});
     const auto start = std::chrono::steady_clock::now();
     {
         NvapiD3d12Presenter p(PresenterConfig{});
@@ -227,12 +227,12 @@ TEST_F(PresenterTest, AcquireFailingTenTimesGivesUpAfterAboutTenSecondsWithNothi
         EXPECT_TRUE(printed.err.empty());
     }
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(9500));
-    EXPECT_EQ(display.AcquireAttempts(), 10u);
-    EXPECT_EQ(display.ReleaseCount(), 0u);
+    EXPECT_EQ(display->State().acquireAttempts, 10u);
+    EXPECT_EQ(display->State().releases, 0u);
 }
 
 TEST_F(PresenterTest, AModeSetFailureEndsInitAfterItsOwnLine) {
-    display.FailCall(DisplayCall::SetMode, kNvError);
+    Reshape({.failing = {{DisplayCall::SetMode, kNvError}}});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = true;
     const Printed printed = InitCaptured(p, ok);
@@ -241,11 +241,11 @@ TEST_F(PresenterTest, AModeSetFailureEndsInitAfterItsOwnLine) {
     expected.push_back("SetDisplayMode = 0xffffffff");
     EXPECT_EQ(printed.out, expected);
     EXPECT_TRUE(printed.err.empty());
-    EXPECT_TRUE(display.PowerHistory().empty());
+    EXPECT_TRUE(display->State().power.empty());
 }
 
 TEST_F(PresenterTest, WithoutAWaitableInitStillSucceeds) {
-    display.FailCall(DisplayCall::Waitable, kNvError);
+    Reshape({.failing = {{DisplayCall::Waitable, kNvError}}});
     NvapiD3d12Presenter p(PresenterConfig{});
     bool ok = false;
     const Printed printed = InitCaptured(p, ok);
@@ -271,7 +271,7 @@ class PresenterCheckTest : public PresenterTest, public testing::WithParamInterf
 
 TEST_P(PresenterCheckTest, AFailedCallPrintsItsTextStatusAndLine) {
     const FailedCheck& c = GetParam();
-    display.FailCall(c.call, kNvInvalidArgument);
+    Reshape({.failing = {{c.call, kNvInvalidArgument}}});
     {
         NvapiD3d12Presenter p(PresenterConfig{});
         bool ok = true;
@@ -280,10 +280,10 @@ TEST_P(PresenterCheckTest, AFailedCallPrintsItsTextStatusAndLine) {
         EXPECT_EQ(printed.out, Prefix(HealthyInitLines(), c.linesBefore));
         ASSERT_EQ(printed.err.size(), 1u);
         ExpectCheckLine(printed.err[0], c.text, "0xfffffffb");
-        EXPECT_EQ(display.Acquired(), c.acquired);
+        EXPECT_EQ(display->State().acquired, c.acquired);
     }
-    EXPECT_FALSE(display.Acquired());
-    EXPECT_EQ(display.ReleaseCount(), c.acquired ? 1u : 0u);
+    EXPECT_FALSE(display->State().acquired);
+    EXPECT_EQ(display->State().releases, c.acquired ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -358,7 +358,7 @@ TEST(PresenterDeviceCheck, AFailedDirect3DCallPrintsItsTextHresultAndLine) {
         InstallDirectMode(&foreign);
         NvapiD3d12Presenter p(PresenterConfig{});
         bool ok = true;
-        const Printed printed = Capture([&] { ok = p.Init(); });
+        const Printed printed = CaptureOutput([&] { ok = p.Init(); });
         EXPECT_FALSE(ok);
         ASSERT_EQ(printed.err.size(), 1u);
         ExpectCheckLine(printed.err[0],
@@ -372,7 +372,7 @@ TEST(PresenterDeviceCheck, AFailedDirect3DCallPrintsItsTextHresultAndLine) {
         {
             NvapiD3d12Presenter p(PresenterConfig{});
             bool ok = true;
-            const Printed printed = Capture([&] { ok = p.Init(); });
+            const Printed printed = CaptureOutput([&] { ok = p.Init(); });
             EXPECT_FALSE(ok);
             EXPECT_EQ(printed.out, Prefix(HealthyInitLines(), 11));
             ASSERT_EQ(printed.err.size(), 1u);
@@ -380,7 +380,7 @@ TEST(PresenterDeviceCheck, AFailedDirect3DCallPrintsItsTextHresultAndLine) {
                             "im.dev->OpenSharedHandle(shared[i], IID_PPV_ARGS(&im.res[i]))",
                             "0x80070057");
         }
-        EXPECT_EQ(broken.ReleaseCount(), 1u);
+        EXPECT_EQ(broken.State().releases, 1u);
     }
     InstallDirectMode(nullptr);
 }
@@ -391,11 +391,11 @@ TEST_F(PresenterTest, DestroyingAPresenterReleasesTheDisplayButLeavesThePanelsOn
         bool ok = false;
         InitCaptured(p, ok);
         ASSERT_TRUE(ok);
-        ASSERT_TRUE(display.Acquired());
+        ASSERT_TRUE(display->State().acquired);
     }
-    EXPECT_FALSE(display.Acquired());
-    EXPECT_EQ(display.ReleaseCount(), 1u);
-    EXPECT_EQ(display.PowerHistory(), std::vector<uint32_t>{kDisplayPowerOn});
+    EXPECT_FALSE(display->State().acquired);
+    EXPECT_EQ(display->State().releases, 1u);
+    EXPECT_EQ(display->State().power, std::vector<uint32_t>{kDisplayPowerOn});
 }
 
 TEST_F(PresenterTest, StatsBeforeRunAreAllZero) {

@@ -7,6 +7,7 @@
 #include <future>
 #include <thread>
 
+#include "sim/virtual_mcu.h"
 #include "sim/watchman.h"
 
 namespace brisk::sim {

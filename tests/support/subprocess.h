@@ -1,14 +1,15 @@
-// Runs a program as a child process the way a person at a console would:
-// standard output and standard error read separately to the end, each line
-// stamped with the time it arrived, an optional Ctrl+C (SIGINT) after a delay
-// or when a given line shows up, and a wall-clock limit after which a hung
-// child is killed.
+// Runs a program as a child process (POSIX only) the way a person at a
+// console would: standard output and standard error read separately to the
+// end and cut into lines as output_capture.h cuts them, each line stamped
+// with the time it arrived, an optional Ctrl+C (SIGINT) after a delay or when
+// a given line shows up, and a wall-clock limit after which a hung child is
+// killed.
 #pragma once
 
 #include <string>
 #include <vector>
 
-namespace brisk::e2e {
+namespace brisk::test {
 
 struct TimedLine {
     double seconds = 0.0;  // since the child was started
@@ -40,4 +41,4 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
 // A readable account of a run, for failure messages.
 std::string Describe(const RunResult& run);
 
-}  // namespace brisk::e2e
+}  // namespace brisk::test

@@ -42,8 +42,7 @@ TEST(VirtualDisplay, ListsExactlyOneNativeModeAmongOthers) {
 }
 
 TEST(VirtualDisplay, WritesNoMoreRecordsThanItIsGivenAndChecksTheirVersion) {
-    VirtualDisplay d;
-    d.SetDisplayCount(2);
+    VirtualDisplay d({.displayCount = 2});
     DirectModeDisplay two[3] = {};
     uint32_t count = 1;
     ASSERT_EQ(d.EnumerateDisplays(kVendorId, &count, two, 1), kNvOk);
@@ -76,10 +75,10 @@ TEST(VirtualDisplay, SetsOnlyListedModesAndOnlyWhenAcquired) {
     const DirectModeMode unlisted = MakeDirectModeMode(5088, 2544, 76, 1, 22);
     EXPECT_EQ(d.SetMode(&h, &unlisted), kNvInvalidArgument);
     EXPECT_EQ(d.SetMode(&h, &native), kNvOk);
-    EXPECT_TRUE(d.ModeIsSet());
+    EXPECT_TRUE(d.State().modeSet);
     EXPECT_EQ(d.Release(kVendorId, &h), kNvOk);
     EXPECT_EQ(d.Release(kVendorId, &h), kNvInvalidArgument);
-    EXPECT_EQ(d.ReleaseCount(), 1u);
+    EXPECT_EQ(d.State().releases, 1u);
 }
 
 TEST(VirtualDisplay, TheWaitableFollowsTheScanOutMode) {
@@ -121,14 +120,16 @@ TEST(VirtualDisplay, PresentsNeedAnAcquiredDisplayAndOneOfItsSurfaces) {
     EXPECT_EQ(d.CreateSurface(&h, &native, &surface, &shared), kNvError);  // not acquired
     ASSERT_EQ(d.Acquire(kVendorId, dev.Get(), &h), kNvOk);
     ASSERT_EQ(d.CreateSurface(&h, &native, &surface, &shared), kNvOk);
-    EXPECT_EQ(d.SharedHandle(surface), shared);
+    ASSERT_EQ(d.State().surfaces.size(), 1u);
+    EXPECT_EQ(d.State().surfaces[0].id, surface);
+    EXPECT_EQ(d.State().surfaces[0].shared, shared);
 
     EXPECT_EQ(d.Present(&h, surface + 1, 1, queue.Get(), nullptr), kNvInvalidArgument);
     d.FailNextPresents(1);
     EXPECT_EQ(d.Present(&h, surface, 1, queue.Get(), nullptr), kNvError);
     EXPECT_EQ(d.Present(&h, surface, 1, queue.Get(), nullptr), kNvOk);
-    EXPECT_EQ(d.Presents(), 1u);
-    EXPECT_EQ(d.LastPresented(), surface);
+    EXPECT_EQ(d.State().presents, 1u);
+    EXPECT_EQ(d.State().lastPresented, surface);
 }
 
 TEST(VirtualDisplay, ARemovalBeforeTheAcquireHitsTheDeviceAcquiredWith) {

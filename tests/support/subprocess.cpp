@@ -1,4 +1,4 @@
-#include "e2e/subprocess.h"
+#include "support/subprocess.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,9 +12,11 @@
 #include <sstream>
 #include <thread>
 
+#include "support/output_capture.h"
+
 extern char** environ;
 
-namespace brisk::e2e {
+namespace brisk::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -26,35 +28,24 @@ double Since(Clock::time_point t0) {
 // One of the child's output streams, cut into lines as the bytes arrive.
 struct Stream {
     int fd = -1;
-    std::string partial;
+    LineCutter cutter;
     std::vector<TimedLine>* lines = nullptr;
 };
 
 // Returns true when a completed stdout line asks for the SIGINT.
 bool TakeBytes(Stream& s, const char* data, size_t n, double now, const std::string& trigger) {
     bool hit = false;
-    for (size_t i = 0; i < n; ++i) {
-        if (data[i] != '\n') {
-            s.partial.push_back(data[i]);
-            continue;
-        }
-        if (!s.partial.empty() && s.partial.back() == '\r') {
-            s.partial.pop_back();
-        }
-        hit = hit || (!trigger.empty() && s.partial.find(trigger) != std::string::npos);
-        s.lines->push_back({now, s.partial});
-        s.partial.clear();
-    }
+    s.cutter.Take(data, n, [&](std::string line) {
+        hit = hit || (!trigger.empty() && line.find(trigger) != std::string::npos);
+        s.lines->push_back({now, std::move(line)});
+    });
     return hit;
 }
 
 void CloseStream(Stream& s, double now) {
     close(s.fd);
     s.fd = -1;
-    if (!s.partial.empty()) {
-        s.lines->push_back({now, s.partial});
-        s.partial.clear();
-    }
+    s.cutter.Finish([&](std::string line) { s.lines->push_back({now, std::move(line)}); });
 }
 
 // The child starts with the default handling of the console signals and
@@ -220,4 +211,4 @@ std::string Describe(const RunResult& run) {
     return os.str();
 }
 
-}  // namespace brisk::e2e
+}  // namespace brisk::test
