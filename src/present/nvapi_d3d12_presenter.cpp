@@ -1,5 +1,6 @@
 #include "present/nvapi_d3d12_presenter.h"
 
+#include "platform/output.h"
 #include "present/present_loop.h"
 #include "present/presenter_impl.h"
 #include "present/presenter_print.h"
@@ -24,6 +25,11 @@ NvapiD3d12Presenter::Impl::~Impl() {
 uint32_t NvapiD3d12Presenter::Impl::Present(int index) {
     const NvStatus status = Present12(&display, surf[index], 1, queue.Get(), list.Get());
     return status == kNvOk ? 0 : StatusHex(status);
+}
+
+void NvapiD3d12Presenter::Impl::PrintPresentError(uint32_t status, uint64_t frameIndex) const {
+    Print(stderr, "Present12 = 0x%x at frame %llu\n", status,
+          static_cast<unsigned long long>(frameIndex));
 }
 
 void NvapiD3d12Presenter::Run(double seconds, const DrawCallback& draw) {

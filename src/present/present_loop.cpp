@@ -188,8 +188,7 @@ bool FrameLoop::Present(int idx) {
         return true;
     }
     ++count_.presentErrors;
-    Print(stderr, "%s = 0x%x at frame %llu\n", target_.PresentCallName(), status,
-          Ull(count_.frames));
+    target_.PrintPresentError(status, count_.frames);
     return count_.presentErrors <= kPresentErrorsTolerated;
 }
 

@@ -48,8 +48,8 @@ struct PresentGpu {
 // What a backend adds to the loop. Called on the loop's thread only.
 class PresentTarget {
   public:
-    // The present call's name, as the present-error line prints it.
-    virtual const char* PresentCallName() const = 0;
+    // The line that tells of a failed present, in the backend's own words.
+    virtual void PrintPresentError(uint32_t status, uint64_t frameIndex) const = 0;
     // The render target (0 or 1) that frame `frameIndex` draws into.
     virtual int BackBufferIndex(uint64_t frameIndex) = 0;
     // Puts render target `index` on the panels: 0, or the failed call's

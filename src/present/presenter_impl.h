@@ -16,7 +16,7 @@ struct NvapiD3d12Presenter::Impl final : PresentGpu, PresentTarget {
     Impl() = default;
     ~Impl();
 
-    const char* PresentCallName() const override { return "Present12"; }
+    void PrintPresentError(uint32_t status, uint64_t frameIndex) const override;
     int BackBufferIndex(uint64_t frameIndex) override { return static_cast<int>(frameIndex % 2); }
     uint32_t Present(int index) override;
     HANDLE ScanOutWaitable() override { return hasWaitable ? waitable : nullptr; }
