@@ -3,6 +3,7 @@
 #include "app/frame_geometry.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 // Colours as red, green, blue, alpha.
@@ -57,4 +58,5 @@ void DrawFrame(const FrameContext& ctx, TundraImu& imu) {
     }
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

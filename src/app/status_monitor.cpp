@@ -9,6 +9,7 @@
 #include "platform/output.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend) {
     bool lastWorn = haveProx && prox.IsWorn();
@@ -53,4 +54,5 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
     }
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

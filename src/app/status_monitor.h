@@ -6,9 +6,12 @@
 #include "imu/tundra_imu.h"
 #include "present/present_backend.h"
 #include "prox/mcu_prox.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend);
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 std::atomic<DirectModeApi*> gInstalled{nullptr};
@@ -133,4 +134,5 @@ NvStatus Present12(const DirectModeDisplay* display, DirectModeSurface surface, 
     return Api().Present(display, surface, flags, queue, list);
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -14,8 +14,10 @@
 #include <cstdint>
 
 #include "platform/gpu.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 // Status of a DirectMode call: 0 is success, negative values are failures.
 using NvStatus = int32_t;
@@ -189,4 +191,5 @@ NvStatus GetPresentWaitableObject(const DirectModeDisplay* display, HANDLE* wait
 NvStatus Present12(const DirectModeDisplay* display, DirectModeSurface surface, uint32_t flags,
                    ID3D12CommandQueue* queue, ID3D12GraphicsCommandList* list);
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

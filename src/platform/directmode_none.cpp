@@ -3,6 +3,7 @@
 #include "platform/directmode.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 DirectModeApi& PlatformDirectMode() {
     static UnavailableDirectMode unavailable(
@@ -11,4 +12,5 @@ DirectModeApi& PlatformDirectMode() {
     return unavailable;
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -5,6 +5,8 @@
 // brisk either way.
 #pragma once
 
+#include "platform/gpu_flavour.h"
+
 #if defined(_WIN32) && !defined(BRISK_SOFTGPU)
 
 #ifndef NOMINMAX

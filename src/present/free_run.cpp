@@ -1,6 +1,7 @@
 #include "present/free_run.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 FreeRunChange FreeRunDetector::OnFrame(double dt, double elapsed) {
     avg_ += kSmoothing * (dt - avg_);
@@ -29,4 +30,5 @@ FreeRunChange FreeRunDetector::OnFrame(double dt, double elapsed) {
     return FreeRunChange::None;
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

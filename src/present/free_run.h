@@ -6,7 +6,10 @@
 
 #include <cstdint>
 
+#include "platform/gpu_flavour.h"
+
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 enum class FreeRunChange {
     None,
@@ -45,4 +48,5 @@ class FreeRunDetector {
     uint64_t events_ = 0;
 };
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

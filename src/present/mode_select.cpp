@@ -3,6 +3,7 @@
 #include <cmath>
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 double ModeRefreshHz(const DirectModeMode& mode) {
     if (mode.refreshDenominator == 0) {
@@ -57,4 +58,5 @@ int32_t TypedRtvFormat(int32_t surfaceFormat) {
     return 0;
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -8,8 +8,10 @@
 
 #include "platform/directmode.h"
 #include "present/presenter_config.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 // Refresh rate of a listed mode; a zero denominator reads as 0 Hz.
 double ModeRefreshHz(const DirectModeMode& mode);
@@ -33,4 +35,5 @@ void ForceDsc(DirectModeMode& mode);
 // 0 (DXGI_FORMAT_UNKNOWN) when the surface format has no known mapping.
 int32_t TypedRtvFormat(int32_t surfaceFormat);
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

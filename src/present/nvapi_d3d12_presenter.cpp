@@ -6,6 +6,7 @@
 #include "present/presenter_print.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 NvapiD3d12Presenter::NvapiD3d12Presenter(PresenterConfig cfg)
     : impl(std::make_unique<Impl>()), cfg(cfg), stop(false) {}
@@ -47,4 +48,5 @@ PresentStats NvapiD3d12Presenter::Stats() {
     return impl->TakeStats();
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -9,8 +9,10 @@
 
 #include "present/present_backend.h"
 #include "present/presenter_config.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 class NvapiD3d12Presenter final : public PresentBackend {
   public:
@@ -43,4 +45,5 @@ class NvapiD3d12Presenter final : public PresentBackend {
     std::atomic<bool> stop;
 };
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

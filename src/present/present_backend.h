@@ -7,8 +7,10 @@
 #include <functional>
 
 #include "platform/gpu.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 // What the draw callback gets each frame; valid only during the call. The
 // list is open and the surface already in the render-target state; the
@@ -57,4 +59,5 @@ class PresentBackend {
     virtual PresentStats Stats() = 0;
 };
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -12,6 +12,7 @@
 #include "present/presenter_print.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -290,4 +291,5 @@ void RunPresentLoop(PresentGpu& gpu, PresentTarget& target, const std::atomic<bo
     FrameLoop(gpu, target).Run(stop, seconds, draw);
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

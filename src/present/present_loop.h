@@ -11,8 +11,10 @@
 
 #include "platform/gpu.h"
 #include "present/present_backend.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 // The Direct3D 12 objects the loop draws with, whatever puts its frames on
 // the panels: one queue, one allocator and list (one frame in flight), a fence
@@ -68,4 +70,5 @@ class PresentTarget {
 void RunPresentLoop(PresentGpu& gpu, PresentTarget& target, const std::atomic<bool>& stop,
                     double seconds, const DrawCallback& draw);
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

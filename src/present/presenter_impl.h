@@ -6,8 +6,10 @@
 #include "platform/gpu.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "present/present_loop.h"
+#include "platform/gpu_flavour.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 // The loop's Direct3D 12 objects and the DirectMode display they draw for;
 // the loop reaches the panels through Present12 of the two scan-out surfaces
@@ -29,4 +31,5 @@ struct NvapiD3d12Presenter::Impl final : PresentGpu, PresentTarget {
     bool acquired = false;
 };
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -12,6 +12,7 @@
 #include "present/presenter_print.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 // The counts come from the driver; a corrupt one must not turn into an
@@ -248,4 +249,5 @@ bool NvapiD3d12Presenter::StartScanOut() {
     return true;
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -4,6 +4,7 @@
 #include "platform/directmode.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 DirectModeApi& PlatformDirectMode() {
     static UnavailableDirectMode unavailable(
@@ -12,4 +13,5 @@ DirectModeApi& PlatformDirectMode() {
     return unavailable;
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk
