@@ -9,6 +9,7 @@
 
 namespace brisk {
 
-void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend);
+// `backend` is null in a sensors-only run: the frame rate then reads n/a.
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend);
 
 }  // namespace brisk
