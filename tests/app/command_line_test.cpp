@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -13,19 +14,25 @@ namespace {
 std::string Reading(std::vector<const char*> args) {
     args.insert(args.begin(), "brisk");
     const CommandLine cl = ParseCommandLine(static_cast<int>(args.size()), args.data());
+    static const char* const kActions[] = {"run", "help", "version", "error: "};
+    char line[256];
     if (cl.action != CommandAction::kRun) {
-        return cl.action == CommandAction::kHelp      ? "help" + cl.error
-               : cl.action == CommandAction::kVersion ? "version" + cl.error
-                                                      : "error: " + cl.error;
+        std::snprintf(line, sizeof line, "%s%s", kActions[static_cast<int>(cl.action)],
+                      cl.error.c_str());
+        return line;
     }
     const RunSettings& s = cl.settings;
     static const char* const kKinds[] = {"directmode", "extended", "none"};
-    char line[256];
+    char output[16] = "";
+    if (s.extendedOutput >= 0) {
+        std::snprintf(output, sizeof output, ":%d", s.extendedOutput);
+    }
+    char hz[32] = "any";
+    if (!s.mode.anyRefresh) {
+        std::snprintf(hz, sizeof hz, "%f", s.mode.refreshHz);
+    }
     std::snprintf(line, sizeof line, "run %s|%g|%s%s|%ux%u@%s", s.imuSerial.c_str(), s.runSeconds,
-                  kKinds[static_cast<int>(s.display)],
-                  s.extendedOutput < 0 ? "" : (":" + std::to_string(s.extendedOutput)).c_str(),
-                  s.mode.width, s.mode.height,
-                  s.mode.anyRefresh ? "any" : std::to_string(s.mode.refreshHz).c_str());
+                  kKinds[static_cast<int>(s.display)], output, s.mode.width, s.mode.height, hz);
     return line;
 }
 
