@@ -22,27 +22,36 @@ bool SameNumber(double a, double b) {
     return (std::isnan(a) && std::isnan(b)) || a == b;
 }
 
-brisk::RunSettings Parse(const std::vector<std::string>& args) {
+brisk::CommandLine Parse(const std::vector<std::string>& args) {
     const std::vector<const char*> argv = Argv("brisk", args);
     return brisk::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
 }
 
-// The tool's reading, told independently: "--imu-serial" takes the next word
-// when there is one, every other word is a duration read as atof reads it,
-// the last one winning.
+// The tool's reading of a run, told independently: "--imu-serial" takes the
+// next word when there is one, "--display" and "--mode" take theirs, every
+// other word is a duration read as atof reads it, the last one winning.
 void CheckTool(const std::vector<std::string>& args) {
-    const brisk::RunSettings s = Parse(args);
+    const brisk::CommandLine cl = Parse(args);
+    FUZZ_CHECK(cl.error.empty() == (cl.action != brisk::CommandAction::kUsageError));
+    if (cl.action != brisk::CommandAction::kRun) {
+        return;
+    }
+    const brisk::RunSettings& s = cl.settings;
     std::string serial;
     double seconds = 0.0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--imu-serial" && i + 1 < args.size()) {
             serial = args[++i];
+        } else if (args[i] == "--display" || args[i] == "--mode") {
+            ++i;
         } else {
             seconds = std::atof(args[i].c_str());
         }
     }
     FUZZ_CHECK(s.imuSerial == serial);
     FUZZ_CHECK(SameNumber(s.runSeconds, seconds));
+    FUZZ_CHECK(s.mode.width > 0 && s.mode.height > 0 && s.mode.refreshHz > 0.0);
+    FUZZ_CHECK((s.extendedOutput >= 0) <= (s.display == brisk::DisplayKind::kExtended));
 }
 
 void CheckSim(const std::vector<std::string>& args) {
@@ -61,10 +70,15 @@ void CheckSim(const std::vector<std::string>& args) {
     for (size_t i = 0; i < o.toolArgs.size(); ++i) {
         FUZZ_CHECK(o.toolArgs[i] == args[first + i]);
     }
+    if (o.help || o.version) {
+        FUZZ_CHECK(o.toolArgs.empty());
+        return;
+    }
     // Starting with a word of the tool's, everything goes to the tool, which
     // then reads it exactly as brisk would.
-    const bool toolWord =
-        args.empty() || args[0] == "--imu-serial" || args[0].compare(0, 2, "--") != 0;
+    const bool toolWord = args.empty() || (args[0] != "-h" && args[0].compare(0, 2, "--") != 0) ||
+                          args[0] == "--imu-serial" || args[0] == "--display" ||
+                          args[0] == "--mode";
     if (toolWord) {
         FUZZ_CHECK(o.toolArgs == args);
         FUZZ_CHECK(o.scenarioFile.empty() && !o.capture);

@@ -2,21 +2,192 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace brisk {
+namespace {
 
-RunSettings ParseCommandLine(int argc, const char* const* argv) {
-    RunSettings settings;
+// Digits only, at least one, within a uint32_t.
+bool ParseUnsigned(const char* begin, const char* end, uint32_t& out) {
+    if (begin == end) {
+        return false;
+    }
+    uint64_t v = 0;
+    for (const char* p = begin; p != end; ++p) {
+        if (*p < '0' || *p > '9') {
+            return false;
+        }
+        v = v * 10 + static_cast<uint64_t>(*p - '0');
+        if (v > std::numeric_limits<uint32_t>::max()) {
+            return false;
+        }
+    }
+    out = static_cast<uint32_t>(v);
+    return true;
+}
+
+// "75" or "74.97": digits, then optionally a point and more digits.
+bool ParseDecimal(const char* begin, const char* end, double& out) {
+    const char* p = begin;
+    while (p != end && *p >= '0' && *p <= '9') {
+        ++p;
+    }
+    if (p == begin) {
+        return false;
+    }
+    if (p != end) {
+        if (*p != '.') {
+            return false;
+        }
+        const char* point = p++;
+        while (p != end && *p >= '0' && *p <= '9') {
+            ++p;
+        }
+        if (p != end || p == point + 1) {
+            return false;
+        }
+    }
+    out = std::strtod(std::string(begin, end).c_str(), nullptr);
+    return true;
+}
+
+bool ParseDisplayText(const char* text, RunSettings& out) {
+    if (std::strcmp(text, "directmode") == 0) {
+        out.display = DisplayKind::kDirectMode;
+        out.extendedOutput = -1;
+        return true;
+    }
+    if (std::strcmp(text, "none") == 0) {
+        out.display = DisplayKind::kNone;
+        out.extendedOutput = -1;
+        return true;
+    }
+    static constexpr char kExtended[] = "extended";
+    constexpr size_t n = sizeof kExtended - 1;
+    if (std::strncmp(text, kExtended, n) != 0) {
+        return false;
+    }
+    int output = -1;
+    if (text[n] == ':') {
+        uint32_t v = 0;
+        const char* digits = text + n + 1;
+        if (!ParseUnsigned(digits, digits + std::strlen(digits), v) ||
+            v > static_cast<uint32_t>(std::numeric_limits<int>::max())) {
+            return false;
+        }
+        output = static_cast<int>(v);
+    } else if (text[n] != '\0') {
+        return false;
+    }
+    out.display = DisplayKind::kExtended;
+    out.extendedOutput = output;
+    return true;
+}
+
+// A word that starts with '-' counts as a number when all of it is one:
+// "-5" and "-0.5" are durations, "-x" and "--foo" are mistyped options.
+bool IsNegativeNumber(const char* word) {
+    if (word[1] != '.' && (word[1] < '0' || word[1] > '9')) {
+        return false;
+    }
+    char* end = nullptr;
+    std::strtod(word, &end);
+    return *end == '\0';
+}
+
+CommandLine UsageError(std::string reason) {
+    CommandLine cl;
+    cl.action = CommandAction::kUsageError;
+    cl.error = std::move(reason);
+    return cl;
+}
+
+}  // namespace
+
+bool ParseModeText(const char* text, ModeRequest& out) {
+    const char* end = text + std::strlen(text);
+    const char* x = std::strpbrk(text, "xX");
+    if (x == nullptr) {
+        return false;
+    }
+    const char* at = std::strchr(x, '@');
+    ModeRequest m;
+    m.anyRefresh = at == nullptr;
+    const char* heightEnd = m.anyRefresh ? end : at;
+    if (!ParseUnsigned(text, x, m.width) || !ParseUnsigned(x + 1, heightEnd, m.height) ||
+        m.width == 0 || m.height == 0) {
+        return false;
+    }
+    if (!m.anyRefresh && (!ParseDecimal(at + 1, end, m.refreshHz) || !(m.refreshHz > 0.0))) {
+        return false;
+    }
+    out = m;
+    return true;
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+    CommandLine cl;
+    RunSettings& settings = cl.settings;
     for (int i = 1; i < argc; ++i) {
-        // The option needs a value after it; as the last argument it is read
-        // as a number like any other word (and so sets the duration to 0).
-        if (std::strcmp(argv[i], "--imu-serial") == 0 && i + 1 < argc) {
+        const char* arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(arg, "--imu-serial") == 0 && hasValue) {
             settings.imuSerial = argv[++i];
             continue;
         }
-        settings.runSeconds = std::atof(argv[i]);
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            cl.action = CommandAction::kHelp;
+            return cl;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            cl.action = CommandAction::kVersion;
+            return cl;
+        }
+        if (std::strcmp(arg, "--display") == 0) {
+            if (!hasValue) {
+                return UsageError("--display needs a KIND (directmode, extended[:N] or none)");
+            }
+            if (!ParseDisplayText(argv[++i], settings)) {
+                return UsageError(std::string("--display: unknown kind '") + argv[i] +
+                                  "' (expected directmode, extended, extended:N or none)");
+            }
+            continue;
+        }
+        if (std::strcmp(arg, "--mode") == 0) {
+            if (!hasValue) {
+                return UsageError("--mode needs WxH or WxH@HZ");
+            }
+            if (!ParseModeText(argv[++i], settings.mode)) {
+                return UsageError(std::string("--mode: bad mode '") + argv[i] +
+                                  "' (expected WxH or WxH@HZ, e.g. 5088x2544@75)");
+            }
+            continue;
+        }
+        if (arg[0] == '-' && std::strcmp(arg, "--imu-serial") != 0 && !IsNegativeNumber(arg)) {
+            return UsageError(std::string("unknown option '") + arg + "' (see --help)");
+        }
+        settings.runSeconds = std::atof(arg);
     }
-    return settings;
+    return cl;
+}
+
+std::string UsageText() {
+    return "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [SECONDS]\n"
+           "       brisk --help | --version\n"
+           "\n"
+           "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
+           "                       sharing a USB hub with the headset's MCU\n"
+           "  --display KIND       directmode    take the panels from the desktop (default)\n"
+           "                       extended[:N]  the headset as desktop output N (not yet built)\n"
+           "                       none          sensors only: IMU and proximity, no display\n"
+           "  --mode WxH[@HZ]      the display mode to use (default 5088x2544@75); without\n"
+           "                       @HZ any refresh rate of that size\n"
+           "  SECONDS              end the run after this long; default: until Ctrl+C\n"
+           "  -h, --help           this text\n"
+           "  --version            the version\n"
+           "\n"
+           "exit codes: 0 verdict printed (PASS or FAIL), 2 IMU stream did not start,\n"
+           "            3 display could not be initialised, 4 display lost, 64 usage error\n";
 }
 
 }  // namespace brisk

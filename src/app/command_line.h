@@ -1,19 +1,57 @@
-// The tool's command line: "--imu-serial SERIAL" and an optional run duration.
+// The tool's command line: options, an optional run duration, and the usage
+// text that explains them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace brisk {
 
+// What drives the panels, if anything.
+enum class DisplayKind {
+    kDirectMode,  // the headset taken from the desktop (the default)
+    kExtended,    // the headset as an ordinary desktop output
+    kNone,        // no display at all: a sensors-only run
+};
+
+// The display mode to match, "WxH[@HZ]". The default is the panel's own.
+struct ModeRequest {
+    uint32_t width = 5088;
+    uint32_t height = 2544;
+    double refreshHz = 75.0;
+    bool anyRefresh = false;  // no "@HZ": any refresh rate of that size
+    bool operator==(const ModeRequest&) const = default;
+};
+
 struct RunSettings {
     std::string imuSerial;    // empty: choose the Watchman paired with the MCU
-    double runSeconds = 0.0;  // > 0: the present loop ends by itself after this long
+    double runSeconds = 0.0;  // > 0: the run ends by itself after this long
+    DisplayKind display = DisplayKind::kDirectMode;
+    int extendedOutput = -1;  // "extended:N": N; -1 when not given
+    ModeRequest mode;
+};
+
+enum class CommandAction { kRun, kHelp, kVersion, kUsageError };
+
+struct CommandLine {
+    CommandAction action = CommandAction::kRun;
+    RunSettings settings;
+    std::string error;  // kUsageError: the reason, naming the option
 };
 
 // Reads the arguments after the program name, left to right. "--imu-serial"
-// takes the next argument as the serial; anything else is a number read the
-// way atof reads it (text that is not a number is 0), the last one winning.
-// There is no usage error: a bench script's typo must not stop a soak run.
-RunSettings ParseCommandLine(int argc, const char* const* argv);
+// takes the next argument as the serial (as the last argument it is read as a
+// number, so 0). "--display KIND" and "--mode WxH[@HZ]" need a valid value.
+// "--help"/"-h" and "--version" end the reading. A word that starts with '-'
+// and is neither an option nor a number is a usage error (a mistyped option
+// must not start an endless run); any other word is a duration read the way
+// atof reads it (text that is not a number is 0), the last one winning.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// "5088x2544@75", "1920x1080": false when `text` is not of that shape.
+bool ParseModeText(const char* text, ModeRequest& out);
+
+// The help text, whole lines.
+std::string UsageText();
 
 }  // namespace brisk

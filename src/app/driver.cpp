@@ -6,6 +6,7 @@
 
 #include "app/command_line.h"
 #include "app/frame_painter.h"
+#include "app/status_line.h"
 #include "app/status_monitor.h"
 #include "imu/tundra_imu.h"
 #include "platform/console.h"
@@ -44,20 +45,79 @@ void ReportImuStartup(TundraImu& imu) {
     }
 }
 
+void PrintImuResult(const ImuStats& is) {
+    Print(stdout, "IMU RESULT: %llu samples (%llu reports), %llu seq gaps, %llu stalls\n",
+          static_cast<unsigned long long>(is.samples), static_cast<unsigned long long>(is.reports),
+          static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
+}
+
 int Verdict(const ImuStats& is, const PresentStats& ps) {
-    if (ps.displayLost) {
-        Print(stdout,
-              "VERDICT: DISPLAY LOST (cable pulled?) — exited cleanly; restart after reconnect\n");
-        return kExitDisplayLost;
+    RunTotals t;
+    t.displayLost = ps.displayLost;
+    t.frames = ps.frames;
+    t.presentErrors = ps.presentErrors;
+    t.imuSamples = is.samples;
+    PrintText(stdout, FormatVerdictLine(t));
+    return ps.displayLost ? kExitDisplayLost : kExitVerdict;
+}
+
+// Until a stop request or, when runSeconds > 0, until that long has passed.
+// Polled: the stop request is an atomic raised from a signal handler.
+void WaitForStopOrTime(double runSeconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(runSeconds));
+    while (!stopRequested.load() && (runSeconds <= 0.0 || Clock::now() < end)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    bool pass = ps.frames > 0 && ps.presentErrors == 0 && is.samples > 0;
-    Print(stdout, "VERDICT: %s\n", pass ? "PASS (eyeball check still required)" : "FAIL");
+}
+
+// The IMU stream and the proximity sensor without a display: the status
+// lines, the IMU totals and a verdict on the sensors alone.
+int RunSensorsOnly(const RunSettings& settings, HidHost& host) {
+    TundraImu imu(host);
+    if (!imu.Start(settings.imuSerial)) {
+        return kExitImuFailed;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ReportImuStartup(imu);
+
+    McuProx prox(host);
+    bool haveProx = prox.Start(50);
+
+    std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu),
+                       static_cast<PresentBackend*>(nullptr));
+    WaitForStopOrTime(settings.runSeconds);
+    stopRequested.store(true);
+    status.join();
+    prox.Stop();
+    imu.Stop();
+
+    ImuStats is = imu.Stats();
+    PrintImuResult(is);
+    RunTotals t;
+    t.displayTested = false;
+    t.imuSamples = is.samples;
+    PrintText(stdout, FormatVerdictLine(t));
     return kExitVerdict;
 }
 
 // From the IMU stream's start to the verdict. The device objects are locals
 // so that every early return destroys them in reverse order.
 int RunDevices(const RunSettings& settings, HidHost& host) {
+    if (settings.display == DisplayKind::kNone) {
+        return RunSensorsOnly(settings, host);
+    }
+    // The desktop-output backend is not part of this build yet; until it is,
+    // "--display extended" ends here, where its presenter will be created,
+    // before any device starts.
+    if (settings.display == DisplayKind::kExtended) {
+        Print(stderr,
+              "brisk: --display extended: this build has no desktop output path yet — use "
+              "--display directmode or none\n");
+        return kExitInitFailed;
+    }
+
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
         return kExitImuFailed;
@@ -69,14 +129,17 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
     bool haveProx = prox.Start(50);
 
     PresenterConfig cfg;
+    cfg.width = settings.mode.width;
+    cfg.height = settings.mode.height;
+    cfg.refreshHz = settings.mode.refreshHz;
+    cfg.anyRefresh = settings.mode.anyRefresh;
     NvapiD3d12Presenter presenter(cfg);
     if (!presenter.Init()) {
         return kExitInitFailed;
     }
     PresentBackend& backend = presenter;
 
-    std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu),
-                       std::ref(backend));
+    std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu), &backend);
     {
         DrawCallback draw = [&](const FrameContext& ctx) {
             DrawFrame(ctx, imu);
@@ -96,19 +159,34 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
 
     ImuStats is = imu.Stats();
     PresentStats ps = presenter.Stats();
-    Print(stdout, "IMU RESULT: %llu samples (%llu reports), %llu seq gaps, %llu stalls\n",
-          static_cast<unsigned long long>(is.samples), static_cast<unsigned long long>(is.reports),
-          static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
+    PrintImuResult(is);
     return Verdict(is, ps);
 }
 
 }  // namespace
 
+const char* ToolVersion() {
+    return BRISK_VERSION;
+}
+
 int RunBrisk(int argc, const char* const* argv, HidHost& host) {
     MakeConsoleUnbuffered();
-    RunSettings settings = ParseCommandLine(argc, argv);
+    const CommandLine cl = ParseCommandLine(argc, argv);
+    switch (cl.action) {
+        case CommandAction::kHelp:
+            PrintText(stdout, UsageText());
+            return kExitVerdict;
+        case CommandAction::kVersion:
+            Print(stdout, "brisk %s\n", ToolVersion());
+            return kExitVerdict;
+        case CommandAction::kUsageError:
+            Print(stderr, "brisk: %s\n", cl.error.c_str());
+            return kExitUsage;
+        case CommandAction::kRun:
+            break;
+    }
     InstallConsoleHandler(OnConsoleControl);
-    int code = RunDevices(settings, host);
+    int code = RunDevices(cl.settings, host);
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();

@@ -19,6 +19,10 @@ constexpr int kExitVerdict = 0;      // PASS or FAIL was printed
 constexpr int kExitImuFailed = 2;    // the IMU stream did not start
 constexpr int kExitInitFailed = 3;   // the presenter's Init failed
 constexpr int kExitDisplayLost = 4;  // the present loop lost the display
+constexpr int kExitUsage = 64;       // a mistake on the command line (sysexits' EX_USAGE)
+
+// The version this build carries, from the project's CMake version.
+const char* ToolVersion();
 
 // Ctrl+C, Ctrl+Break and closing the console raise stopRequested and count
 // as handled; every other event is passed on.

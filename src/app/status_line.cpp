@@ -22,16 +22,33 @@ std::string ProxField(bool haveProx, bool worn, uint16_t distance) {
 std::string FormatStatusLine(const StatusFields& f) {
     std::string prox = ProxField(f.haveProx, f.worn, f.distance);
     const char* freeRunTag = f.freeRunning ? "  [FREE-RUN: vsync lost, throttled]" : "";
+    // Without a display the field keeps its width, so scripts that read the
+    // columns by position still find the later ones.
+    char fps[32] = "  n/a";
+    if (f.haveDisplay) {
+        std::snprintf(fps, sizeof fps, "%5.1f", static_cast<double>(f.framesThisCycle));
+    }
     char line[256];
     std::snprintf(
         line, sizeof line,
-        "  fps=%5.1f imu=%4lluHz age=%.2fs gaps=%llu stalls=%llu |a|=%.0f gyro=(%d,%d,%d) %s%s\n",
-        static_cast<double>(f.framesThisCycle), static_cast<unsigned long long>(f.samplesThisCycle),
-        f.age, static_cast<unsigned long long>(f.seqGaps),
-        static_cast<unsigned long long>(f.stalls), AccelMagnitude(f.accel),
-        static_cast<int>(f.gyro[0]), static_cast<int>(f.gyro[1]), static_cast<int>(f.gyro[2]),
-        prox.c_str(), freeRunTag);
+        "  fps=%s imu=%4lluHz age=%.2fs gaps=%llu stalls=%llu |a|=%.0f gyro=(%d,%d,%d) %s%s\n", fps,
+        static_cast<unsigned long long>(f.samplesThisCycle), f.age,
+        static_cast<unsigned long long>(f.seqGaps), static_cast<unsigned long long>(f.stalls),
+        AccelMagnitude(f.accel), static_cast<int>(f.gyro[0]), static_cast<int>(f.gyro[1]),
+        static_cast<int>(f.gyro[2]), prox.c_str(), freeRunTag);
     return line;
+}
+
+std::string FormatVerdictLine(const RunTotals& t) {
+    if (!t.displayTested) {
+        return t.imuSamples > 0 ? "VERDICT: PASS (sensors only — no display tested)\n"
+                                : "VERDICT: FAIL (sensors only)\n";
+    }
+    if (t.displayLost) {
+        return "VERDICT: DISPLAY LOST (cable pulled?) — exited cleanly; restart after reconnect\n";
+    }
+    bool pass = t.frames > 0 && t.presentErrors == 0 && t.imuSamples > 0;
+    return pass ? "VERDICT: PASS (eyeball check still required)\n" : "VERDICT: FAIL\n";
 }
 
 std::string FormatDonDoffLine(bool worn, uint16_t distance) {

@@ -20,6 +20,7 @@ struct StatusFields {
     bool worn = false;
     uint16_t distance = 0;
     bool freeRunning = false;
+    bool haveDisplay = true;  // false: a sensors-only run, the frame rate reads n/a
 };
 
 // |a| of the status line: the accelerometer vector's length in raw counts.
@@ -30,6 +31,19 @@ std::string ProxField(bool haveProx, bool worn, uint16_t distance);
 
 // The whole status line, newline included.
 std::string FormatStatusLine(const StatusFields& f);
+
+// What the verdict rests on.
+struct RunTotals {
+    bool displayTested = true;  // false: a sensors-only run
+    bool displayLost = false;
+    uint64_t frames = 0;
+    uint64_t presentErrors = 0;
+    uint64_t imuSamples = 0;
+};
+
+// The VERDICT line, newline included. A sensors-only run passes on IMU
+// samples alone and says that no display was tested.
+std::string FormatVerdictLine(const RunTotals& t);
 
 // "prox: headset DONNED (distance 1612)\n" and its DOFFED twin.
 std::string FormatDonDoffLine(bool worn, uint16_t distance);

@@ -11,14 +11,14 @@
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
 
-void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend) {
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend) {
     bool lastWorn = haveProx && prox.IsWorn();
     ImuStats prevImu;
     PresentStats prevP;
     while (!stopRequested.load()) {
         std::this_thread::sleep_for(std::chrono::seconds(1));
         ImuStats is = imu.Stats();
-        PresentStats ps = backend.Stats();
+        PresentStats ps = backend != nullptr ? backend->Stats() : PresentStats{};
 
         if (haveProx && prox.IsWorn() != lastWorn) {
             lastWorn = prox.IsWorn();
@@ -46,6 +46,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
             f.worn = prox.IsWorn();
         }
         f.freeRunning = ps.freeRunning;
+        f.haveDisplay = backend != nullptr;
         std::string line = FormatStatusLine(f);
         PrintText(stdout, line);
 

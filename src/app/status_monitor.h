@@ -11,7 +11,8 @@
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
 
-void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend& backend);
+// `backend` is null in a sensors-only run: the frame rate then reads n/a.
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend);
 
 }  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -15,7 +15,7 @@ double ModeRefreshHz(const DirectModeMode& mode) {
 
 bool ModeMatches(const DirectModeMode& mode, const PresenterConfig& cfg) {
     return mode.width == cfg.width && mode.height == cfg.height && mode.format == cfg.format &&
-           std::fabs(ModeRefreshHz(mode) - cfg.refreshHz) < 0.5;
+           (cfg.anyRefresh || std::fabs(ModeRefreshHz(mode) - cfg.refreshHz) < 0.5);
 }
 
 ModeChoice ChooseMode(const DirectModeMode* modes, size_t count, const PresenterConfig& cfg) {

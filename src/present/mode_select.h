@@ -16,7 +16,8 @@ inline namespace BRISK_GPU_NAMESPACE {
 // Refresh rate of a listed mode; a zero denominator reads as 0 Hz.
 double ModeRefreshHz(const DirectModeMode& mode);
 
-// Width, height and format code equal, refresh within 0.5 Hz (strictly).
+// Width, height and format code equal, refresh within 0.5 Hz (strictly)
+// unless the config takes any refresh rate.
 bool ModeMatches(const DirectModeMode& mode, const PresenterConfig& cfg);
 
 struct ModeChoice {

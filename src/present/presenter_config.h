@@ -1,5 +1,6 @@
-// What the presenter is asked for. The driver uses the defaults unchanged:
-// the headset's one native mode, DSC forced on, panels left on at exit.
+// What the presenter is asked for. The driver keeps the defaults (the
+// headset's one native mode, DSC forced on, panels left on at exit) except
+// for the mode, which --mode may change.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@ struct PresenterConfig {
     int32_t format = 22;   // mode format code, compared with each listed mode
     bool forceDsc = true;  // DSC 1.1, 4 slices, 8 bpp on the chosen mode
     bool powerOffOnExit = false;
+    bool anyRefresh = false;  // true: any refresh rate of width x height matches
 };
 
 }  // namespace brisk

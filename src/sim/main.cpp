@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/driver.h"
 #include "platform/console.h"
 #include "platform/directmode.h"
@@ -55,6 +56,19 @@ struct Capture {
     CapturedImage image;
 };
 
+// The tool reads its own arguments; this only peeks at the display kind so
+// that brisk-sim can refuse what it cannot simulate before any device starts.
+[[maybe_unused]] bool ToolWantsExtendedDisplay(const std::vector<std::string>& toolArgs) {
+    std::vector<const char*> argv{"brisk"};
+    for (const std::string& arg : toolArgs) {
+        argv.push_back(arg.c_str());
+    }
+    const brisk::CommandLine cl =
+        brisk::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    return cl.action == brisk::CommandAction::kRun &&
+           cl.settings.display == brisk::DisplayKind::kExtended;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -65,6 +79,23 @@ int main(int argc, char** argv) {
         brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
         return kExitUsage;
     }
+    if (options.help || options.version) {
+        if (options.help) {
+            brisk::PrintText(stdout, SimUsageText());
+        } else {
+            brisk::Print(stdout, "brisk-sim %s\n", brisk::ToolVersion());
+        }
+        return 0;
+    }
+#if !defined(_WIN32)
+    // The desktop output path drives a real Windows output; the virtual
+    // headset has no desktop to extend.
+    if (ToolWantsExtendedDisplay(options.toolArgs)) {
+        brisk::Print(stderr,
+                     "brisk-sim: --display extended: the desktop output path is Windows only\n");
+        return kExitUsage;
+    }
+#endif
 
     Scenario scenario;
     if (!options.scenarioFile.empty()) {

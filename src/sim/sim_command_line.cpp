@@ -65,6 +65,14 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
             i += 2;
             continue;
         }
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            out.help = true;
+            return true;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            out.version = true;
+            return true;
+        }
         if (std::strcmp(arg, "--report-leaks") == 0) {
             if (out.reportLeaks) {
                 error = "--report-leaks given twice";
@@ -79,6 +87,23 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
         out.toolArgs.emplace_back(argv[i]);
     }
     return true;
+}
+
+std::string SimUsageText() {
+    return "usage: brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks] [--]\n"
+           "                 [tool arguments...]\n"
+           "       brisk-sim --help | --version\n"
+           "\n"
+           "brisk on a virtual headset inside the process.\n"
+           "  --scenario FILE         timed device actions (default: a healthy headset)\n"
+           "  --capture FRAME PNGFILE write frame FRAME (0-based) as an RGBA PNG\n"
+           "  --report-leaks          after the run, one line on stderr with what is still open\n"
+           "  -h, --help              this text\n"
+           "  --version               the version\n"
+           "\n"
+           "The first other argument, or everything after --, goes to the tool as brisk reads\n"
+           "it (brisk-sim -- --help shows the tool's options). Exit code: the tool's, or 64\n"
+           "for a mistake in brisk-sim's own options or scenario.\n";
 }
 
 }  // namespace brisk::sim

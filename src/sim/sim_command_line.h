@@ -1,6 +1,7 @@
 // brisk-sim's own command line:
 //   brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks] [--]
 //             [tool arguments...]
+//   brisk-sim --help | -h | --version
 // Its options come first; the first other argument, or everything after
 // "--", goes to the tool unchanged, exactly as brisk would read it.
 #pragma once
@@ -20,9 +21,15 @@ struct SimOptions {
     // virtual bus and the software GPU (soak tests look for leaks with it).
     bool reportLeaks = false;
     std::vector<std::string> toolArgs;  // without a program name
+    bool help = false;                  // print SimUsageText and run nothing
+    bool version = false;               // print the version and run nothing
 };
 
 // False with `error` set (without the "brisk-sim: " prefix) on a bad option.
+// "--help", "-h" and "--version" among its own options end the reading.
 bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std::string& error);
+
+// brisk-sim's own help text, whole lines.
+std::string SimUsageText();
 
 }  // namespace brisk::sim

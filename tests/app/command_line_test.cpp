@@ -1,54 +1,86 @@
+#include "app/command_line.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <vector>
-
-#include "app/command_line.h"
 
 namespace brisk {
 namespace {
 
-RunSettings Parse(std::vector<const char*> args) {
+// The whole reading as one line: "run SERIAL|SECONDS|DISPLAY[:N]|WxH@HZ"
+// ("@any" without a rate), "help", "version" or "error: REASON".
+std::string Reading(std::vector<const char*> args) {
     args.insert(args.begin(), "brisk");
-    return ParseCommandLine(static_cast<int>(args.size()), args.data());
+    const CommandLine cl = ParseCommandLine(static_cast<int>(args.size()), args.data());
+    static const char* const kActions[] = {"run", "help", "version", "error: "};
+    char line[256];
+    if (cl.action != CommandAction::kRun) {
+        std::snprintf(line, sizeof line, "%s%s", kActions[static_cast<int>(cl.action)],
+                      cl.error.c_str());
+        return line;
+    }
+    const RunSettings& s = cl.settings;
+    static const char* const kKinds[] = {"directmode", "extended", "none"};
+    char output[16] = "";
+    if (s.extendedOutput >= 0) {
+        std::snprintf(output, sizeof output, ":%d", s.extendedOutput);
+    }
+    char hz[32] = "any";
+    if (!s.mode.anyRefresh) {
+        std::snprintf(hz, sizeof hz, "%f", s.mode.refreshHz);
+    }
+    std::snprintf(line, sizeof line, "run %s|%g|%s%s|%ux%u@%s", s.imuSerial.c_str(), s.runSeconds,
+                  kKinds[static_cast<int>(s.display)], output, s.mode.width, s.mode.height, hz);
+    return line;
 }
 
-TEST(CommandLine, DefaultsWithoutArguments) {
-    RunSettings s = Parse({});
-    EXPECT_EQ(s.imuSerial, "");
-    EXPECT_EQ(s.runSeconds, 0.0);
-}
-
-TEST(CommandLine, SerialAndLastNumberWins) {
-    RunSettings s = Parse({"10", "--imu-serial", "ABC", "20"});
-    EXPECT_EQ(s.imuSerial, "ABC");
-    EXPECT_EQ(s.runSeconds, 20.0);
-}
-
-TEST(CommandLine, TrailingOptionIsReadAsANumber) {
-    RunSettings s = Parse({"30", "--imu-serial"});
-    EXPECT_EQ(s.imuSerial, "");
-    EXPECT_EQ(s.runSeconds, 0.0);
-}
-
-TEST(CommandLine, JoinedFormIsNotTheOption) {
-    RunSettings s = Parse({"--imu-serial=ABC"});
-    EXPECT_EQ(s.imuSerial, "");
-    EXPECT_EQ(s.runSeconds, 0.0);
-}
-
-TEST(CommandLine, NumbersReadLikeAtof) {
-    EXPECT_EQ(Parse({"-5"}).runSeconds, -5.0);
-    EXPECT_EQ(Parse({"abc"}).runSeconds, 0.0);
-    EXPECT_EQ(Parse({"  2.5s"}).runSeconds, 2.5);
-    EXPECT_EQ(Parse({"--IMU-SERIAL", "7"}).runSeconds, 7.0);  // options are case-sensitive
-}
-
-TEST(CommandLine, OptionValueIsTakenVerbatim) {
-    // The word after the option is the serial even when it looks like a number
-    // or like the option itself.
-    RunSettings s = Parse({"--imu-serial", "--imu-serial", "12"});
-    EXPECT_EQ(s.imuSerial, "--imu-serial");
-    EXPECT_EQ(s.runSeconds, 12.0);
+TEST(CommandLine, ReadsEachFormAndRefusesWhatNoOptionTakes) {
+    // Errors are checked up to the end of the quoted word.
+    const std::pair<std::vector<const char*>, const char*> cases[] = {
+        {{}, "run |0|directmode|5088x2544@75.000000"},
+        {{"10", "--imu-serial", "ABC", "20"}, "run ABC|20|directmode|"},  // the last number wins
+        {{"30", "--imu-serial"}, "run |0|"},                     // trailing: read as a number
+        {{"--imu-serial", "--bogus", "12"}, "run --bogus|12|"},  // the serial is verbatim
+        {{"-5"}, "run |-5|"},
+        {{"-0.5"}, "run |-0.5|"},
+        {{"abc"}, "run |0|"},
+        {{"  2.5s"}, "run |2.5|"},
+        {{"--display", "none", "3"}, "run |3|none|"},
+        {{"--display", "extended"}, "run |0|extended|"},
+        {{"--display", "extended:12"}, "run |0|extended:12|"},
+        {{"--display", "extended:0", "--display", "directmode"}, "run |0|directmode|"},
+        {{"--mode", "1920x1080@90"}, "run |0|directmode|1920x1080@90.000000"},
+        {{"--mode", "5088X2544@74.97"}, "run |0|directmode|5088x2544@74.970000"},
+        {{"--mode", "3840x1920"}, "run |0|directmode|3840x1920@any"},
+        {{"--help", "--bogus"}, "help"},
+        {{"5", "-h"}, "help"},
+        {{"--version"}, "version"},
+        {{"--display"}, "error: --display needs a KIND (directmode, extended[:N] or none)"},
+        {{"--display", "bogus"}, "error: --display: unknown kind 'bogus' (expected directmode,"},
+        {{"--display", "extended:"}, "error: --display: unknown kind 'extended:'"},
+        {{"--display", "extended:-1"}, "error: --display: unknown kind 'extended:-1'"},
+        {{"--display", "extended:99999999999"}, "error: --display: unknown kind 'extended:9"},
+        {{"--display", "None"}, "error: --display: unknown kind 'None'"},
+        {{"--mode"}, "error: --mode needs WxH or WxH@HZ"},
+        {{"--mode", "12x"}, "error: --mode: bad mode '12x' (expected WxH or WxH@HZ, e.g."},
+        {{"--mode", "0x10"}, "error: --mode: bad mode '0x10'"},
+        {{"--mode", "10x10@"}, "error: --mode: bad mode '10x10@'"},
+        {{"--mode", "10x10@0"}, "error: --mode: bad mode '10x10@0'"},
+        {{"--mode", "10x10@60."}, "error: --mode: bad mode '10x10@60.'"},
+        {{"--mode", "10x10@1e2"}, "error: --mode: bad mode '10x10@1e2'"},
+        {{"--mode", "10x10x10"}, "error: --mode: bad mode '10x10x10'"},
+        {{"--mode", "4294967296x10"}, "error: --mode: bad mode '4294967296x10'"},
+        {{"3", "--imu-serial=ABC"}, "error: unknown option '--imu-serial=ABC' (see --help)"},
+        {{"--IMU-SERIAL", "7"}, "error: unknown option '--IMU-SERIAL'"},
+        {{"-"}, "error: unknown option '-'"},
+        {{"-5s"}, "error: unknown option '-5s'"},
+    };
+    for (const auto& [args, expected] : cases) {
+        const std::string reading = Reading(args);
+        EXPECT_EQ(reading.substr(0, std::strlen(expected)), expected) << "got: " << reading;
+    }
 }
 
 }  // namespace

@@ -59,5 +59,16 @@ TEST(StatusLine, DonDoffLines) {
     EXPECT_EQ(FormatDonDoffLine(false, 200), "prox: headset DOFFED (distance 200)\n");
 }
 
+TEST(StatusLine, SensorsOnlyVerdictRestsOnImuSamplesAlone) {
+    RunTotals t;
+    t.displayTested = false;
+    t.presentErrors = 5;
+    t.imuSamples = 1;
+    EXPECT_EQ(FormatVerdictLine(t), "VERDICT: PASS (sensors only — no display tested)\n");
+    t.imuSamples = 0;
+    t.frames = 100;
+    EXPECT_EQ(FormatVerdictLine(t), "VERDICT: FAIL (sensors only)\n");
+}
+
 }  // namespace
 }  // namespace brisk

@@ -53,16 +53,71 @@ TEST_P(NoTimeLimit, RunsUntilStoppedWithTheDefaultWatchman) {
 }
 
 std::string NoTimeLimitName(const testing::TestParamInfo<Lines>& info) {
-    static const char* const kNames[] = {"TrailingSerialOption", "JoinedSerialOption", "Negative",
-                                         "Text"};
+    static const char* const kNames[] = {"TrailingSerialOption", "Negative", "Text"};
     return kNames[info.index];
 }
 
 INSTANTIATE_TEST_SUITE_P(E2e, NoTimeLimit,
-                         testing::Values(Lines{"1", "--imu-serial"},      // trailing: a number, 0
-                                         Lines{"1", "--imu-serial=ABC"},  // not the option: 0
+                         testing::Values(Lines{"1", "--imu-serial"},  // trailing: a number, 0
                                          Lines{"1", "-5"}, Lines{"1", "soon"}),
                          NoTimeLimitName);
+
+// Arguments that end brisk-sim at once, before any device starts: help and
+// version on stdout, a bad or unknown tool option as one line on stderr.
+struct ExitAtOnce {
+    const char* name;
+    Lines args;  // after brisk-sim
+    int exitCode;
+    std::string start;  // of the first line on stdout (exit 0) or the one on stderr
+};
+
+void PrintTo(const ExitAtOnce& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ExitsAtOnce : public testing::TestWithParam<ExitAtOnce> {};
+
+TEST_P(ExitsAtOnce, WithoutStartingADevice) {
+    const ExitAtOnce& p = GetParam();
+    Lines argv{BriskSimPath()};
+    argv.insert(argv.end(), p.args.begin(), p.args.end());
+    RunResult run = RunProgram(argv, {});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, p.exitCode);
+    EXPECT_LT(run.endSeconds, 1.0);  // well before the IMU's 1.5 s start-up wait
+    EXPECT_EQ(IndexOfPrefix(run.out, "TundraImu:"), -1);
+    const std::vector<TimedLine>& lines = p.exitCode == 0 ? run.out : run.err;
+    // Help and version print on stdout only; a usage error is one line on stderr.
+    EXPECT_EQ(p.exitCode == 0 ? run.err.size() : run.out.size(), 0u);
+    ASSERT_EQ(lines.size() == 1 || (p.exitCode == 0 && !lines.empty()), true);
+    EXPECT_EQ(lines[0].text.substr(0, p.start.size()), p.start);
+}
+
+const std::string kVersion = BRISK_VERSION;
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, ExitsAtOnce,
+    testing::Values(
+        ExitAtOnce{
+            "ToolHelp", {"--", "--help", "--bogus"}, 0, "usage: brisk [--imu-serial SERIAL]"},
+        ExitAtOnce{"ToolVersion", {"--", "--version"}, 0, "brisk " + kVersion},
+        ExitAtOnce{"SimHelp", {"-h", "5"}, 0, "usage: brisk-sim [--scenario FILE]"},
+        ExitAtOnce{"SimVersion", {"--version"}, 0, "brisk-sim " + kVersion},
+        ExitAtOnce{
+            "BadDisplay", {"--display", "bogus"}, 64, "brisk: --display: unknown kind 'bogus'"},
+        ExitAtOnce{"DisplayWithoutKind", {"5", "--display"}, 64, "brisk: --display needs a KIND"},
+        ExitAtOnce{
+            "BadMode", {"--mode", "12x", "5"}, 64, "brisk: --mode: bad mode '12x' (expected"},
+        ExitAtOnce{"ModeWithoutValue", {"--", "--mode"}, 64, "brisk: --mode needs WxH or WxH@HZ"},
+        ExitAtOnce{"UnknownOption", {"3", "--bogus"}, 64, "brisk: unknown option '--bogus'"},
+        // Once read as a word (an endless run), now a mistyped option.
+        ExitAtOnce{"JoinedSerial", {"1", "--imu-serial=ABC"}, 64, "brisk: unknown option '--imu"},
+        ExitAtOnce{"ExtendedOffWindows",
+                   {"--display", "extended:1", "5"},
+                   64,
+                   "brisk-sim: --display extended: the desktop output path is Windows only"}),
+    [](const testing::TestParamInfo<ExitAtOnce>& info) { return std::string(info.param.name); });
 
 // brisk-sim's own mistakes: one line on stderr, nothing on stdout, exit 64.
 struct SimMistake {

@@ -102,7 +102,7 @@ int IndexOfPrefix(const std::vector<TimedLine>& lines, const std::string& prefix
 std::vector<StatusLine> StatusLines(const RunResult& run) {
     // "  fps=%5.1f imu=%4lluHz age=%.2fs gaps=%llu stalls=%llu |a|=%.0f gyro=(%d,%d,%d) %s%s"
     static const std::regex kShape(
-        R"(  fps=([ \d]{2}\d\.\d|\d{4,}\.\d) imu=([ \d]{3}\d|\d{5,})Hz age=(-?\d+\.\d\d)s )"
+        R"(  fps=([ \d]{2}\d\.\d|\d{4,}\.\d|  n/a) imu=([ \d]{3}\d|\d{5,})Hz age=(-?\d+\.\d\d)s )"
         R"(gaps=(\d+) stalls=(\d+) \|a\|=(\d+) gyro=\((-?\d+),(-?\d+),(-?\d+)\) )"
         R"(prox=(n/a|(?:worn|away)\(\d+\))(  \[FREE-RUN: vsync lost, throttled\])?)");
     std::vector<StatusLine> out;
@@ -119,7 +119,8 @@ std::vector<StatusLine> StatusLines(const RunResult& run) {
         StatusLine s;
         s.seconds = run.out[i].seconds;
         s.index = static_cast<int>(i);
-        s.fps = std::stod(m[1]);
+        s.fpsNotApplicable = m[1] == "  n/a";
+        s.fps = s.fpsNotApplicable ? 0.0 : std::stod(m[1]);
         s.imu = std::stoll(m[2]);
         s.age = std::stod(m[3]);
         s.gaps = std::stoll(m[4]);

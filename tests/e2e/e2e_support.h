@@ -55,6 +55,7 @@ struct StatusLine {
     double seconds = 0.0;  // arrival
     int index = 0;         // in stdout
     double fps = 0.0;
+    bool fpsNotApplicable = false;  // "fps=  n/a": a run without a display
     long long imu = 0;
     double age = 0.0;
     long long gaps = 0, stalls = 0;

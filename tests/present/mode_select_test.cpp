@@ -54,6 +54,15 @@ TEST(ModeSelect, RefusesWithoutDenominatorOrWithAnotherFormat) {
     EXPECT_EQ(ChooseMode(&noDen, 1, zeroHz).index, 0);  // 0 Hz is a rate like any other
 }
 
+TEST(ModeSelect, AnyRefreshTakesTheLastModeOfThatSizeAndFormat) {
+    PresenterConfig any{3840, 1920};
+    any.anyRefresh = true;
+    const std::vector<DirectModeMode> modes = {
+        Mode(3840, 1920, 60, 1, 22), Mode(3840, 1920, 90, 1, 22), Mode(3840, 1920, 120, 1, 23),
+        Mode(5088, 2544, 144, 1, 22)};
+    EXPECT_EQ(ChooseMode(modes.data(), modes.size(), any).index, 1);
+}
+
 TEST(ModeSelect, ForcingDscChangesOnlyTheDscWords) {
     DirectModeMode m = Mode(5088, 2544, 75, 1, 22);
     m.opaque[0] = 7;
