@@ -15,17 +15,7 @@
 #include "prox/mcu_prox.h"
 
 namespace brisk {
-
-std::atomic<bool> stopRequested{false};
-
-bool OnConsoleControl(unsigned long eventType) {
-    if (eventType == kCtrlCEvent || eventType == kCtrlBreakEvent || eventType == kCtrlCloseEvent) {
-        stopRequested.store(true);
-        return true;
-    }
-    return false;
-}
-
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 // The rate over the start-up wait, or the warning that the IMU says nothing.
@@ -165,10 +155,6 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
 
 }  // namespace
 
-const char* ToolVersion() {
-    return BRISK_VERSION;
-}
-
 int RunBrisk(int argc, const char* const* argv, HidHost& host) {
     MakeConsoleUnbuffered();
     const CommandLine cl = ParseCommandLine(argc, argv);
@@ -192,5 +178,13 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
     ConsoleShutdownDone();
     return code;
 }
+
+}  // namespace BRISK_GPU_NAMESPACE
+
+#if defined(BRISK_SYSTEM_GPU_DRIVER)
+int RunBriskOnSystemGpu(int argc, const char* const* argv, HidHost& host) {
+    return RunBrisk(argc, argv, host);
+}
+#endif
 
 }  // namespace brisk

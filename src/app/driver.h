@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "platform/gpu_flavour.h"
 #include "platform/hid.h"
 
 namespace brisk {
@@ -28,7 +29,16 @@ const char* ToolVersion();
 // as handled; every other event is passed on.
 bool OnConsoleControl(unsigned long eventType);
 
-// The whole run; returns the exit code.
+inline namespace BRISK_GPU_NAMESPACE {
+
+// The whole run on this flavour's GPU; returns the exit code.
 int RunBrisk(int argc, const char* const* argv, HidHost& host);
+
+}  // namespace BRISK_GPU_NAMESPACE
+
+// The whole run on the system's Direct3D 12, whichever flavour the caller is
+// built for: brisk-sim on Windows takes this road to a desktop output. Only
+// in Windows programs linked with the system flavour of the driver.
+int RunBriskOnSystemGpu(int argc, const char* const* argv, HidHost& host);
 
 }  // namespace brisk

@@ -58,7 +58,7 @@ struct Capture {
 
 // The tool reads its own arguments; this only peeks at the display kind so
 // that brisk-sim can refuse what it cannot simulate before any device starts.
-[[maybe_unused]] bool ToolWantsExtendedDisplay(const std::vector<std::string>& toolArgs) {
+bool ToolWantsExtendedDisplay(const std::vector<std::string>& toolArgs) {
     std::vector<const char*> argv{"brisk"};
     for (const std::string& arg : toolArgs) {
         argv.push_back(arg.c_str());
@@ -87,15 +87,23 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    // A desktop output is driven by the system's Direct3D 12 (Windows only),
+    // with the virtual headset's sensors; the software GPU and its frame
+    // capture are not in that path.
+    const bool desktopOutput = ToolWantsExtendedDisplay(options.toolArgs);
 #if !defined(_WIN32)
-    // The desktop output path drives a real Windows output; the virtual
-    // headset has no desktop to extend.
-    if (ToolWantsExtendedDisplay(options.toolArgs)) {
+    if (desktopOutput) {
         brisk::Print(stderr,
                      "brisk-sim: --display extended: the desktop output path is Windows only\n");
         return kExitUsage;
     }
 #endif
+    if (desktopOutput && options.capture) {
+        brisk::Print(stderr,
+                     "brisk-sim: --capture: frames on a desktop output are not captured; take a "
+                     "screenshot of the output instead\n");
+        return kExitUsage;
+    }
 
     Scenario scenario;
     if (!options.scenarioFile.empty()) {
@@ -145,7 +153,13 @@ int main(int argc, char** argv) {
         for (const std::string& arg : options.toolArgs) {
             toolArgv.push_back(arg.c_str());
         }
-        code = brisk::RunBrisk(static_cast<int>(toolArgv.size()), toolArgv.data(), headset.Bus());
+        const int toolArgc = static_cast<int>(toolArgv.size());
+#if defined(_WIN32)
+        code = desktopOutput ? brisk::RunBriskOnSystemGpu(toolArgc, toolArgv.data(), headset.Bus())
+                             : brisk::RunBrisk(toolArgc, toolArgv.data(), headset.Bus());
+#else
+        code = brisk::RunBrisk(toolArgc, toolArgv.data(), headset.Bus());
+#endif
 
         headset.StopTimeline();
         brisk::InstallDirectMode(nullptr);
