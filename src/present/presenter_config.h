@@ -13,6 +13,7 @@ struct PresenterConfig {
     int32_t format = 22;   // mode format code, compared with each listed mode
     bool forceDsc = true;  // DSC 1.1, 4 slices, 8 bpp on the chosen mode
     bool powerOffOnExit = false;
+    bool anyRefresh = false;  // true: any refresh rate of width x height matches
 };
 
 }  // namespace brisk
