@@ -208,13 +208,13 @@ bool DesktopD3d12Presenter::PickOutput() {
               pick, ModeText(cfg).c_str());
         return false;
     }
-    const ListedOutput& chosen = im.outputs[pick];
+    const ListedOutput chosen = im.outputs[pick];
+    im.outputs.clear();  // the others' adapters are not needed any more
     im.index = pick;
     im.adapter = chosen.adapter;
     im.device = chosen.device;
     im.area = chosen.area;
     im.mode = chosen.mode;
-    im.outputs.clear();  // the others' adapters are not needed any more
     const std::string name = Utf8FromWide(im.device);
     if (chosen.modeHz > 0.0) {
         im.refreshHz = chosen.modeHz;
