@@ -100,6 +100,10 @@ bool FrameLoop::Frame(double elapsed, const DrawCallback& draw) {
     if (DeviceRemoved()) {
         return false;
     }
+    if (target_.DisplayGone()) {
+        count_.displayLost = true;
+        return false;
+    }
     RecordAndSubmit(idx, elapsed, draw);
     WaitForGpu();
     if (!Present(idx) || !WaitForScanOut()) {

@@ -60,6 +60,9 @@ class PresentTarget {
     // Set once per scan-out; null when there is none and the loop paces
     // itself.
     virtual HANDLE ScanOutWaitable() = 0;
+    // True once the display went away in a way only the backend sees (it has
+    // said so); the run then ends as for a lost display.
+    virtual bool DisplayGone() { return false; }
 
   protected:
     ~PresentTarget() = default;
