@@ -12,6 +12,9 @@
 #include "platform/console.h"
 #include "platform/output.h"
 #include "present/nvapi_d3d12_presenter.h"
+#if defined(BRISK_SYSTEM_GPU_DRIVER)
+#include "present/desktop_presenter.h"
+#endif
 #include "prox/mcu_prox.h"
 
 namespace brisk {
@@ -92,22 +95,35 @@ int RunSensorsOnly(const RunSettings& settings, HidHost& host) {
     return kExitVerdict;
 }
 
+// DirectMode, or the desktop output where this flavour has one.
+std::unique_ptr<PresentBackend> MakePresenter(const RunSettings& settings,
+                                              const PresenterConfig& cfg) {
+#if defined(BRISK_SYSTEM_GPU_DRIVER)
+    if (settings.display == DisplayKind::kExtended) {
+        return std::make_unique<DesktopD3d12Presenter>(cfg, settings.extendedOutput);
+    }
+#else
+    (void)settings;
+#endif
+    return std::make_unique<NvapiD3d12Presenter>(cfg);
+}
+
 // From the IMU stream's start to the verdict. The device objects are locals
 // so that every early return destroys them in reverse order.
 int RunDevices(const RunSettings& settings, HidHost& host) {
     if (settings.display == DisplayKind::kNone) {
         return RunSensorsOnly(settings, host);
     }
-    // The desktop-output backend is not part of this build yet; until it is,
-    // "--display extended" ends here, where its presenter will be created,
-    // before any device starts.
+#if !defined(BRISK_SYSTEM_GPU_DRIVER)
+    // A desktop output is driven by the system's Direct3D 12 only; brisk-sim
+    // on Windows hands such a run to that flavour of the driver.
     if (settings.display == DisplayKind::kExtended) {
         Print(stderr,
-              "brisk: --display extended: this build has no desktop output path yet — use "
+              "brisk: --display extended: this build has no desktop output path — use "
               "--display directmode or none\n");
         return kExitInitFailed;
     }
-
+#endif
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
         return kExitImuFailed;
@@ -123,11 +139,11 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
     cfg.height = settings.mode.height;
     cfg.refreshHz = settings.mode.refreshHz;
     cfg.anyRefresh = settings.mode.anyRefresh;
-    NvapiD3d12Presenter presenter(cfg);
-    if (!presenter.Init()) {
+    std::unique_ptr<PresentBackend> presenter = MakePresenter(settings, cfg);
+    if (!presenter->Init()) {
         return kExitInitFailed;
     }
-    PresentBackend& backend = presenter;
+    PresentBackend& backend = *presenter;
 
     std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu), &backend);
     {
@@ -139,7 +155,7 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
                 backend.RequestStop();
             }
         };
-        presenter.Run(settings.runSeconds, draw);
+        backend.Run(settings.runSeconds, draw);
     }
 
     stopRequested.store(true);
@@ -148,7 +164,7 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
     imu.Stop();
 
     ImuStats is = imu.Stats();
-    PresentStats ps = presenter.Stats();
+    PresentStats ps = backend.Stats();
     PrintImuResult(is);
     return Verdict(is, ps);
 }

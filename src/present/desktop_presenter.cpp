@@ -9,6 +9,7 @@
 #include "present/presenter_print.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 constexpr DWORD kFlushWaitMs = 1000;
@@ -124,4 +125,5 @@ PresentStats DesktopD3d12Presenter::Stats() {
     return impl->TakeStats();
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -12,6 +12,7 @@
 #include "present/presenter_config.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 class DesktopD3d12Presenter final : public PresentBackend {
   public:
@@ -48,4 +49,5 @@ class DesktopD3d12Presenter final : public PresentBackend {
     std::atomic<bool> stop;
 };
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

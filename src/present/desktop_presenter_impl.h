@@ -12,6 +12,7 @@
 #include "present/present_loop.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 
 // One line of Init's output listing.
 struct ListedOutput {
@@ -77,4 +78,5 @@ struct DesktopD3d12Presenter::Impl final : PresentGpu, PresentTarget {
     bool deviceGone = false;      // Present said the device was removed or reset
 };
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

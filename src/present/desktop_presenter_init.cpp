@@ -15,6 +15,7 @@
 #include "present/presenter_print.h"
 
 namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
 namespace {
 
 // Mode lists come from the driver; a corrupt count must not become an
@@ -346,4 +347,5 @@ bool DesktopD3d12Presenter::CreateViews() {
     return true;
 }
 
+}  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk
