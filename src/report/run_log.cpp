@@ -127,6 +127,15 @@ int8_t Flag(std::string_view s, std::string_view on, std::string_view off) {
     return s == on ? 1 : s == off ? 0 : -1;
 }
 
+// A cell quoted in a one-line reason: short, and with no line breaks of its own.
+std::string Quote(std::string_view cell) {
+    std::string out = "'";
+    for (char c : cell.substr(0, 40)) {
+        out += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+    }
+    return out + (cell.size() > 40 ? "...'" : "'");
+}
+
 std::string Where(const CsvRow& row) {
     char text[96];
     if (row.line != row.number) {
@@ -187,8 +196,8 @@ class Reader {
         fields = &row.fields;
         const double elapsed = Number(Cell(kElapsed));
         if (std::isnan(elapsed) || elapsed < 0.0 || elapsed > kMaxElapsed) {
-            return Stop(row, Where(row) + " has no valid elapsed_s ('" +
-                                 std::string(Cell(kElapsed).substr(0, 40)) + "')");
+            return Stop(row,
+                        Where(row) + " has no valid elapsed_s (" + Quote(Cell(kElapsed)) + ")");
         }
         const std::string_view kind = Cell(kKind);
         if (kind == "status") {
