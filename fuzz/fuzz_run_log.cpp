@@ -25,10 +25,10 @@ bool OneLine(const std::string& s) {
 void CheckLog(const RunLog& log, size_t size) {
     const auto& s = log.status;
     const size_t n = s.elapsed.size();
-    for (size_t m : {s.fps.size(), s.frameGapMs.size(), s.imuHz.size(), s.imuAgeS.size(),
-                     s.seqGaps.size(), s.stalls.size(), s.accelMag.size(), s.gyroX.size(),
-                     s.gyroY.size(), s.gyroZ.size(), s.proxDistance.size(), s.worn.size(),
-                     s.freeRun.size()}) {
+    for (size_t m :
+         {s.fps.size(), s.frameGapMs.size(), s.imuHz.size(), s.imuAgeS.size(), s.seqGaps.size(),
+          s.stalls.size(), s.accelMag.size(), s.gyroX.size(), s.gyroY.size(), s.gyroZ.size(),
+          s.proxDistance.size(), s.worn.size(), s.freeRun.size()}) {
         FUZZ_CHECK(m == n);
     }
     for (double t : s.elapsed) {
