@@ -370,12 +370,20 @@ void DrawChart(std::string& out, const Chart& c, const StatusSeries& status, dou
     out += "</g>";
 }
 
-void DrawMarkers(std::string& out, const std::vector<MarkerGroup>& groups, int top, int bottom) {
-    out += "<g id=\"markers\" stroke-width=\"1.5\">";
+// Every marker crosses each chart's plot area (not the titles between them).
+// Crowded timelines get fainter markers, so the data under them stays legible.
+void DrawMarkers(std::string& out, const std::vector<MarkerGroup>& groups, int firstTop, int stride,
+                 int charts) {
+    const double opacity = groups.size() > 300 ? 0.35 : groups.size() > 60 ? 0.6 : 0.9;
+    Fmt(out, "<g id=\"markers\" fill=\"none\" stroke-opacity=\"%.2f\">", opacity);
     for (const MarkerGroup& g : groups) {
         const bool several = g.counts.size() > 1;
         const char* colour = several ? kSeveralColour : MarkerColour(g.counts.front().first);
         const double x = kLeft + g.column + 0.5;
+        std::string d;
+        for (int i = 0; i < charts; ++i) {
+            Fmt(d, "M%.1f %dv%d", x, firstTop + i * stride, kPlotHeight);
+        }
         Fmt(out, "<g class=\"marker\" data-events=\"%d\"><title>", g.Total());
         if (g.Total() == 1) {
             Fmt(out, "%s at %.3f s", EventName(g.counts.front().first), g.first);
@@ -385,12 +393,11 @@ void DrawMarkers(std::string& out, const std::vector<MarkerGroup>& groups, int t
                 Fmt(out, " %s &#215;%d", EventName(kind), count);
             }
         }
-        Fmt(out,
-            "</title><line x1=\"%.1f\" x2=\"%.1f\" y1=\"%d\" y2=\"%d\" stroke=\"%s\"%s/>"
-            "<line x1=\"%.1f\" x2=\"%.1f\" y1=\"%d\" y2=\"%d\" stroke=\"transparent\" "
-            "stroke-width=\"7\"/></g>",
-            x, x, top, bottom, colour, several ? " stroke-dasharray=\"4 2\"" : "", x, x, top,
-            bottom);
+        Fmt(out, "</title><path stroke=\"%s\" stroke-width=\"1.5\"%s d=\"%s\"/>", colour,
+            several ? " stroke-dasharray=\"4 2\"" : "", d.c_str());
+        // A wider, invisible twin: something a mouse can find for the tooltip.
+        Fmt(out, "<path stroke=\"#000000\" stroke-opacity=\"0\" stroke-width=\"7\" d=\"%s\"/></g>",
+            d.c_str());
     }
     out += "</g>";
 }
@@ -696,7 +703,7 @@ void TimelineSection(std::string& out, const RunLog& log) {
     const int lastBottom =
         chartsTop + static_cast<int>(charts.size() - 1) * chartStride + kTitleBand + kPlotHeight;
     DrawMarkers(out, GroupMarkers(log.events, x0, x1, kPlotColumns), chartsTop + kTitleBand,
-                lastBottom);
+                chartStride, static_cast<int>(charts.size()));
     TimeAxisLabels(out, ticks, time, lastBottom + 16);
     Fmt(out,
         "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">elapsed since the tool started%s</text>",
