@@ -48,18 +48,6 @@ TEST(RunLog, AWholeRunGivesFactsSeriesEventsAndSummary) {
     }
 }
 
-TEST(RunLog, SensorsOnlyCellsStayMissing) {
-    test::LogShape shape;
-    shape.sensorsOnly = true;
-    shape.verdict = "FAIL (sensors only)";
-    shape.failReasons = "no IMU samples";
-    const RunLog log = Read(test::MakeLog(shape)).log;
-    EXPECT_TRUE(std::isnan(log.status.fps[3]));
-    EXPECT_EQ(log.status.freeRun[3], -1);
-    EXPECT_EQ(log.summary.frames, "");
-    EXPECT_EQ(log.summary.failReasons, "no IMU samples");
-}
-
 TEST(RunLog, ColumnsAreFoundByNameAndUnknownOnesIgnored) {
     const std::string log =
         "kind,new_column,elapsed_s,time,fps,text\r\n"
