@@ -120,7 +120,8 @@ std::string Num(double v, const char* format) {
 std::string LogHeader(bool crlf) {
     std::string h;
     for (size_t i = 0; i < kCount; ++i) {
-        h += (i ? "," : "") + std::string(kColumns[i]);
+        h += i ? "," : "";
+        h += kColumns[i];
     }
     return h + (crlf ? "\r\n" : "\n");
 }

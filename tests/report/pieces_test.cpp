@@ -132,8 +132,8 @@ std::vector<Point> Series(std::initializer_list<double> ys) {
 std::string Ys(const std::vector<Point>& points) {
     std::string s;
     for (const Point& p : points) {
-        s += (s.empty() ? "" : " ") +
-             (std::isnan(p.y) ? std::string("_") : std::to_string(static_cast<int>(p.y)));
+        s += s.empty() ? "" : " ";
+        s += std::isnan(p.y) ? std::string("_") : std::to_string(static_cast<int>(p.y));
     }
     return s;
 }
