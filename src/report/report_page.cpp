@@ -402,7 +402,7 @@ void DrawMarkers(std::string& out, const std::vector<MarkerGroup>& groups, int f
     out += "</g>";
 }
 
-// ------------------------------------------------------------ the page parts
+// --------------------------------------------------------- the page sections
 
 constexpr const char* kStyle = R"(
 body{font:14px/1.4 system-ui,-apple-system,"Segoe UI",Roboto,"DejaVu Sans",sans-serif;color:#1b1b1b;margin:16px;background:#ffffff}
