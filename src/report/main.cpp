@@ -1,0 +1,127 @@
+// brisk-report LOG [-o REPORT.html]: one self-contained HTML page from a
+// brisk run log. Exit codes follow sysexits: 64 usage, 65 not a run log,
+// 66 log unreadable, 73 report not written.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "report/report_page.h"
+#include "report/run_log.h"
+
+namespace {
+
+constexpr int kUsage = 64, kDataError = 65, kNoInput = 66, kCantCreate = 73;
+
+const char* const kUsageText =
+    "usage: brisk-report LOG [-o REPORT.html]\n"
+    "       brisk-report --help | -h | --version\n"
+    "\n"
+    "Turns a brisk run log (CSV) into one self-contained HTML page: the verdict,\n"
+    "the totals and facts of the run, and charts of every status column on one\n"
+    "time axis with a marker for every event. The page has no script and loads\n"
+    "nothing from elsewhere, so it opens offline and can be attached to a bug.\n"
+    "\n"
+    "  -o REPORT.html   where to write the page (default: LOG with .html for its extension)\n"
+    "\n"
+    "exit codes: 0 report written (also for a log cut short: the page says where it stops),\n"
+    "            64 usage error, 65 not a brisk run log, 66 log cannot be read,\n"
+    "            73 report cannot be written\n";
+
+int Usage(const std::string& reason) {
+    std::fprintf(stderr, "brisk-report: %s (brisk-report --help for usage)\n", reason.c_str());
+    return kUsage;
+}
+
+std::string DefaultOutput(const std::string& log) {
+    std::filesystem::path out = std::filesystem::path(log).replace_extension(".html");
+    // Never write the page over the log it was made from.
+    return out == std::filesystem::path(log) ? log + ".html" : out.string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string log, output;
+    bool haveOutput = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsageText, stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("brisk-report %s\n", BRISK_VERSION);
+            return 0;
+        }
+        if (arg == "-o" || arg == "--output") {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                return Usage(arg + " needs a file name");
+            }
+            if (haveOutput) {
+                return Usage("more than one " + arg);
+            }
+            output = argv[++i];
+            haveOutput = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Usage("unknown option " + arg);
+        } else if (!log.empty()) {
+            return Usage("more than one LOG: " + arg);
+        } else if (arg.empty()) {
+            return Usage("an empty LOG name");
+        } else {
+            log = arg;
+        }
+    }
+    if (log.empty()) {
+        return Usage("no LOG given");
+    }
+    if (!haveOutput) {
+        output = DefaultOutput(log);
+    }
+
+    std::error_code ec;
+    if (std::filesystem::is_directory(log, ec)) {
+        std::fprintf(stderr, "brisk-report: %s: cannot read (it is a directory)\n", log.c_str());
+        return kNoInput;
+    }
+    std::ifstream in(log, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "brisk-report: %s: cannot read (%s)\n", log.c_str(),
+                     std::strerror(errno));
+        return kNoInput;
+    }
+    const brisk::report::ReadResult read = brisk::report::ReadRunLog(in);
+    if (in.bad()) {
+        std::fprintf(stderr, "brisk-report: %s: cannot read (read error)\n", log.c_str());
+        return kNoInput;
+    }
+    if (!read.isBriskLog) {
+        std::fprintf(stderr, "brisk-report: %s: not a brisk run log (%s)\n", log.c_str(),
+                     read.notBriskReason.c_str());
+        return kDataError;
+    }
+    const std::string page = brisk::report::RenderReport(
+        read.log, std::filesystem::path(log).filename().string(), BRISK_VERSION);
+
+    errno = 0;
+    std::ofstream out(output, std::ios::binary | std::ios::trunc);
+    if (out) {
+        out.write(page.data(), static_cast<std::streamsize>(page.size()));
+        out.close();
+    }
+    if (!out) {
+        std::fprintf(stderr, "brisk-report: %s: cannot write the report (%s)\n", output.c_str(),
+                     errno != 0 ? std::strerror(errno) : "write failed");
+        return kCantCreate;
+    }
+    if (!read.log.stopReason.empty()) {
+        std::fprintf(stderr, "brisk-report: %s: read up to row %llu: %s\n", log.c_str(),
+                     static_cast<unsigned long long>(read.log.stopRow),
+                     read.log.stopReason.c_str());
+    }
+    std::printf("brisk-report: wrote %s\n", output.c_str());
+    return 0;
+}

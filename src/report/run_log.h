@@ -1,0 +1,68 @@
+// A brisk run log (CSV) read into what the report shows. Everything in it is
+// untrusted: a log cut off by a crash, a broken row or a value that is not a
+// number never stops the report, it only ends what is read and says where.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "report/events.h"
+
+namespace brisk::report {
+
+// One value per status row; NaN where the row had none.
+struct StatusSeries {
+    std::vector<double> elapsed;
+    std::vector<float> fps, frameGapMs, imuHz, imuAgeS, seqGaps, stalls, accelMag, gyroX, gyroY,
+        gyroZ, proxDistance;
+    std::vector<int8_t> worn;     // 1 worn, 0 away, -1 no proximity
+    std::vector<int8_t> freeRun;  // 1 free-running, 0 paced, -1 no display
+    size_t Size() const { return elapsed.size(); }
+};
+
+struct LogEvent {
+    double elapsed = 0.0;
+    EventKind kind = EventKind::None;
+    std::string text;
+};
+
+// Cells of the run and summary rows, as written.
+struct RunFacts {
+    bool present = false;
+    std::string version, commandLine, display, mode, imuSerial;
+};
+
+struct RunSummary {
+    bool present = false;
+    double elapsed = 0.0;
+    std::string frames, presentErrors, waitTimeouts, freeRunEvents, imuSamples, imuReports,
+        imuSeqGaps, imuStalls, verdict, exitCode, failReasons, frameIntervals, p50Ms, p99Ms, p999Ms,
+        maxMs, over15Periods, text;
+};
+
+struct RunLog {
+    RunFacts run;
+    RunSummary summary;
+    StatusSeries status;
+    std::vector<LogEvent> events;     // every recognised message, in log order
+    std::string verdictLine;          // the last VERDICT message, if any
+    std::string firstTime, lastTime;  // `time` of the first and last data rows read
+    double lastElapsed = 0.0;
+    uint64_t dataRows = 0;  // rows read after the header
+    // Empty when every row was read; otherwise where and why reading stopped,
+    // e.g. "row 5123 has 7 fields, expected 40".
+    std::string stopReason;
+    uint64_t stopRow = 0;
+};
+
+struct ReadResult {
+    bool isBriskLog = false;
+    std::string notBriskReason;  // when it is not: why, in a few words
+    RunLog log;
+};
+
+ReadResult ReadRunLog(std::istream& in);
+
+}  // namespace brisk::report

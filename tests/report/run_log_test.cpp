@@ -1,0 +1,133 @@
+// Logs read back: what a whole run gives, and what is left, and said, when a
+// log is cut off, broken or not a brisk log at all.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "report/csv.h"
+#include "report/log_generator.h"
+#include "report/run_log.h"
+
+namespace brisk::report {
+namespace {
+
+ReadResult Read(const std::string& text) {
+    std::istringstream in(text);
+    return ReadRunLog(in);
+}
+
+TEST(RunLog, AWholeRunGivesFactsSeriesEventsAndSummary) {
+    for (bool crlf : {true, false}) {
+        test::LogShape shape;
+        shape.seconds = 120;
+        shape.crlf = crlf;
+        const ReadResult r = Read(test::MakeLog(shape));
+        ASSERT_TRUE(r.isBriskLog) << r.notBriskReason;
+        const RunLog& log = r.log;
+        EXPECT_EQ(log.stopReason, "");
+        EXPECT_EQ(log.run.display, "directmode");
+        EXPECT_EQ(log.run.imuSerial, "LHR-5A1B2C3D");
+        ASSERT_EQ(log.status.Size(), 120u);
+        EXPECT_FLOAT_EQ(log.status.accelMag[0], 2051.0f);
+        EXPECT_EQ(log.status.worn[4], 0);
+        EXPECT_EQ(log.status.worn[5], 1);
+        EXPECT_TRUE(log.summary.present);
+        EXPECT_EQ(log.summary.verdict, "PASS");
+        EXPECT_EQ(log.summary.p999Ms, "26.71");
+        EXPECT_EQ(log.verdictLine, "VERDICT: PASS (eyeball check still required)");
+        EXPECT_EQ(log.firstTime, "2026-12-08T00:00:00.050Z");
+        // Two cycles, each: don, doff, IMU lost and back, free-run begin and
+        // end, MCU lost and back; then the three closing lines.
+        int marked = 0;
+        for (const LogEvent& e : log.events) {
+            marked += IsMarked(e.kind) ? 1 : 0;
+        }
+        EXPECT_EQ(marked, 16);
+        EXPECT_EQ(log.events.size(), 19u);
+    }
+}
+
+TEST(RunLog, ColumnsAreFoundByNameAndUnknownOnesIgnored) {
+    const std::string log =
+        "kind,new_column,elapsed_s,time,fps,text\r\n"
+        "status,\"x,y\",1.000,T1,74.5,line\r\n"
+        "future_kind,?,2.000,T2,,\r\n"
+        "message,,2.500,T3,,prox: headset DONNED (distance 1700)\r\n";
+    const ReadResult r = Read(log);
+    ASSERT_TRUE(r.isBriskLog);
+    ASSERT_EQ(r.log.status.Size(), 1u);
+    EXPECT_FLOAT_EQ(r.log.status.fps[0], 74.5f);
+    EXPECT_TRUE(std::isnan(r.log.status.imuHz[0]));  // no such column: missing, not 0
+    ASSERT_EQ(r.log.events.size(), 1u);
+    EXPECT_EQ(r.log.events[0].kind, EventKind::Donned);
+    EXPECT_EQ(r.log.dataRows, 3u);
+    EXPECT_EQ(r.log.lastTime, "T3");
+}
+
+TEST(RunLog, ABrokenLogIsReadUpToWhereItBreaks) {
+    test::LogShape shape;
+    shape.seconds = 30;
+    const std::string whole = test::MakeLog(shape);
+    const std::string header = test::LogHeader();
+    // Rows 1 (header), 2 (run), 3 (first message), then status rows.
+    const size_t row4 = whole.find("\r\n", whole.find("\r\n", header.size()) + 2) + 2;
+    const std::string fields40(39, ',');
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* reason;
+        uint64_t rowsRead;
+    };
+    const Case cases[] = {
+        {"cut mid-row", whole.substr(0, whole.size() - 25),
+         "is cut off: the log ends in the middle of it", 0},
+        {"short row", whole.substr(0, row4) + "2026,1.0,status,75,1,2,3\r\n" + whole.substr(row4),
+         "row 4 has 7 fields, expected 40", 2},
+        {"bad elapsed", whole.substr(0, row4) + "T,soon,status" + fields40.substr(2) + "\r\n",
+         "row 4 has no valid elapsed_s ('soon')", 2},
+        {"elapsed with a line break",
+         whole.substr(0, row4) + "T,\"1\r\n2\",status" + fields40.substr(2) + "\r\n",
+         "row 4 has no valid elapsed_s ('1??2')", 2},
+        {"negative elapsed", whole.substr(0, row4) + "T,-1,status" + fields40.substr(2) + "\r\n",
+         "row 4 has no valid elapsed_s ('-1')", 2},
+        {"quoted newline then cut", header + "T,1.0,message,\"no end\r\nof it", "row 2 is cut off",
+         0},
+    };
+    for (const Case& c : cases) {
+        const ReadResult r = Read(c.text);
+        ASSERT_TRUE(r.isBriskLog) << c.name;
+        EXPECT_NE(r.log.stopReason.find(c.reason), std::string::npos)
+            << c.name << ": " << r.log.stopReason;
+        EXPECT_FALSE(r.log.summary.present) << c.name;
+        if (c.rowsRead > 0) {
+            EXPECT_EQ(r.log.dataRows, c.rowsRead) << c.name;
+        }
+    }
+    // A crash between rows: nothing is wrong with what is there, there is
+    // just no summary.
+    const RunLog crashed =
+        Read(whole.substr(0, whole.rfind("\r\n", whole.find(",summary,")) + 2)).log;
+    EXPECT_FALSE(crashed.summary.present);
+    EXPECT_EQ(crashed.stopReason, "");
+    EXPECT_EQ(crashed.verdictLine, "VERDICT: PASS (eyeball check still required)");
+}
+
+TEST(RunLog, WhatIsNotABriskLogIsToldWhy) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "the file is empty"},
+        {"time,elapsed_s\r\n1,2\r\n", "the first row has no 'kind' column"},
+        {"\x89PNG\r\n\x1A\n\0\0\0\rIHDR", "the first row has no 'time' column"},
+        {"time,elapsed_s,kind", "no complete header row"},
+        {std::string(CsvReader::kMaxRowBytes + 1, 'x'), "no complete header row"},
+    };
+    for (const auto& [text, reason] : cases) {
+        const ReadResult r = Read(text);
+        EXPECT_FALSE(r.isBriskLog);
+        EXPECT_EQ(r.notBriskReason, reason);
+    }
+    EXPECT_TRUE(Read("\xEF\xBB\xBFtime,elapsed_s,kind\r\n").isBriskLog);
+}
+
+}  // namespace
+}  // namespace brisk::report
