@@ -24,14 +24,6 @@ constexpr UINT kMaxModes = 4096;
 // The format the modes are listed for and the swap chain is made in.
 constexpr DXGI_FORMAT kFormat = DXGI_FORMAT_R8G8B8A8_UNORM;
 
-bool HrOk(HRESULT hr, const char* call, int line) {
-    if (hr >= 0) {
-        return true;
-    }
-    Print(stderr, "Presenter: %s = 0x%lx (line %d)\n", call, HresultHex(hr), line);
-    return false;
-}
-
 // A main step also says when it went well.
 bool HrStep(HRESULT hr, const char* call, const char* name, int line) {
     if (!HrOk(hr, call, line)) {
@@ -156,11 +148,7 @@ ListedOutput DescribeOutput(const ComPtr<IDXGIAdapter1>& adapter, IDXGIOutput* o
 
 }  // namespace
 
-// A failed check prints the call as written, with its line, and ends Init.
-#define HR_CHECK(call)                    \
-    if (!HrOk((call), #call, __LINE__)) { \
-        return false;                     \
-    }
+// A main step's check also says when it went well.
 #define HR_STEP(call, name)                         \
     if (!HrStep((call), #call, (name), __LINE__)) { \
         return false;                               \
@@ -264,24 +252,7 @@ bool DesktopD3d12Presenter::CreateDevice() {
             "D3D12CreateDevice");
     // clang-format on
 
-    D3D12_COMMAND_QUEUE_DESC qd = {};
-    qd.Type = D3D12_COMMAND_LIST_TYPE_DIRECT;
-    qd.Priority = D3D12_COMMAND_QUEUE_PRIORITY_NORMAL;
-    qd.Flags = D3D12_COMMAND_QUEUE_FLAG_NONE;
-    qd.NodeMask = 0;
-    HR_CHECK(im.dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&im.queue)));
-    // clang-format off
-    HR_CHECK(im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT,
-                                            IID_PPV_ARGS(&im.alloc)));
-    HR_CHECK(im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im.alloc.Get(), nullptr,
-                                       IID_PPV_ARGS(&im.list)));
-    // clang-format on
-    // Left closed: the loop resets it at the top of every frame.
-    HR_CHECK(im.list->Close());
-    HR_CHECK(im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)));
-    im.fenceEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HR_CHECK(HandleResult(im.fenceEvent));
-    return true;
+    return CreateLoopObjects(im);
 }
 
 bool DesktopD3d12Presenter::OpenWindow() {

@@ -47,6 +47,11 @@ struct PresentGpu {
     PresentStats stats;
 };
 
+// The loop's queue, allocator, list (left closed), fence and fence event, on
+// the device the backend created on its adapter. False at the first failure,
+// with its check line printed.
+bool CreateLoopObjects(PresentGpu& im);
+
 // What a backend adds to the loop. Called on the loop's thread only.
 class PresentTarget {
   public:

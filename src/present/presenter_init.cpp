@@ -29,21 +29,6 @@ bool NvOk(NvStatus status, const char* call, int line) {
     return false;
 }
 
-bool HrOk(HRESULT hr, const char* call, int line) {
-    if (hr >= 0) {
-        return true;
-    }
-    Print(stderr, "Presenter: %s = 0x%lx (line %d)\n", call, HresultHex(hr), line);
-    return false;
-}
-
-// CreateEventA reports failure with a null handle; as an HRESULT it is checked
-// like the Direct3D calls around it.
-HRESULT CreateFenceEvent(HANDLE* event) {
-    *event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    return *event != nullptr ? S_OK : E_FAIL;
-}
-
 }  // namespace
 
 // A failed check prints the call as written at the check, with its line, and
@@ -51,10 +36,6 @@ HRESULT CreateFenceEvent(HANDLE* event) {
 // right after the opening parenthesis prints as "( ".
 #define NV_CHECK(call)                    \
     if (!NvOk((call), #call, __LINE__)) { \
-        return false;                     \
-    }
-#define HR_CHECK(call)                    \
-    if (!HrOk((call), #call, __LINE__)) { \
         return false;                     \
     }
 
@@ -141,23 +122,7 @@ bool NvapiD3d12Presenter::CreateDevice() {
     // On the GPU that drives the headset, not on the default adapter.
     HR_CHECK(D3D12CreateDevice(adapter.Get(), D3D_FEATURE_LEVEL_11_0, IID_PPV_ARGS(&im.dev)));
 
-    D3D12_COMMAND_QUEUE_DESC qd = {};
-    qd.Type = D3D12_COMMAND_LIST_TYPE_DIRECT;
-    qd.Priority = D3D12_COMMAND_QUEUE_PRIORITY_NORMAL;
-    qd.Flags = D3D12_COMMAND_QUEUE_FLAG_NONE;
-    qd.NodeMask = 0;
-    HR_CHECK(im.dev->CreateCommandQueue(&qd, IID_PPV_ARGS(&im.queue)));
-    // clang-format off
-    HR_CHECK(im.dev->CreateCommandAllocator(D3D12_COMMAND_LIST_TYPE_DIRECT,
-                                            IID_PPV_ARGS(&im.alloc)));
-    HR_CHECK(im.dev->CreateCommandList(0, D3D12_COMMAND_LIST_TYPE_DIRECT, im.alloc.Get(), nullptr,
-                                       IID_PPV_ARGS(&im.list)));
-    // clang-format on
-    // Left closed: the loop resets it at the top of every frame.
-    HR_CHECK(im.list->Close());
-    HR_CHECK(im.dev->CreateFence(0, D3D12_FENCE_FLAG_NONE, IID_PPV_ARGS(&im.fence)));
-    HR_CHECK(CreateFenceEvent(&im.fenceEvent));
-    return true;
+    return CreateLoopObjects(im);
 }
 
 bool NvapiD3d12Presenter::AcquireDisplay() {
