@@ -303,16 +303,10 @@ bool DesktopD3d12Presenter::CreateViews() {
     Print(stdout, "swap chain: %ux%u format=%d, 2 buffers, flip-discard\n", im.width, im.height,
           static_cast<int>(im.rtvFormat));
 
-    D3D12_DESCRIPTOR_HEAP_DESC hd = {};
-    hd.Type = D3D12_DESCRIPTOR_HEAP_TYPE_RTV;
-    hd.NumDescriptors = 2;
-    hd.Flags = D3D12_DESCRIPTOR_HEAP_FLAG_NONE;
-    hd.NodeMask = 0;
-    HR_CHECK(im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap)));
-    const UINT inc = im.dev->GetDescriptorHandleIncrementSize(D3D12_DESCRIPTOR_HEAP_TYPE_RTV);
-    const D3D12_CPU_DESCRIPTOR_HANDLE start = im.rtvHeap->GetCPUDescriptorHandleForHeapStart();
+    if (!CreateRtvHeap(im)) {
+        return false;
+    }
     for (int i = 0; i < 2; ++i) {
-        im.rtv[i].ptr = start.ptr + static_cast<size_t>(i) * inc;
         im.dev->CreateRenderTargetView(im.res[i].Get(), nullptr, im.rtv[i]);
     }
     return true;

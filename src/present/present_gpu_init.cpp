@@ -45,5 +45,20 @@ bool CreateLoopObjects(PresentGpu& im) {
     return true;
 }
 
+bool CreateRtvHeap(PresentGpu& im) {
+    D3D12_DESCRIPTOR_HEAP_DESC hd = {};
+    hd.Type = D3D12_DESCRIPTOR_HEAP_TYPE_RTV;
+    hd.NumDescriptors = 2;
+    hd.Flags = D3D12_DESCRIPTOR_HEAP_FLAG_NONE;
+    hd.NodeMask = 0;
+    HR_CHECK(im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap)));
+    const UINT inc = im.dev->GetDescriptorHandleIncrementSize(D3D12_DESCRIPTOR_HEAP_TYPE_RTV);
+    const D3D12_CPU_DESCRIPTOR_HANDLE start = im.rtvHeap->GetCPUDescriptorHandleForHeapStart();
+    for (int i = 0; i < 2; ++i) {
+        im.rtv[i].ptr = start.ptr + static_cast<size_t>(i) * inc;
+    }
+    return true;
+}
+
 }  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

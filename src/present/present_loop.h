@@ -52,6 +52,10 @@ struct PresentGpu {
 // with its check line printed.
 bool CreateLoopObjects(PresentGpu& im);
 
+// The descriptor heap of the two render-target views, and where in it each
+// view goes (im.rtv); the backend creates the views for its own surfaces.
+bool CreateRtvHeap(PresentGpu& im);
+
 // What a backend adds to the loop. Called on the loop's thread only.
 class PresentTarget {
   public:

@@ -175,16 +175,10 @@ bool NvapiD3d12Presenter::CreateSurfaces() {
     Print(stdout, "rtv format: %d\n", static_cast<int>(viewFormat));
     im.rtvFormat = static_cast<DXGI_FORMAT>(viewFormat);
 
-    D3D12_DESCRIPTOR_HEAP_DESC hd = {};
-    hd.Type = D3D12_DESCRIPTOR_HEAP_TYPE_RTV;
-    hd.NumDescriptors = 2;
-    hd.Flags = D3D12_DESCRIPTOR_HEAP_FLAG_NONE;
-    hd.NodeMask = 0;
-    HR_CHECK(im.dev->CreateDescriptorHeap(&hd, IID_PPV_ARGS(&im.rtvHeap)));
-    const UINT inc = im.dev->GetDescriptorHandleIncrementSize(D3D12_DESCRIPTOR_HEAP_TYPE_RTV);
-    const D3D12_CPU_DESCRIPTOR_HANDLE start = im.rtvHeap->GetCPUDescriptorHandleForHeapStart();
+    if (!CreateRtvHeap(im)) {
+        return false;
+    }
     for (int i = 0; i < 2; ++i) {
-        im.rtv[i].ptr = start.ptr + static_cast<size_t>(i) * inc;
         D3D12_RENDER_TARGET_VIEW_DESC rd = {};
         rd.Format = im.rtvFormat;
         rd.ViewDimension = D3D12_RTV_DIMENSION_TEXTURE2D;
