@@ -56,7 +56,7 @@ TEST(RunLogRows, EachKindFillsItsOwnCells) {
     const std::chrono::system_clock::time_point at(std::chrono::milliseconds(1796734634123LL));
     const std::string t = "2026-12-08T12:57:14.123Z,1.500,";
     const std::pair<LogCells, std::string> cases[] = {
-        {RunRow(facts), t + "run,,,,,,,,,,,,,,,,,,--display extended:2 --log a b.csv 5,"
+        {RunRow(facts), t + "run,,,,,,,,,,,,,,,,,--display extended:2 --log a b.csv 5,"
                             "extended:2,5088x2544@74.97,,,,,,,,,,,,,,,,,,"},
         {StatusRow(sensorsOnly, "  fps=  n/a\n"),
          t + "status,,,0,,0,0,0,0,0,0,,,,,  fps=  n/a,,,,,,,,,,,,,,,,,,,,,,"},
