@@ -188,6 +188,10 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
     cfg.anyRefresh = settings.mode.anyRefresh;
     NvapiD3d12Presenter presenter(cfg);
     if (!presenter.Init()) {
+        // The readers end first, so that nothing they print follows the
+        // log's summary.
+        prox.Stop();
+        imu.Stop();
         return logSide.EndEarly("INIT FAILED", kExitInitFailed, &imu);
     }
     PresentBackend& backend = presenter;

@@ -45,7 +45,11 @@ std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::tim
 }
 
 RunLog::RunLog(std::FILE* file, std::string path, SteadyClock::time_point started)
-    : path(std::move(path)), started(started), file(file) {}
+    : path(std::move(path)),
+      started(started),
+      createdAt(std::chrono::system_clock::now()),
+      createdElapsed(std::chrono::duration<double>(SteadyClock::now() - started).count()),
+      file(file) {}
 
 RunLog::~RunLog() {
     SetOutputListener(nullptr);

@@ -33,7 +33,8 @@ class RunLog {
     RunLog(const RunLog&) = delete;
     RunLog& operator=(const RunLog&) = delete;
 
-    // The run row. Message rows heard before it are held and follow it.
+    // The run row, stamped with the log's start so that the times read in
+    // order. Message rows heard before it are held and follow it.
     void Run(const RunFacts& facts);
     // A status line already printed (unheard), with the figures it shows.
     void Status(const StatusFields& fields, std::string_view line);
@@ -52,6 +53,8 @@ class RunLog {
 
     const std::string path;
     const SteadyClock::time_point started;
+    const std::chrono::system_clock::time_point createdAt;
+    const double createdElapsed;
 
     std::mutex mtx;  // guards the members below; never held while printing
     std::FILE* file;
