@@ -48,17 +48,19 @@ struct RunLogSide {
     RunLog* log = nullptr;
     RunFacts facts;
 
-    // The run row, once the IMU has chosen its Watchman or failed to.
-    void Run(const TundraImu* imu) {
+    // The run row, once the IMU has chosen its Watchman.
+    void Run(const TundraImu& imu) {
         if (log != nullptr) {
-            facts.imuSerial = imu != nullptr ? imu->ChosenSerial() : std::string();
+            facts.imuSerial = imu.ChosenSerial();
             log->Run(facts);
         }
     }
 
-    // A run that ended before its verdict: IMU FAILED or INIT FAILED.
+    // A run that ended before its verdict: IMU FAILED or INIT FAILED. The
+    // run row goes first if the IMU never got to it.
     int EndEarly(const char* verdict, int code, const TundraImu* imu) {
         if (log != nullptr) {
+            log->Run(facts);
             RunSummary s;
             if (imu != nullptr) {
                 AddImu(s, imu->Stats());
@@ -129,10 +131,9 @@ void WaitForStopOrTime(double runSeconds) {
 int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
-        logSide.Run(nullptr);
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
-    logSide.Run(&imu);
+    logSide.Run(imu);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ReportImuStartup(imu);
 
@@ -165,16 +166,14 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
         Print(stderr,
               "brisk: --display extended: this build has no desktop output path yet — use "
               "--display directmode or none\n");
-        logSide.Run(nullptr);
         return logSide.EndEarly("INIT FAILED", kExitInitFailed, nullptr);
     }
 
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
-        logSide.Run(nullptr);
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
-    logSide.Run(&imu);
+    logSide.Run(imu);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ReportImuStartup(imu);
 

@@ -34,7 +34,8 @@ class RunLog {
     RunLog& operator=(const RunLog&) = delete;
 
     // The run row, stamped with the log's start so that the times read in
-    // order. Message rows heard before it are held and follow it.
+    // order. Message rows heard before it are held and follow it. Only the
+    // first call writes.
     void Run(const RunFacts& facts);
     // A status line already printed (unheard), with the figures it shows.
     void Status(const StatusFields& fields, std::string_view line);
