@@ -29,6 +29,7 @@
 #include "bench_quiet.h"
 #include "bench_targets.h"
 #include "platform/directmode.h"
+#include "present/frame_histogram.h"
 #include "present/nvapi_d3d12_presenter.h"
 #include "sim/virtual_display.h"
 
@@ -91,6 +92,24 @@ BENCHMARK_CAPTURE(BM_PresentLoopFrame, paced, LoopSetup{sim::Vsync::Paced, 75})
 BENCHMARK_CAPTURE(BM_PresentLoopFrame, free_sleeping, LoopSetup{sim::Vsync::Free, 75})
     ->Iterations(kPacedFrames)
     ->Unit(benchmark::kMicrosecond);
+
+// One frame-start interval into the run's histogram, as the loop does every
+// frame: intervals around a 75 Hz period with jitter and now and then a
+// stall past the bins, from a table so that no two iterations are alike.
+void BM_FrameHistogramAdd(benchmark::State& state) {
+    bench::SetTarget(state, 20.0);
+    double intervals[256];
+    for (int i = 0; i < 256; ++i) {
+        intervals[i] = i % 97 == 0 ? 250.0 : 13.333 + 0.01 * (i % 23) - 0.1;
+    }
+    FrameHistogram h;
+    unsigned i = 0;
+    for (auto _ : state) {
+        h.Add(intervals[i++ & 255]);
+        benchmark::DoNotOptimize(h);
+    }
+}
+BENCHMARK(BM_FrameHistogramAdd);
 
 }  // namespace
 }  // namespace brisk

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "app/command_line.h"
@@ -9,6 +10,7 @@
 #include "app/status_line.h"
 #include "app/status_monitor.h"
 #include "imu/tundra_imu.h"
+#include "log/run_log.h"
 #include "platform/console.h"
 #include "platform/output.h"
 #include "present/nvapi_d3d12_presenter.h"
@@ -44,14 +46,76 @@ void PrintImuResult(const ImuStats& is) {
           static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
 }
 
-int Verdict(const ImuStats& is, const PresentStats& ps) {
+// The run log's view of the run; all of it idle without --log.
+struct RunLogSide {
+    RunLog* log = nullptr;
+    RunFacts facts;
+
+    // The run row, once the IMU has chosen its Watchman.
+    void Run(const TundraImu& imu) {
+        if (log != nullptr) {
+            facts.imuSerial = imu.ChosenSerial();
+            log->Run(facts);
+        }
+    }
+
+    // A run that ended before its verdict: IMU FAILED or INIT FAILED. The
+    // run row goes first if the IMU never got to it.
+    int EndEarly(const char* verdict, int code, const TundraImu* imu) {
+        if (log != nullptr) {
+            log->Run(facts);
+            RunSummary s;
+            if (imu != nullptr) {
+                AddImu(s, imu->Stats());
+            }
+            s.verdict = verdict;
+            s.exitCode = code;
+            log->Summary(s);
+        }
+        return code;
+    }
+
+    static void AddImu(RunSummary& s, const ImuStats& is) {
+        s.imuRan = true;
+        s.imuSamples = is.samples;
+        s.imuReports = is.reports;
+        s.imuSeqGaps = is.seqGaps;
+        s.imuStalls = is.stalls;
+    }
+};
+
+// The verdict on the totals, printed and logged; `ps` is null in a
+// sensors-only run. Returns the exit code.
+int Verdict(const ImuStats& is, const PresentStats* ps, RunLogSide& logSide) {
     RunTotals t;
-    t.displayLost = ps.displayLost;
-    t.frames = ps.frames;
-    t.presentErrors = ps.presentErrors;
+    t.displayTested = ps != nullptr;
+    if (ps != nullptr) {
+        t.displayLost = ps->displayLost;
+        t.frames = ps->frames;
+        t.presentErrors = ps->presentErrors;
+    }
     t.imuSamples = is.samples;
-    PrintText(stdout, FormatVerdictLine(t));
-    return ps.displayLost ? kExitDisplayLost : kExitVerdict;
+    const std::string line = FormatVerdictLine(t);
+    PrintText(stdout, line);
+    const int code = ps != nullptr && ps->displayLost ? kExitDisplayLost : kExitVerdict;
+    if (logSide.log != nullptr) {
+        RunSummary s;
+        RunLogSide::AddImu(s, is);
+        if (ps != nullptr) {
+            s.presentRan = true;
+            s.frames = ps->frames;
+            s.presentErrors = ps->presentErrors;
+            s.waitTimeouts = ps->waitTimeouts;
+            s.freeRunEvents = ps->freeRunEvents;
+            s.intervals = SummariseFrameIntervals(ps->frameIntervals, ps->refreshHz);
+        }
+        s.verdict = VerdictName(t);
+        s.exitCode = code;
+        s.failReasons = FailReasons(t);
+        s.verdictLine = line;
+        logSide.log->Summary(s);
+    }
+    return code;
 }
 
 // Until a stop request or, when runSeconds > 0, until that long has passed.
@@ -67,11 +131,12 @@ void WaitForStopOrTime(double runSeconds) {
 
 // The IMU stream and the proximity sensor without a display: the status
 // lines, the IMU totals and a verdict on the sensors alone.
-int RunSensorsOnly(const RunSettings& settings, HidHost& host) {
+int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
-        return kExitImuFailed;
+        return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
+    logSide.Run(imu);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ReportImuStartup(imu);
 
@@ -79,7 +144,7 @@ int RunSensorsOnly(const RunSettings& settings, HidHost& host) {
     bool haveProx = prox.Start(50);
 
     std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu),
-                       static_cast<PresentBackend*>(nullptr));
+                       static_cast<PresentBackend*>(nullptr), logSide.log);
     WaitForStopOrTime(settings.runSeconds);
     stopRequested.store(true);
     status.join();
@@ -88,11 +153,7 @@ int RunSensorsOnly(const RunSettings& settings, HidHost& host) {
 
     ImuStats is = imu.Stats();
     PrintImuResult(is);
-    RunTotals t;
-    t.displayTested = false;
-    t.imuSamples = is.samples;
-    PrintText(stdout, FormatVerdictLine(t));
-    return kExitVerdict;
+    return Verdict(is, nullptr, logSide);
 }
 
 // DirectMode, or the desktop output where this flavour has one.
@@ -110,9 +171,9 @@ std::unique_ptr<PresentBackend> MakePresenter(const RunSettings& settings,
 
 // From the IMU stream's start to the verdict. The device objects are locals
 // so that every early return destroys them in reverse order.
-int RunDevices(const RunSettings& settings, HidHost& host) {
+int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
     if (settings.display == DisplayKind::kNone) {
-        return RunSensorsOnly(settings, host);
+        return RunSensorsOnly(settings, host, logSide);
     }
 #if !defined(BRISK_SYSTEM_GPU_DRIVER)
     // A desktop output is driven by the system's Direct3D 12 only; brisk-sim
@@ -121,13 +182,14 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
         Print(stderr,
               "brisk: --display extended: this build has no desktop output path — use "
               "--display directmode or none\n");
-        return kExitInitFailed;
+        return logSide.EndEarly("INIT FAILED", kExitInitFailed, nullptr);
     }
 #endif
     TundraImu imu(host);
     if (!imu.Start(settings.imuSerial)) {
-        return kExitImuFailed;
+        return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
+    logSide.Run(imu);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ReportImuStartup(imu);
 
@@ -141,11 +203,16 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
     cfg.anyRefresh = settings.mode.anyRefresh;
     std::unique_ptr<PresentBackend> presenter = MakePresenter(settings, cfg);
     if (!presenter->Init()) {
-        return kExitInitFailed;
+        // The readers end first, so that nothing they print follows the
+        // log's summary.
+        prox.Stop();
+        imu.Stop();
+        return logSide.EndEarly("INIT FAILED", kExitInitFailed, &imu);
     }
     PresentBackend& backend = *presenter;
 
-    std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu), &backend);
+    std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu), &backend,
+                       logSide.log);
     {
         DrawCallback draw = [&](const FrameContext& ctx) {
             DrawFrame(ctx, imu);
@@ -166,12 +233,13 @@ int RunDevices(const RunSettings& settings, HidHost& host) {
     ImuStats is = imu.Stats();
     PresentStats ps = backend.Stats();
     PrintImuResult(is);
-    return Verdict(is, ps);
+    return Verdict(is, &ps, logSide);
 }
 
 }  // namespace
 
 int RunBrisk(int argc, const char* const* argv, HidHost& host) {
+    const auto started = std::chrono::steady_clock::now();
     MakeConsoleUnbuffered();
     const CommandLine cl = ParseCommandLine(argc, argv);
     switch (cl.action) {
@@ -187,8 +255,25 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
         case CommandAction::kRun:
             break;
     }
+    // The log file is created before any device is touched: a path that
+    // cannot be written is a mistake on the command line.
+    std::unique_ptr<RunLog> log;
+    RunLogSide logSide;
+    if (!cl.settings.logPath.empty()) {
+        std::string error;
+        log = RunLog::Create(cl.settings.logPath, started, error);
+        if (log == nullptr) {
+            Print(stderr, "brisk: --log: cannot create %s: %s\n", cl.settings.logPath.c_str(),
+                  error.c_str());
+            return kExitUsage;
+        }
+        logSide.log = log.get();
+        logSide.facts = MakeRunFacts(cl.settings, argc, argv);
+        logSide.facts.version = ToolVersion();
+    }
     InstallConsoleHandler(OnConsoleControl);
-    int code = RunDevices(cl.settings, host);
+    int code = RunDevices(cl.settings, host, logSide);
+    log.reset();  // every thread that prints has ended
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();

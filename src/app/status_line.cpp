@@ -4,6 +4,16 @@
 #include <cstdio>
 
 namespace brisk {
+namespace {
+
+bool Passed(const RunTotals& t) {
+    if (!t.displayTested) {
+        return t.imuSamples > 0;
+    }
+    return !t.displayLost && t.frames > 0 && t.presentErrors == 0 && t.imuSamples > 0;
+}
+
+}  // namespace
 
 double AccelMagnitude(const int16_t accel[3]) {
     double x = accel[0], y = accel[1], z = accel[2];
@@ -41,14 +51,39 @@ std::string FormatStatusLine(const StatusFields& f) {
 
 std::string FormatVerdictLine(const RunTotals& t) {
     if (!t.displayTested) {
-        return t.imuSamples > 0 ? "VERDICT: PASS (sensors only — no display tested)\n"
-                                : "VERDICT: FAIL (sensors only)\n";
+        return Passed(t) ? "VERDICT: PASS (sensors only — no display tested)\n"
+                         : "VERDICT: FAIL (sensors only)\n";
     }
     if (t.displayLost) {
         return "VERDICT: DISPLAY LOST (cable pulled?) — exited cleanly; restart after reconnect\n";
     }
-    bool pass = t.frames > 0 && t.presentErrors == 0 && t.imuSamples > 0;
-    return pass ? "VERDICT: PASS (eyeball check still required)\n" : "VERDICT: FAIL\n";
+    return Passed(t) ? "VERDICT: PASS (eyeball check still required)\n" : "VERDICT: FAIL\n";
+}
+
+std::string VerdictName(const RunTotals& t) {
+    if (!t.displayTested) {
+        return Passed(t) ? "PASS (sensors only)" : "FAIL (sensors only)";
+    }
+    if (t.displayLost) {
+        return "DISPLAY LOST";
+    }
+    return Passed(t) ? "PASS" : "FAIL";
+}
+
+std::string FailReasons(const RunTotals& t) {
+    if (Passed(t) || (t.displayTested && t.displayLost)) {
+        return "";
+    }
+    std::string reasons;
+    auto add = [&reasons](bool failed, const char* reason) {
+        if (failed) {
+            reasons += reasons.empty() ? reason : std::string("; ") + reason;
+        }
+    };
+    add(t.displayTested && t.frames == 0, "no frames");
+    add(t.displayTested && t.presentErrors > 0, "present errors");
+    add(t.imuSamples == 0, "no IMU samples");
+    return reasons;
 }
 
 std::string FormatDonDoffLine(bool worn, uint16_t distance) {

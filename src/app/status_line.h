@@ -20,7 +20,8 @@ struct StatusFields {
     bool worn = false;
     uint16_t distance = 0;
     bool freeRunning = false;
-    bool haveDisplay = true;  // false: a sensors-only run, the frame rate reads n/a
+    bool haveDisplay = true;     // false: a sensors-only run, the frame rate reads n/a
+    double maxFrameGapMs = 0.0;  // not on the line; the run log's figure
 };
 
 // |a| of the status line: the accelerometer vector's length in raw counts.
@@ -44,6 +45,14 @@ struct RunTotals {
 // The VERDICT line, newline included. A sensors-only run passes on IMU
 // samples alone and says that no display was tested.
 std::string FormatVerdictLine(const RunTotals& t);
+
+// The verdict as the run log names it: "PASS", "FAIL", "DISPLAY LOST",
+// "PASS (sensors only)" or "FAIL (sensors only)".
+std::string VerdictName(const RunTotals& t);
+
+// Why a run failed: the failed conditions ("no frames", "present errors",
+// "no IMU samples") joined by "; ". Empty unless the verdict is a FAIL.
+std::string FailReasons(const RunTotals& t);
 
 // "prox: headset DONNED (distance 1612)\n" and its DOFFED twin.
 std::string FormatDonDoffLine(bool worn, uint16_t distance);

@@ -6,12 +6,14 @@
 
 #include "app/driver.h"
 #include "app/status_line.h"
+#include "log/run_log.h"
 #include "platform/output.h"
 
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
 
-void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend) {
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend,
+                   RunLog* log) {
     bool lastWorn = haveProx && prox.IsWorn();
     ImuStats prevImu;
     PresentStats prevP;
@@ -47,8 +49,15 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
         }
         f.freeRunning = ps.freeRunning;
         f.haveDisplay = backend != nullptr;
+        f.maxFrameGapMs = ps.maxFrameGapMs;
         std::string line = FormatStatusLine(f);
-        PrintText(stdout, line);
+        if (log != nullptr) {
+            // A status row, with the figures, rather than a message row.
+            PrintTextUnheard(stdout, line);
+            log->Status(f, line);
+        } else {
+            PrintText(stdout, line);
+        }
 
         prevImu = is;
         prevP = ps;

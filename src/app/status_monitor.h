@@ -9,10 +9,15 @@
 #include "platform/gpu_flavour.h"
 
 namespace brisk {
+
+class RunLog;
+
 inline namespace BRISK_GPU_NAMESPACE {
 
 // `backend` is null in a sensors-only run: the frame rate then reads n/a.
-void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend);
+// `log`, when not null, gets each status line with its figures.
+void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend,
+                   RunLog* log);
 
 }  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

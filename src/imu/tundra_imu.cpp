@@ -42,7 +42,8 @@ bool TundraImu::Start(const std::string& serial) {
         return false;
     }
     wserial = requested;
-    Print(stdout, "TundraImu: using %s\n", Utf8FromWide(chosen).c_str());
+    chosenSerial = Utf8FromWide(chosen);
+    Print(stdout, "TundraImu: using %s\n", chosenSerial.c_str());
     if (!reader.Start([this] { ReaderLoop(); })) {
         Print(stderr, "TundraImu: cannot start the reader thread — not starting\n");
         return false;

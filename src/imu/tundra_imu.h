@@ -31,6 +31,8 @@ class TundraImu {
     bool Latest(ImuSample& out, double* ageSeconds = nullptr) const;
     ImuStats Stats() const;
     bool IsRunning() const { return reader.Running(); }
+    // The serial of the Watchman Start chose (UTF-8); empty before.
+    const std::string& ChosenSerial() const { return chosenSerial; }
 
   private:
     using SteadyClock = std::chrono::steady_clock;
@@ -43,6 +45,7 @@ class TundraImu {
     HidHost& host;
     ReaderThread reader{host};
     std::wstring wserial;
+    std::string chosenSerial;
 
     mutable std::mutex mtx;  // guards the four members below
     ImuSample latest;

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #ifdef _WIN32
@@ -42,10 +44,40 @@ void WriteAll(std::FILE* stream, const char* data, size_t size) {
     }
 }
 
+// The listener is copied out under the lock and called after it is released:
+// the lock is never held while a line is written or heard.
+std::mutex listenerMutex;
+std::shared_ptr<const OutputListener> listener;
+
+void Tell(std::FILE* stream, std::string_view text) {
+    std::shared_ptr<const OutputListener> heard;
+    {
+        std::lock_guard<std::mutex> lock(listenerMutex);
+        heard = listener;
+    }
+    if (heard) {
+        (*heard)(stream, text);
+    }
+}
+
 }  // namespace
+
+void SetOutputListener(OutputListener newListener) {
+    std::shared_ptr<const OutputListener> next;
+    if (newListener) {
+        next = std::make_shared<const OutputListener>(std::move(newListener));
+    }
+    std::lock_guard<std::mutex> lock(listenerMutex);
+    listener = std::move(next);
+}
+
+void PrintTextUnheard(std::FILE* stream, std::string_view text) {
+    WriteAll(stream, text.data(), text.size());
+}
 
 void PrintText(std::FILE* stream, std::string_view text) {
     WriteAll(stream, text.data(), text.size());
+    Tell(stream, text);
 }
 
 void Print(std::FILE* stream, const char* format, ...) {
@@ -58,14 +90,14 @@ void Print(std::FILE* stream, const char* format, ...) {
         return;
     }
     if (static_cast<size_t>(needed) < sizeof line) {
-        WriteAll(stream, line, static_cast<size_t>(needed));
+        PrintText(stream, std::string_view(line, static_cast<size_t>(needed)));
         return;
     }
     std::string longLine(static_cast<size_t>(needed) + 1, '\0');
     va_start(args, format);
     std::vsnprintf(longLine.data(), longLine.size(), format, args);
     va_end(args);
-    WriteAll(stream, longLine.data(), static_cast<size_t>(needed));
+    PrintText(stream, std::string_view(longLine.data(), static_cast<size_t>(needed)));
 }
 
 }  // namespace brisk

@@ -3,9 +3,11 @@
 // the console whole: a printf to an unbuffered stream may be written out in
 // pieces (on Windows it is), so another thread's line could land inside it.
 // Here a line is formatted in full first, then written with one write call.
+// One listener (the run log) may be told of every line once it is written.
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string_view>
 
 #if defined(__GNUC__)
@@ -22,5 +24,19 @@ void Print(std::FILE* stream, const char* format, ...) BRISK_PRINTF_FORMAT(2, 3)
 
 // Writes already formatted text (whole lines, newlines included) in one call.
 void PrintText(std::FILE* stream, std::string_view text);
+
+// Told of each line after it is written: the stream and the text as written
+// (one or more whole lines). Called on the printing thread, outside any lock;
+// it may print (and is then told of that too).
+using OutputListener = std::function<void(std::FILE* stream, std::string_view text)>;
+
+// Installs the one listener; an empty one removes it. A Print already under
+// way on another thread may still reach the listener it found, so its owner
+// removes it only once the threads that print have ended.
+void SetOutputListener(OutputListener listener);
+
+// PrintText without telling the listener: for a line whose caller hands it to
+// the listener's owner itself, with more than its text (the status line).
+void PrintTextUnheard(std::FILE* stream, std::string_view text);
 
 }  // namespace brisk

@@ -8,6 +8,7 @@
 
 #include "platform/gpu.h"
 #include "platform/gpu_flavour.h"
+#include "present/frame_histogram.h"
 
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
@@ -35,6 +36,10 @@ struct PresentStats {
     uint64_t freeRunEvents = 0;
     bool displayLost = false;
     double maxFrameGapMs = 0.0;  // worst frame-start interval since the previous Stats()
+    // Every frame-start interval of the run and the refresh rate it ran at;
+    // filled when Run returns.
+    FrameHistogram frameIntervals;
+    double refreshHz = 0.0;
 };
 
 using DrawCallback = std::function<void(const FrameContext&)>;

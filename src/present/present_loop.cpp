@@ -49,6 +49,7 @@ struct LoopCounters {
     bool havePrev = false;
     bool displayLost = false;
     FreeRunDetector pacing;
+    FrameHistogram intervals;  // the loop's own; published once, at the end
 };
 
 // One run of the loop; each step is one member.
@@ -120,6 +121,7 @@ bool FrameLoop::Frame(double elapsed, const DrawCallback& draw) {
 void FrameLoop::NoteFrameStart(Clock::time_point frameStart) {
     if (count_.havePrev) {
         const double gapMs = Milliseconds(frameStart - count_.prevFrameStart);
+        count_.intervals.Add(gapMs);
         std::lock_guard<std::mutex> lock(gpu_.statsMutex);
         gpu_.stats.maxFrameGapMs = std::max(gpu_.stats.maxFrameGapMs, gapMs);
     }
@@ -263,6 +265,8 @@ void FrameLoop::Finish(Clock::time_point t0) {
     {
         std::lock_guard<std::mutex> lock(gpu_.statsMutex);
         gpu_.stats.displayLost = count_.displayLost;
+        gpu_.stats.frameIntervals = count_.intervals;
+        gpu_.stats.refreshHz = gpu_.refreshHz;
     }
     const double total = Seconds(Clock::now() - t0);
     const double average = total > 0 ? static_cast<double>(count_.frames) / total : 0.0;

@@ -58,6 +58,8 @@ TEST(CommandLine, ReadsEachFormAndRefusesWhatNoOptionTakes) {
         {{"5", "-h"}, "help"},
         {{"--version"}, "version"},
         {{"--display"}, "error: --display needs a KIND (directmode, extended[:N] or none)"},
+        {{"--log", "run.csv", "4"}, "run |4|directmode|"},
+        {{"4", "--log"}, "error: --log needs a FILE"},
         {{"--display", "bogus"}, "error: --display: unknown kind 'bogus' (expected directmode,"},
         {{"--display", "extended:"}, "error: --display: unknown kind 'extended:'"},
         {{"--display", "extended:-1"}, "error: --display: unknown kind 'extended:-1'"},

@@ -70,5 +70,35 @@ TEST(StatusLine, SensorsOnlyVerdictRestsOnImuSamplesAlone) {
     EXPECT_EQ(FormatVerdictLine(t), "VERDICT: FAIL (sensors only)\n");
 }
 
+// The run log names the verdict and, for a FAIL, every condition that failed.
+TEST(StatusLine, VerdictNamesAndFailReasons) {
+    struct Case {
+        bool displayTested, displayLost;
+        uint64_t frames, presentErrors, imuSamples;
+        const char* name;
+        const char* reasons;
+    };
+    const Case cases[] = {
+        {true, false, 100, 0, 10, "PASS", ""},
+        {true, false, 0, 11, 0, "FAIL", "no frames; present errors; no IMU samples"},
+        {true, true, 0, 0, 0, "DISPLAY LOST", ""},
+        {false, false, 0, 5, 1, "PASS (sensors only)", ""},
+        {false, false, 0, 0, 0, "FAIL (sensors only)", "no IMU samples"},
+    };
+    for (const Case& c : cases) {
+        RunTotals t;
+        t.displayTested = c.displayTested;
+        t.displayLost = c.displayLost;
+        t.frames = c.frames;
+        t.presentErrors = c.presentErrors;
+        t.imuSamples = c.imuSamples;
+        EXPECT_EQ(VerdictName(t), c.name);
+        EXPECT_EQ(FailReasons(t), c.reasons) << c.name;
+        // The name agrees with the printed verdict.
+        EXPECT_EQ(FormatVerdictLine(t).rfind("VERDICT: " + std::string(c.name).substr(0, 4), 0),
+                  0u);
+    }
+}
+
 }  // namespace
 }  // namespace brisk

@@ -1,0 +1,210 @@
+#include "log/log_rows.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "log/csv.h"
+
+namespace brisk {
+namespace {
+
+std::string Fixed(double v, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+std::string Count(uint64_t v) {
+    return std::to_string(v);
+}
+
+// The text as printed, without its line end.
+std::string_view WithoutNewline(std::string_view line) {
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.remove_suffix(1);
+    }
+    return line;
+}
+
+LogCells Row(const char* kind) {
+    LogCells cells;
+    cells[kColKind] = kind;
+    return cells;
+}
+
+}  // namespace
+
+LogCells LogHeader() {
+    return {"time",
+            "elapsed_s",
+            "kind",
+            "fps",
+            "frame_gap_max_ms",
+            "imu_hz",
+            "imu_age_s",
+            "seq_gaps",
+            "stalls",
+            "accel_mag",
+            "gyro_x",
+            "gyro_y",
+            "gyro_z",
+            "prox",
+            "prox_distance",
+            "free_run",
+            "stream",
+            "text",
+            "version",
+            "command_line",
+            "display",
+            "mode",
+            "imu_serial",
+            "frames",
+            "present_errors",
+            "wait_timeouts",
+            "free_run_events",
+            "imu_samples",
+            "imu_reports",
+            "imu_seq_gaps",
+            "imu_stalls",
+            "verdict",
+            "exit_code",
+            "fail_reasons",
+            "frame_intervals",
+            "frame_p50_ms",
+            "frame_p99_ms",
+            "frame_p999_ms",
+            "frame_max_ms",
+            "frames_over_1_5_periods"};
+}
+
+RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv) {
+    RunFacts facts;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1) {
+            facts.commandLine += ' ';
+        }
+        facts.commandLine += argv[i];
+    }
+    switch (settings.display) {
+        case DisplayKind::kDirectMode:
+            facts.display = "directmode";
+            break;
+        case DisplayKind::kNone:
+            facts.display = "none";
+            break;
+        case DisplayKind::kExtended:
+            facts.display = settings.extendedOutput < 0
+                                ? "extended"
+                                : "extended:" + std::to_string(settings.extendedOutput);
+            break;
+    }
+    char mode[64];
+    if (settings.mode.anyRefresh) {
+        std::snprintf(mode, sizeof mode, "%ux%u", static_cast<unsigned>(settings.mode.width),
+                      static_cast<unsigned>(settings.mode.height));
+    } else {
+        std::snprintf(mode, sizeof mode, "%ux%u@%g", static_cast<unsigned>(settings.mode.width),
+                      static_cast<unsigned>(settings.mode.height), settings.mode.refreshHz);
+    }
+    facts.mode = mode;
+    return facts;
+}
+
+LogCells RunRow(const RunFacts& facts) {
+    LogCells cells = Row("run");
+    cells[kColVersion] = facts.version;
+    cells[kColCommandLine] = facts.commandLine;
+    cells[kColDisplay] = facts.display;
+    cells[kColMode] = facts.mode;
+    cells[kColImuSerial] = facts.imuSerial;
+    return cells;
+}
+
+LogCells StatusRow(const StatusFields& f, std::string_view line) {
+    LogCells cells = Row("status");
+    if (f.haveDisplay) {
+        cells[kColFps] = Fixed(static_cast<double>(f.framesThisCycle), 1);
+        cells[kColFrameGapMax] = Fixed(f.maxFrameGapMs, 2);
+        // One character, not a literal: MinGW's gcc 12 at -O3 sees overlap in
+        // the literal's copy (-Wrestrict).
+        cells[kColFreeRun].assign(1, f.freeRunning ? '1' : '0');
+    }
+    cells[kColImuHz] = Count(f.samplesThisCycle);
+    if (f.age >= 0.0) {
+        cells[kColImuAge] = Fixed(f.age, 3);
+    }
+    cells[kColSeqGaps] = Count(f.seqGaps);
+    cells[kColStalls] = Count(f.stalls);
+    cells[kColAccelMag] = Fixed(AccelMagnitude(f.accel), 0);
+    cells[kColGyroX] = std::to_string(f.gyro[0]);
+    cells[kColGyroY] = std::to_string(f.gyro[1]);
+    cells[kColGyroZ] = std::to_string(f.gyro[2]);
+    if (f.haveProx) {
+        cells[kColProx] = f.worn ? "worn" : "away";
+        cells[kColProxDistance] = std::to_string(f.distance);
+    }
+    cells[kColText] = WithoutNewline(line);
+    return cells;
+}
+
+LogCells MessageRow(bool toStderr, std::string_view line) {
+    LogCells cells = Row("message");
+    cells[kColStream] = toStderr ? "err" : "out";
+    cells[kColText] = WithoutNewline(line);
+    return cells;
+}
+
+LogCells SummaryRow(const RunSummary& s) {
+    LogCells cells = Row("summary");
+    if (s.presentRan) {
+        cells[kColFrames] = Count(s.frames);
+        cells[kColPresentErrors] = Count(s.presentErrors);
+        cells[kColWaitTimeouts] = Count(s.waitTimeouts);
+        cells[kColFreeRunEvents] = Count(s.freeRunEvents);
+        cells[kColFrameIntervals] = Count(s.intervals.intervals);
+        if (s.intervals.intervals > 0) {
+            cells[kColFrameP50] = Fixed(s.intervals.p50Ms, 2);
+            cells[kColFrameP99] = Fixed(s.intervals.p99Ms, 2);
+            cells[kColFrameP999] = Fixed(s.intervals.p999Ms, 2);
+            cells[kColFrameMax] = Fixed(s.intervals.maxMs, 2);
+            cells[kColFramesOver] = Count(s.intervals.overOneAndAHalfPeriods);
+        }
+    }
+    if (s.imuRan) {
+        cells[kColImuSamples] = Count(s.imuSamples);
+        cells[kColImuReports] = Count(s.imuReports);
+        cells[kColImuSeqGaps] = Count(s.imuSeqGaps);
+        cells[kColImuStalls] = Count(s.imuStalls);
+    }
+    cells[kColVerdict] = s.verdict;
+    cells[kColExitCode] = std::to_string(s.exitCode);
+    cells[kColFailReasons] = s.failReasons;
+    cells[kColText] = WithoutNewline(s.verdictLine);
+    return cells;
+}
+
+std::string UtcTimeText(std::chrono::system_clock::time_point t) {
+    using namespace std::chrono;
+    const auto ms = time_point_cast<milliseconds>(t).time_since_epoch().count();
+    const long long msOfSecond = ((ms % 1000) + 1000) % 1000;
+    const std::time_t seconds = static_cast<std::time_t>((ms - msOfSecond) / 1000);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[96];  // room for any int the fields could hold
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03lldZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, msOfSecond);
+    return text;
+}
+
+std::string FormatLogRow(LogCells cells, std::chrono::system_clock::time_point now,
+                         double elapsedSeconds) {
+    cells[kColTime] = UtcTimeText(now);
+    cells[kColElapsed] = Fixed(elapsedSeconds, 3);
+    return CsvRow(cells);
+}
+
+}  // namespace brisk

@@ -1,0 +1,111 @@
+// The run log's rows, cell by cell: the columns in their order, and the run,
+// status, message and summary rows built from what the tool knows. Pure; the
+// writer adds the time stamps and writes them.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/command_line.h"
+#include "app/status_line.h"
+#include "present/frame_histogram.h"
+
+namespace brisk {
+
+// Readers find the columns by name and skip names they do not know: new
+// columns go at the end.
+enum LogColumn : size_t {
+    kColTime,
+    kColElapsed,
+    kColKind,
+    kColFps,
+    kColFrameGapMax,
+    kColImuHz,
+    kColImuAge,
+    kColSeqGaps,
+    kColStalls,
+    kColAccelMag,
+    kColGyroX,
+    kColGyroY,
+    kColGyroZ,
+    kColProx,
+    kColProxDistance,
+    kColFreeRun,
+    kColStream,
+    kColText,
+    kColVersion,
+    kColCommandLine,
+    kColDisplay,
+    kColMode,
+    kColImuSerial,
+    kColFrames,
+    kColPresentErrors,
+    kColWaitTimeouts,
+    kColFreeRunEvents,
+    kColImuSamples,
+    kColImuReports,
+    kColImuSeqGaps,
+    kColImuStalls,
+    kColVerdict,
+    kColExitCode,
+    kColFailReasons,
+    kColFrameIntervals,
+    kColFrameP50,
+    kColFrameP99,
+    kColFrameP999,
+    kColFrameMax,
+    kColFramesOver,
+    kLogColumns
+};
+
+// One row's cells; those that do not apply stay empty.
+using LogCells = std::array<std::string, kLogColumns>;
+
+LogCells LogHeader();
+
+// The facts of the run row.
+struct RunFacts {
+    std::string version;
+    std::string commandLine;  // the arguments after the program's name, joined by spaces
+    std::string display;      // "directmode", "extended", "extended:N", "none"
+    std::string mode;         // "5088x2544@75", or "1272x636" when any refresh
+    std::string imuSerial;    // empty when the IMU never started
+};
+
+RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv);
+
+// What the summary row says; totals of a part that did not run stay empty.
+struct RunSummary {
+    bool presentRan = false;
+    uint64_t frames = 0;
+    uint64_t presentErrors = 0;
+    uint64_t waitTimeouts = 0;
+    uint64_t freeRunEvents = 0;
+    FrameIntervalSummary intervals;
+    bool imuRan = false;
+    uint64_t imuSamples = 0;
+    uint64_t imuReports = 0;
+    uint64_t imuSeqGaps = 0;
+    uint64_t imuStalls = 0;
+    std::string verdict;  // VerdictName(), or "IMU FAILED" / "INIT FAILED"
+    int exitCode = 0;
+    std::string failReasons;
+    std::string verdictLine;  // as printed; empty when none was
+};
+
+LogCells RunRow(const RunFacts& facts);
+LogCells StatusRow(const StatusFields& f, std::string_view line);
+LogCells MessageRow(bool toStderr, std::string_view line);
+LogCells SummaryRow(const RunSummary& s);
+
+// "2026-12-08T12:57:14.123Z".
+std::string UtcTimeText(std::chrono::system_clock::time_point t);
+
+// The row as written: `cells` with its time and elapsed seconds.
+std::string FormatLogRow(LogCells cells, std::chrono::system_clock::time_point now,
+                         double elapsedSeconds);
+
+}  // namespace brisk

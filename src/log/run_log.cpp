@@ -1,0 +1,142 @@
+#include "log/run_log.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "log/csv.h"
+#include "platform/output.h"
+
+#ifdef _WIN32
+#include "platform/utf8.h"
+#endif
+
+namespace brisk {
+namespace {
+
+std::FILE* OpenForWriting(const std::string& path) {
+#ifdef _WIN32
+    return _wfopen(WideFromUtf8OrLatin1(path).c_str(), L"wb");
+#else
+    return std::fopen(path.c_str(), "wb");
+#endif
+}
+
+}  // namespace
+
+std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::time_point started,
+                                       std::string& error) {
+    std::FILE* file = OpenForWriting(path);
+    if (file == nullptr) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    std::unique_ptr<RunLog> log(new RunLog(file, path, started));
+    bool written = false;
+    {
+        std::lock_guard<std::mutex> lock(log->mtx);
+        written = log->WriteLocked(CsvRow(LogHeader()));
+    }
+    if (!written) {
+        log->ReportFailure();
+    }
+    SetOutputListener(
+        [raw = log.get()](std::FILE* stream, std::string_view text) { raw->Heard(stream, text); });
+    return log;
+}
+
+RunLog::RunLog(std::FILE* file, std::string path, SteadyClock::time_point started)
+    : path(std::move(path)),
+      started(started),
+      createdAt(std::chrono::system_clock::now()),
+      createdElapsed(std::chrono::duration<double>(SteadyClock::now() - started).count()),
+      file(file) {}
+
+RunLog::~RunLog() {
+    SetOutputListener(nullptr);
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+}
+
+void RunLog::Run(const RunFacts& facts) {
+    bool written = true;
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        if (haveRunRow || !failure.empty()) {
+            return;
+        }
+        haveRunRow = true;
+        const double elapsed = std::chrono::duration<double>(SteadyClock::now() - started).count();
+        written =
+            WriteLocked(FormatLogRow(RunRow(facts), std::chrono::system_clock::now(), elapsed));
+        for (size_t i = 0; written && i < held.size(); ++i) {
+            written = WriteLocked(held[i]);
+        }
+        held.clear();
+    }
+    if (!written) {
+        ReportFailure();
+    }
+}
+
+void RunLog::Status(const StatusFields& fields, std::string_view line) {
+    Append(StatusRow(fields, line), false);
+}
+
+void RunLog::Summary(const RunSummary& summary) {
+    Append(SummaryRow(summary), false);
+}
+
+void RunLog::Heard(std::FILE* stream, std::string_view text) {
+    // One row per line; a text always ends with its newline.
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        Append(MessageRow(stream == stderr, text.substr(0, next)), true);
+        text.remove_prefix(next);
+    }
+}
+
+void RunLog::Append(const LogCells& cells, bool hold) {
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        if (!failure.empty()) {
+            return;
+        }
+        const double elapsed = std::chrono::duration<double>(SteadyClock::now() - started).count();
+        std::string row = FormatLogRow(cells, std::chrono::system_clock::now(), elapsed);
+        if (hold && !haveRunRow) {
+            held.push_back(std::move(row));
+            return;
+        }
+        if (WriteLocked(row)) {
+            return;
+        }
+    }
+    ReportFailure();
+}
+
+bool RunLog::WriteLocked(const std::string& row) {
+    if (std::fwrite(row.data(), 1, row.size(), file) == row.size() && std::fflush(file) == 0) {
+        return true;
+    }
+    const int code = errno;
+    failure = std::strerror(code != 0 ? code : EIO);
+    std::fclose(file);
+    file = nullptr;
+    return false;
+}
+
+// Printed outside the lock: the line is heard by this log too, which has
+// stopped by now and lets it pass.
+void RunLog::ReportFailure() {
+    std::string reason;
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        reason = failure;
+    }
+    Print(stderr, "brisk: --log: writing %s failed (%s) — log stopped, the run goes on\n",
+          path.c_str(), reason.c_str());
+}
+
+}  // namespace brisk

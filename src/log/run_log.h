@@ -1,0 +1,67 @@
+// The run log: a CSV file written while the run goes (see the README's "Run
+// log"). It hears every printed line through the output function and writes
+// it as a message row; the status monitor hands it each status line with its
+// figures, and the driver the run's facts and its summary. Each row is
+// flushed as it is written, so a crash leaves every row before it. A failed
+// write says so once and stops the log; the run goes on.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "log/log_rows.h"
+
+namespace brisk {
+
+class RunLog {
+  public:
+    using SteadyClock = std::chrono::steady_clock;
+
+    // Creates (or replaces) the file at `path`, writes the header and starts
+    // listening to the output function. Null, with the reason in `error`,
+    // when the file cannot be created. Elapsed times count from `started`.
+    static std::unique_ptr<RunLog> Create(const std::string& path, SteadyClock::time_point started,
+                                          std::string& error);
+
+    // Stops listening and closes the file. Whatever prints must have ended.
+    ~RunLog();
+    RunLog(const RunLog&) = delete;
+    RunLog& operator=(const RunLog&) = delete;
+
+    // The run row, stamped with the log's start so that the times read in
+    // order. Message rows heard before it are held and follow it. Only the
+    // first call writes.
+    void Run(const RunFacts& facts);
+    // A status line already printed (unheard), with the figures it shows.
+    void Status(const StatusFields& fields, std::string_view line);
+    // The last row, once the verdict is printed.
+    void Summary(const RunSummary& summary);
+
+  private:
+    RunLog(std::FILE* file, std::string path, SteadyClock::time_point started);
+
+    void Heard(std::FILE* stream, std::string_view text);
+    // Stamps and writes one row (held when `hold` and no run row yet).
+    void Append(const LogCells& cells, bool hold);
+    // Under the lock; false, with the file closed, when the write failed.
+    bool WriteLocked(const std::string& row);
+    void ReportFailure();
+
+    const std::string path;
+    const SteadyClock::time_point started;
+    const std::chrono::system_clock::time_point createdAt;
+    const double createdElapsed;
+
+    std::mutex mtx;  // guards the members below; never held while printing
+    std::FILE* file;
+    bool haveRunRow = false;
+    std::vector<std::string> held;
+    std::string failure;  // why the log stopped; empty while it goes
+};
+
+}  // namespace brisk

@@ -1,0 +1,74 @@
+// The run log's rows as they reach the file: quoting, the columns in their
+// order, and the cells that stay empty where a figure does not apply. (The
+// end-to-end test checks the figures of real rows against the console.)
+#include "log/log_rows.h"
+
+#include <gtest/gtest.h>
+
+#include "log/csv.h"
+
+namespace brisk {
+namespace {
+
+TEST(RunLogRows, FieldsAreQuotedOnlyWhenTheyMustBe) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"", ""},           {"  fps= 75.0", "  fps= 75.0"},   {"a, b", "\"a, b\""},
+        {"\"", "\"\"\"\""}, {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""},
+    };
+    for (const auto& [text, field] : cases) {
+        EXPECT_EQ(CsvField(text), field) << text;
+    }
+    EXPECT_EQ(CsvRow(LogHeader()),
+              "time,elapsed_s,kind,fps,frame_gap_max_ms,imu_hz,imu_age_s,seq_gaps,stalls,"
+              "accel_mag,gyro_x,gyro_y,gyro_z,prox,prox_distance,free_run,stream,text,version,"
+              "command_line,display,mode,imu_serial,frames,present_errors,wait_timeouts,"
+              "free_run_events,imu_samples,imu_reports,imu_seq_gaps,imu_stalls,verdict,exit_code,"
+              "fail_reasons,frame_intervals,frame_p50_ms,frame_p99_ms,frame_p999_ms,frame_max_ms,"
+              "frames_over_1_5_periods\r\n");
+}
+
+TEST(RunLogRows, EachKindFillsItsOwnCells) {
+    const char* argv[] = {"brisk", "--display", "extended:2", "--log", "a b.csv", "5"};
+    RunSettings settings;
+    settings.display = DisplayKind::kExtended;
+    settings.extendedOutput = 2;
+    settings.mode = {5088, 2544, 74.97, false};
+    RunFacts facts = MakeRunFacts(settings, 6, argv);
+    settings.mode = {1272, 636, 0.0, true};
+    const std::string anyRefresh = MakeRunFacts(settings, 1, argv).mode;
+    StatusFields sensorsOnly;
+    sensorsOnly.haveDisplay = false;
+    RunSummary fail;
+    fail.presentRan = true;
+    fail.frames = 700;
+    fail.presentErrors = 3;
+    fail.intervals = {699, 13.35, 14.05, 1000.0, 1000.0, 2};
+    fail.imuRan = true;
+    fail.imuSamples = 9000;
+    fail.verdict = "FAIL";
+    fail.failReasons = "present errors";
+    fail.verdictLine = "VERDICT: FAIL\n";
+    RunSummary imuFailed;
+    imuFailed.verdict = "IMU FAILED";
+    imuFailed.exitCode = 2;
+
+    // 2026-12-08T12:57:14.123Z
+    const std::chrono::system_clock::time_point at(std::chrono::milliseconds(1796734634123LL));
+    const std::string t = "2026-12-08T12:57:14.123Z,1.500,";
+    const std::pair<LogCells, std::string> cases[] = {
+        {RunRow(facts), t + "run,,,,,,,,,,,,,,,,,--display extended:2 --log a b.csv 5,"
+                            "extended:2,5088x2544@74.97,,,,,,,,,,,,,,,,,,"},
+        {StatusRow(sensorsOnly, "  fps=  n/a\n"),
+         t + "status,,,0,,0,0,0,0,0,0,,,,,  fps=  n/a,,,,,,,,,,,,,,,,,,,,,,"},
+        {SummaryRow(fail), t + "summary,,,,,,,,,,,,,,,VERDICT: FAIL,,,,,,700,3,0,0,9000,0,0,0,"
+                               "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2"},
+        {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,"},
+    };
+    for (const auto& [cells, row] : cases) {
+        EXPECT_EQ(FormatLogRow(cells, at, 1.5), row + "\r\n");
+    }
+    EXPECT_EQ(anyRefresh, "1272x636");
+}
+
+}  // namespace
+}  // namespace brisk
