@@ -118,6 +118,27 @@ int Verdict(const ImuStats& is, const PresentStats* ps, RunLogSide& logSide) {
     return code;
 }
 
+// The IMU stream and the proximity sensor, started in their order: the IMU
+// first (without it there is no run), its start-up rate reported, then the
+// proximity sensor (optional).
+struct Sensors {
+    explicit Sensors(HidHost& host) : imu(host), prox(host) {}
+    TundraImu imu;
+    McuProx prox;
+    bool haveProx = false;
+};
+
+bool StartSensors(Sensors& sensors, const RunSettings& settings, RunLogSide& logSide) {
+    if (!sensors.imu.Start(settings.imuSerial)) {
+        return false;
+    }
+    logSide.Run(sensors.imu);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ReportImuStartup(sensors.imu);
+    sensors.haveProx = sensors.prox.Start(50);
+    return true;
+}
+
 // Until a stop request or, when runSeconds > 0, until that long has passed.
 // Polled: the stop request is an atomic raised from a signal handler.
 void WaitForStopOrTime(double runSeconds) {
@@ -132,16 +153,13 @@ void WaitForStopOrTime(double runSeconds) {
 // The IMU stream and the proximity sensor without a display: the status
 // lines, the IMU totals and a verdict on the sensors alone.
 int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
-    TundraImu imu(host);
-    if (!imu.Start(settings.imuSerial)) {
+    Sensors sensors(host);
+    if (!StartSensors(sensors, settings, logSide)) {
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
-    logSide.Run(imu);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ReportImuStartup(imu);
-
-    McuProx prox(host);
-    bool haveProx = prox.Start(50);
+    TundraImu& imu = sensors.imu;
+    McuProx& prox = sensors.prox;
+    const bool& haveProx = sensors.haveProx;
 
     std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu),
                        static_cast<PresentBackend*>(nullptr), logSide.log);
@@ -185,16 +203,13 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
         return logSide.EndEarly("INIT FAILED", kExitInitFailed, nullptr);
     }
 #endif
-    TundraImu imu(host);
-    if (!imu.Start(settings.imuSerial)) {
+    Sensors sensors(host);
+    if (!StartSensors(sensors, settings, logSide)) {
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
-    logSide.Run(imu);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    ReportImuStartup(imu);
-
-    McuProx prox(host);
-    bool haveProx = prox.Start(50);
+    TundraImu& imu = sensors.imu;
+    McuProx& prox = sensors.prox;
+    const bool& haveProx = sensors.haveProx;
 
     PresenterConfig cfg;
     cfg.width = settings.mode.width;

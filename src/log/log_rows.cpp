@@ -35,46 +35,11 @@ LogCells Row(const char* kind) {
 }  // namespace
 
 LogCells LogHeader() {
-    return {"time",
-            "elapsed_s",
-            "kind",
-            "fps",
-            "frame_gap_max_ms",
-            "imu_hz",
-            "imu_age_s",
-            "seq_gaps",
-            "stalls",
-            "accel_mag",
-            "gyro_x",
-            "gyro_y",
-            "gyro_z",
-            "prox",
-            "prox_distance",
-            "free_run",
-            "stream",
-            "text",
-            "version",
-            "command_line",
-            "display",
-            "mode",
-            "imu_serial",
-            "frames",
-            "present_errors",
-            "wait_timeouts",
-            "free_run_events",
-            "imu_samples",
-            "imu_reports",
-            "imu_seq_gaps",
-            "imu_stalls",
-            "verdict",
-            "exit_code",
-            "fail_reasons",
-            "frame_intervals",
-            "frame_p50_ms",
-            "frame_p99_ms",
-            "frame_p999_ms",
-            "frame_max_ms",
-            "frames_over_1_5_periods"};
+    LogCells cells;
+    for (size_t c = 0; c < kLogColumns; ++c) {
+        cells[c] = std::string(kLogColumnNames[c]);
+    }
+    return cells;
 }
 
 RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv) {

@@ -11,55 +11,10 @@
 
 #include "app/command_line.h"
 #include "app/status_line.h"
+#include "log/log_columns.h"
 #include "present/frame_histogram.h"
 
 namespace brisk {
-
-// Readers find the columns by name and skip names they do not know: new
-// columns go at the end.
-enum LogColumn : size_t {
-    kColTime,
-    kColElapsed,
-    kColKind,
-    kColFps,
-    kColFrameGapMax,
-    kColImuHz,
-    kColImuAge,
-    kColSeqGaps,
-    kColStalls,
-    kColAccelMag,
-    kColGyroX,
-    kColGyroY,
-    kColGyroZ,
-    kColProx,
-    kColProxDistance,
-    kColFreeRun,
-    kColStream,
-    kColText,
-    kColVersion,
-    kColCommandLine,
-    kColDisplay,
-    kColMode,
-    kColImuSerial,
-    kColFrames,
-    kColPresentErrors,
-    kColWaitTimeouts,
-    kColFreeRunEvents,
-    kColImuSamples,
-    kColImuReports,
-    kColImuSeqGaps,
-    kColImuStalls,
-    kColVerdict,
-    kColExitCode,
-    kColFailReasons,
-    kColFrameIntervals,
-    kColFrameP50,
-    kColFrameP99,
-    kColFrameP999,
-    kColFrameMax,
-    kColFramesOver,
-    kLogColumns
-};
 
 // One row's cells; those that do not apply stay empty.
 using LogCells = std::array<std::string, kLogColumns>;

@@ -7,97 +7,11 @@
 #include <cstdio>
 #include <string_view>
 
+#include "log/log_columns.h"
 #include "report/csv.h"
 
 namespace brisk::report {
 namespace {
-
-enum Column {
-    kTime,
-    kElapsed,
-    kKind,
-    kFps,
-    kFrameGap,
-    kImuHz,
-    kImuAge,
-    kSeqGaps,
-    kStalls,
-    kAccelMag,
-    kGyroX,
-    kGyroY,
-    kGyroZ,
-    kProx,
-    kProxDistance,
-    kFreeRun,
-    kStream,
-    kText,
-    kVersion,
-    kCommandLine,
-    kDisplay,
-    kMode,
-    kImuSerial,
-    kFrames,
-    kPresentErrors,
-    kWaitTimeouts,
-    kFreeRunEvents,
-    kImuSamples,
-    kImuReports,
-    kImuSeqGaps,
-    kImuStalls,
-    kVerdict,
-    kExitCode,
-    kFailReasons,
-    kFrameIntervals,
-    kP50,
-    kP99,
-    kP999,
-    kMax,
-    kOver15,
-    kColumnCount
-};
-
-constexpr std::array<std::string_view, kColumnCount> kNames = {
-    "time",
-    "elapsed_s",
-    "kind",
-    "fps",
-    "frame_gap_max_ms",
-    "imu_hz",
-    "imu_age_s",
-    "seq_gaps",
-    "stalls",
-    "accel_mag",
-    "gyro_x",
-    "gyro_y",
-    "gyro_z",
-    "prox",
-    "prox_distance",
-    "free_run",
-    "stream",
-    "text",
-    "version",
-    "command_line",
-    "display",
-    "mode",
-    "imu_serial",
-    "frames",
-    "present_errors",
-    "wait_timeouts",
-    "free_run_events",
-    "imu_samples",
-    "imu_reports",
-    "imu_seq_gaps",
-    "imu_stalls",
-    "verdict",
-    "exit_code",
-    "fail_reasons",
-    "frame_intervals",
-    "frame_p50_ms",
-    "frame_p99_ms",
-    "frame_p999_ms",
-    "frame_max_ms",
-    "frames_over_1_5_periods",
-};
 
 // Elapsed time beyond this (about 30 years) is not a run's.
 constexpr double kMaxElapsed = 1e9;
@@ -163,15 +77,16 @@ class Reader {
             if (i == 0 && name.starts_with("\xEF\xBB\xBF")) {
                 name.remove_prefix(3);  // a byte order mark some editors add
             }
-            for (size_t c = 0; c < kNames.size(); ++c) {
-                if (name == kNames[c] && columns[c] < 0) {
+            for (size_t c = 0; c < kLogColumnNames.size(); ++c) {
+                if (name == kLogColumnNames[c] && columns[c] < 0) {
                     columns[c] = static_cast<int>(i);
                 }
             }
         }
-        for (Column c : {kTime, kElapsed, kKind}) {
+        for (LogColumn c : {kColTime, kColElapsed, kColKind}) {
             if (columns[c] < 0) {
-                return Refuse("the first row has no '" + std::string(kNames[c]) + "' column");
+                return Refuse("the first row has no '" + std::string(kLogColumnNames[c]) +
+                              "' column");
             }
         }
         fieldCount = row.fields.size();
@@ -194,12 +109,12 @@ class Reader {
             return Stop(row, Where(row) + text);
         }
         fields = &row.fields;
-        const double elapsed = Number(Cell(kElapsed));
+        const double elapsed = Number(Cell(kColElapsed));
         if (std::isnan(elapsed) || elapsed < 0.0 || elapsed > kMaxElapsed) {
             return Stop(row,
-                        Where(row) + " has no valid elapsed_s (" + Quote(Cell(kElapsed)) + ")");
+                        Where(row) + " has no valid elapsed_s (" + Quote(Cell(kColElapsed)) + ")");
         }
-        const std::string_view kind = Cell(kKind);
+        const std::string_view kind = Cell(kColKind);
         if (kind == "status") {
             Status(elapsed);
         } else if (kind == "message") {
@@ -212,7 +127,7 @@ class Reader {
         // Any other kind is from a later writer: skipped, as its columns are.
         ++log.dataRows;
         log.lastElapsed = elapsed;
-        log.lastTime = std::string(Cell(kTime).substr(0, 64));
+        log.lastTime = std::string(Cell(kColTime).substr(0, 64));
         if (log.firstTime.empty()) {
             log.firstTime = log.lastTime;
         }
@@ -231,30 +146,30 @@ class Reader {
         return false;
     }
 
-    std::string_view Cell(Column c) const {
+    std::string_view Cell(LogColumn c) const {
         return columns[c] < 0 ? std::string_view() : (*fields)[static_cast<size_t>(columns[c])];
     }
 
     void Status(double elapsed) {
         StatusSeries& s = log.status;
         s.elapsed.push_back(elapsed);
-        s.fps.push_back(Value(Cell(kFps)));
-        s.frameGapMs.push_back(Value(Cell(kFrameGap)));
-        s.imuHz.push_back(Value(Cell(kImuHz)));
-        s.imuAgeS.push_back(Value(Cell(kImuAge)));
-        s.seqGaps.push_back(Value(Cell(kSeqGaps)));
-        s.stalls.push_back(Value(Cell(kStalls)));
-        s.accelMag.push_back(Value(Cell(kAccelMag)));
-        s.gyroX.push_back(Value(Cell(kGyroX)));
-        s.gyroY.push_back(Value(Cell(kGyroY)));
-        s.gyroZ.push_back(Value(Cell(kGyroZ)));
-        s.proxDistance.push_back(Value(Cell(kProxDistance)));
-        s.worn.push_back(Flag(Cell(kProx), "worn", "away"));
-        s.freeRun.push_back(Flag(Cell(kFreeRun), "1", "0"));
+        s.fps.push_back(Value(Cell(kColFps)));
+        s.frameGapMs.push_back(Value(Cell(kColFrameGapMax)));
+        s.imuHz.push_back(Value(Cell(kColImuHz)));
+        s.imuAgeS.push_back(Value(Cell(kColImuAge)));
+        s.seqGaps.push_back(Value(Cell(kColSeqGaps)));
+        s.stalls.push_back(Value(Cell(kColStalls)));
+        s.accelMag.push_back(Value(Cell(kColAccelMag)));
+        s.gyroX.push_back(Value(Cell(kColGyroX)));
+        s.gyroY.push_back(Value(Cell(kColGyroY)));
+        s.gyroZ.push_back(Value(Cell(kColGyroZ)));
+        s.proxDistance.push_back(Value(Cell(kColProxDistance)));
+        s.worn.push_back(Flag(Cell(kColProx), "worn", "away"));
+        s.freeRun.push_back(Flag(Cell(kColFreeRun), "1", "0"));
     }
 
     void Message(double elapsed) {
-        const std::string_view text = Cell(kText);
+        const std::string_view text = Cell(kColText);
         const EventKind kind = RecogniseEvent(text);
         if (kind == EventKind::None) {
             return;
@@ -268,36 +183,36 @@ class Reader {
     void Run() {
         RunFacts& r = log.run;
         r.present = true;
-        r.version = Cell(kVersion);
-        r.commandLine = Cell(kCommandLine);
-        r.display = Cell(kDisplay);
-        r.mode = Cell(kMode);
-        r.imuSerial = Cell(kImuSerial);
+        r.version = Cell(kColVersion);
+        r.commandLine = Cell(kColCommandLine);
+        r.display = Cell(kColDisplay);
+        r.mode = Cell(kColMode);
+        r.imuSerial = Cell(kColImuSerial);
     }
 
     void Summary(double elapsed) {
         RunSummary& s = log.summary;
         s.present = true;
         s.elapsed = elapsed;
-        const std::pair<std::string*, Column> cells[] = {
-            {&s.frames, kFrames},
-            {&s.presentErrors, kPresentErrors},
-            {&s.waitTimeouts, kWaitTimeouts},
-            {&s.freeRunEvents, kFreeRunEvents},
-            {&s.imuSamples, kImuSamples},
-            {&s.imuReports, kImuReports},
-            {&s.imuSeqGaps, kImuSeqGaps},
-            {&s.imuStalls, kImuStalls},
-            {&s.verdict, kVerdict},
-            {&s.exitCode, kExitCode},
-            {&s.failReasons, kFailReasons},
-            {&s.frameIntervals, kFrameIntervals},
-            {&s.p50Ms, kP50},
-            {&s.p99Ms, kP99},
-            {&s.p999Ms, kP999},
-            {&s.maxMs, kMax},
-            {&s.over15Periods, kOver15},
-            {&s.text, kText},
+        const std::pair<std::string*, LogColumn> cells[] = {
+            {&s.frames, kColFrames},
+            {&s.presentErrors, kColPresentErrors},
+            {&s.waitTimeouts, kColWaitTimeouts},
+            {&s.freeRunEvents, kColFreeRunEvents},
+            {&s.imuSamples, kColImuSamples},
+            {&s.imuReports, kColImuReports},
+            {&s.imuSeqGaps, kColImuSeqGaps},
+            {&s.imuStalls, kColImuStalls},
+            {&s.verdict, kColVerdict},
+            {&s.exitCode, kColExitCode},
+            {&s.failReasons, kColFailReasons},
+            {&s.frameIntervals, kColFrameIntervals},
+            {&s.p50Ms, kColFrameP50},
+            {&s.p99Ms, kColFrameP99},
+            {&s.p999Ms, kColFrameP999},
+            {&s.maxMs, kColFrameMax},
+            {&s.over15Periods, kColFramesOver},
+            {&s.text, kColText},
         };
         for (const auto& [field, column] : cells) {
             *field = Cell(column);
@@ -306,7 +221,7 @@ class Reader {
 
     ReadResult& result;
     RunLog& log;
-    std::array<int, kColumnCount> columns{};
+    std::array<int, kLogColumns> columns{};
     size_t fieldCount = 0;
     const std::vector<std::string>* fields = nullptr;
 };
