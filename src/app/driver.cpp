@@ -157,19 +157,16 @@ int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSi
     if (!StartSensors(sensors, settings, logSide)) {
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
-    TundraImu& imu = sensors.imu;
-    McuProx& prox = sensors.prox;
-    const bool& haveProx = sensors.haveProx;
 
-    std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu),
-                       static_cast<PresentBackend*>(nullptr), logSide.log);
+    std::thread status(StatusMonitor, std::cref(sensors.haveProx), std::ref(sensors.prox),
+                       std::ref(sensors.imu), static_cast<PresentBackend*>(nullptr), logSide.log);
     WaitForStopOrTime(settings.runSeconds);
     stopRequested.store(true);
     status.join();
-    prox.Stop();
-    imu.Stop();
+    sensors.prox.Stop();
+    sensors.imu.Stop();
 
-    ImuStats is = imu.Stats();
+    ImuStats is = sensors.imu.Stats();
     PrintImuResult(is);
     return Verdict(is, nullptr, logSide);
 }
