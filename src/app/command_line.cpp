@@ -163,6 +163,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             }
             continue;
         }
+        if (std::strcmp(arg, "--record") == 0) {
+            if (!hasValue) {
+                return UsageError("--record needs a FILE");
+            }
+            settings.recordFile = argv[++i];
+            continue;
+        }
         if (arg[0] == '-' && std::strcmp(arg, "--imu-serial") != 0 && !IsNegativeNumber(arg)) {
             return UsageError(std::string("unknown option '") + arg + "' (see --help)");
         }
@@ -172,7 +179,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string UsageText() {
-    return "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [SECONDS]\n"
+    return "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [--record FILE]\n"
+           "             [SECONDS]\n"
            "       brisk --help | --version\n"
            "\n"
            "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
@@ -182,6 +190,8 @@ std::string UsageText() {
            "                       none          sensors only: IMU and proximity, no display\n"
            "  --mode WxH[@HZ]      the display mode to use (default 5088x2544@75); without\n"
            "                       @HZ any refresh rate of that size\n"
+           "  --record FILE        record every HID transfer to FILE as a USBPcap capture\n"
+           "                       (opens in Wireshark; brisk-sim --replay plays it back)\n"
            "  SECONDS              end the run after this long; default: until Ctrl+C\n"
            "  -h, --help           this text\n"
            "  --version            the version\n"

@@ -29,6 +29,7 @@ struct RunSettings {
     DisplayKind display = DisplayKind::kDirectMode;
     int extendedOutput = -1;  // "extended:N": N; -1 when not given
     ModeRequest mode;
+    std::string recordFile;  // non-empty: record every HID transfer there (USBPcap)
 };
 
 enum class CommandAction { kRun, kHelp, kVersion, kUsageError };
@@ -41,7 +42,8 @@ struct CommandLine {
 
 // Reads the arguments after the program name, left to right. "--imu-serial"
 // takes the next argument as the serial (as the last argument it is read as a
-// number, so 0). "--display KIND" and "--mode WxH[@HZ]" need a valid value.
+// number, so 0). "--display KIND" and "--mode WxH[@HZ]" need a valid value,
+// "--record FILE" a file name.
 // "--help"/"-h" and "--version" end the reading. A word that starts with '-'
 // and is neither an option nor a number is a usage error (a mistyped option
 // must not start an endless run); any other word is a duration read the way

@@ -8,6 +8,8 @@
 #include "app/frame_painter.h"
 #include "app/status_line.h"
 #include "app/status_monitor.h"
+#include "capture/capture_recorder.h"
+#include "capture/recording_host.h"
 #include "imu/tundra_imu.h"
 #include "platform/console.h"
 #include "platform/output.h"
@@ -171,8 +173,22 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
         case CommandAction::kRun:
             break;
     }
+    // The recording wraps the host: the devices' code never knows about it.
+    capture::CaptureRecorder recorder;
+    capture::RecordingHidHost recording(host, recorder);
+    const bool record = !cl.settings.recordFile.empty();
+    if (record) {
+        std::string error;
+        if (!recorder.Create(cl.settings.recordFile, error)) {
+            Print(stderr, "brisk: --record: cannot create %s: %s\n", cl.settings.recordFile.c_str(),
+                  error.c_str());
+            return kExitUsage;
+        }
+        recorder.Start();
+    }
     InstallConsoleHandler(OnConsoleControl);
-    int code = RunDevices(cl.settings, host);
+    int code = RunDevices(cl.settings, record ? static_cast<HidHost&>(recording) : host);
+    recorder.Stop();
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();
