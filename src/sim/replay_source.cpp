@@ -1,5 +1,6 @@
 #include "sim/replay_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -46,14 +47,14 @@ void ReplayStream::Produce(Clock::time_point now, std::vector<InputReport>& out)
         }
         ++end;
     }
-    if (end == next) {
-        return;
-    }
-    if (ackPending) {
-        ackPending = false;
+    if (ackIndex != kNone && Due(ackIndex) <= now) {
+        ackIndex = kNone;
         InputReport& ack = out.emplace_back();
         ack.bytes[1] = kAckTag;
         ack.length = kMcuReportBytes;
+    }
+    if (end == next) {
+        return;
     }
     for (size_t sent = 0; next < end && sent < kPerLook; ++next) {
         const ReplayEvent& e = device.events[next];
@@ -69,16 +70,28 @@ void ReplayStream::Produce(Clock::time_point now, std::vector<InputReport>& out)
 
 Clock::time_point ReplayStream::NextDue(Clock::time_point) const {
     std::lock_guard<std::mutex> lock(mtx);
-    return next < device.events.size() ? Due(next) : Clock::time_point::max();
+    Clock::time_point due = next < device.events.size() ? Due(next) : Clock::time_point::max();
+    return ackIndex != kNone ? std::min(due, Due(ackIndex)) : due;
 }
 
-bool ReplayStream::OnFeature(const uint8_t* report, size_t length, Clock::time_point) {
+bool ReplayStream::OnFeature(const uint8_t* report, size_t length, Clock::time_point now) {
     if (report == nullptr || length == 0) {
         return false;
     }
     if (answersRateCommand && length >= 4 && report[0] == 0 && report[1] == kRateTag) {
+        // The answer goes out when the recorded one did: the first "$" in the
+        // capture from a little before now on. None: the MCU stays silent.
         std::lock_guard<std::mutex> lock(mtx);
-        ackPending = true;
+        const auto& events = device.events;
+        const int64_t from =
+            std::chrono::duration_cast<std::chrono::microseconds>(now - start - kAckLookBack)
+                .count();
+        auto it = std::partition_point(events.begin(), events.end(),
+                                       [from](const ReplayEvent& e) { return e.micros < from; });
+        while (it != events.end() && !(it->kind == ReplayEventKind::kReport && IsAck(*it))) {
+            ++it;
+        }
+        ackIndex = it == events.end() ? kNone : static_cast<size_t>(it - events.begin());
     }
     return true;
 }

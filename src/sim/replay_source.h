@@ -5,9 +5,10 @@
 // (VirtualHeadset turns them into timeline actions).
 //
 // The MCU still answers the rate command itself, with the "$" the tool waits
-// for; it answers just before its next report in the capture, so an MCU that
-// the capture shows silent (asleep, say) stays silent. Acknowledgements in
-// the capture are not sent again.
+// for, at the time the capture has the recorded answer (the first "$" from a
+// second before the command on): an MCU that the capture shows silent
+// (asleep, say) stays silent until it answered in the recording. The
+// recorded answers themselves are not sent again.
 #pragma once
 
 #include <memory>
@@ -41,9 +42,14 @@ class ReplayStream final : public HidInterfaceModel {
     const capture::ReplayDevice& device;
     const bool answersRateCommand;
     const Clock::time_point start;
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    // How far back a rate command looks for its recorded answer: the replay
+    // runs a few milliseconds off the recording.
+    static constexpr std::chrono::seconds kAckLookBack{1};
+
     mutable std::mutex mtx;
-    size_t next = 0;  // first event not yet due
-    bool ackPending = false;
+    size_t next = 0;          // first event not yet due
+    size_t ackIndex = kNone;  // the recorded "$" a pending answer waits for
 };
 
 // Reads and checks a capture file. False with `error` ("FILE: reason").
