@@ -170,6 +170,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
             settings.logPath = argv[++i];
             continue;
         }
+        if (std::strcmp(arg, "--record") == 0) {
+            if (!hasValue) {
+                return UsageError("--record needs a FILE");
+            }
+            settings.recordFile = argv[++i];
+            continue;
+        }
         if (arg[0] == '-' && std::strcmp(arg, "--imu-serial") != 0 && !IsNegativeNumber(arg)) {
             return UsageError(std::string("unknown option '") + arg + "' (see --help)");
         }
@@ -180,7 +187,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
 
 std::string UsageText() {
     return "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [--log FILE]\n"
-           "             [SECONDS]\n"
+           "             [--record FILE] [SECONDS]\n"
            "       brisk --help | --version\n"
            "\n"
            "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
@@ -194,6 +201,8 @@ std::string UsageText() {
            "                       @HZ any refresh rate of that size\n"
            "  --log FILE           write a CSV run log to FILE as the run goes (replaced if it\n"
            "                       exists)\n"
+           "  --record FILE        record every HID transfer to FILE as a USBPcap capture\n"
+           "                       (opens in Wireshark; brisk-sim --replay plays it back)\n"
            "  SECONDS              end the run after this long; default: until Ctrl+C\n"
            "  -h, --help           this text\n"
            "  --version            the version\n"

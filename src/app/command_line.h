@@ -29,7 +29,8 @@ struct RunSettings {
     DisplayKind display = DisplayKind::kDirectMode;
     int extendedOutput = -1;  // "extended:N": N; -1 when not given
     ModeRequest mode;
-    std::string logPath;  // non-empty: write the run log there
+    std::string logPath;     // non-empty: write the run log there
+    std::string recordFile;  // non-empty: record every HID transfer there (USBPcap)
 };
 
 enum class CommandAction { kRun, kHelp, kVersion, kUsageError };
@@ -42,8 +43,8 @@ struct CommandLine {
 
 // Reads the arguments after the program name, left to right. "--imu-serial"
 // takes the next argument as the serial (as the last argument it is read as a
-// number, so 0). "--display KIND" and "--mode WxH[@HZ]" need a valid value;
-// "--log FILE" needs a value.
+// number, so 0). "--display KIND" and "--mode WxH[@HZ]" need a valid value,
+// "--log FILE" and "--record FILE" a file name.
 // "--help"/"-h" and "--version" end the reading. A word that starts with '-'
 // and is neither an option nor a number is a usage error (a mistyped option
 // must not start an endless run); any other word is a duration read the way

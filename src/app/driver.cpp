@@ -9,6 +9,8 @@
 #include "app/frame_painter.h"
 #include "app/status_line.h"
 #include "app/status_monitor.h"
+#include "capture/capture_recorder.h"
+#include "capture/recording_host.h"
 #include "imu/tundra_imu.h"
 #include "log/run_log.h"
 #include "platform/console.h"
@@ -267,8 +269,8 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
         case CommandAction::kRun:
             break;
     }
-    // The log file is created before any device is touched: a path that
-    // cannot be written is a mistake on the command line.
+    // The log file and the recording are created before any device is
+    // touched: a path that cannot be written is a mistake on the command line.
     std::unique_ptr<RunLog> log;
     RunLogSide logSide;
     if (!cl.settings.logPath.empty()) {
@@ -283,9 +285,23 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
         logSide.facts = MakeRunFacts(cl.settings, argc, argv);
         logSide.facts.version = ToolVersion();
     }
+    // The recording wraps the host: the devices' code never knows about it.
+    capture::CaptureRecorder recorder;
+    capture::RecordingHidHost recording(host, recorder);
+    const bool record = !cl.settings.recordFile.empty();
+    if (record) {
+        std::string error;
+        if (!recorder.Create(cl.settings.recordFile, error)) {
+            Print(stderr, "brisk: --record: cannot create %s: %s\n", cl.settings.recordFile.c_str(),
+                  error.c_str());
+            return kExitUsage;
+        }
+        recorder.Start();
+    }
     InstallConsoleHandler(OnConsoleControl);
-    int code = RunDevices(cl.settings, host, logSide);
-    log.reset();  // every thread that prints has ended
+    int code = RunDevices(cl.settings, record ? static_cast<HidHost&>(recording) : host, logSide);
+    log.reset();  // every thread that prints has ended; the summary is the last row
+    recorder.Stop();
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();

@@ -19,6 +19,7 @@
 #include "platform/softgpu/softgpu.h"
 #include "sim/leak_report.h"
 #include "sim/png_file.h"
+#include "sim/replay_source.h"
 #include "sim/scenario.h"
 #include "sim/sim_command_line.h"
 #include "sim/virtual_headset.h"
@@ -125,13 +126,32 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
+    std::shared_ptr<brisk::capture::ReplaySchedule> replay;
+    if (!options.replayFile.empty()) {
+        replay = std::make_shared<brisk::capture::ReplaySchedule>();
+        const brisk::capture::ReplayOptions replayOptions{options.replayImuAddress,
+                                                          options.replayMcuAddress};
+        if (!LoadReplay(options.replayFile, replayOptions, *replay, error)) {
+            brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        if (replay->truncated) {
+            brisk::Print(stderr,
+                         "brisk-sim: %s: cut off inside a packet; replaying the %zu whole packets "
+                         "before it\n",
+                         options.replayFile.c_str(), replay->packets);
+        }
+    }
+
     auto start = std::chrono::steady_clock::now();
     Capture capture;
     OpenAtExit open;
     int code = 0;
     {
         VirtualHeadset headset;
-        if (!headset.Build(scenario, options.scenarioFile, error)) {
+        const ReplaySetup replaySetup{replay, start};
+        if (!headset.Build(scenario, options.scenarioFile, error,
+                           replay ? &replaySetup : nullptr)) {
             brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
             return kExitUsage;
         }

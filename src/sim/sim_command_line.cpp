@@ -21,6 +21,16 @@ bool ParseFrame(const char* word, uint64_t& out) {
     return true;
 }
 
+// A USB device address, 1 to 127.
+bool ParseAddress(const char* word, int& out) {
+    uint64_t v = 0;
+    if (!ParseFrame(word, v) || v < 1 || v > 127) {
+        return false;
+    }
+    out = static_cast<int>(v);
+    return true;
+}
+
 }  // namespace
 
 bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std::string& error) {
@@ -73,6 +83,27 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
             out.version = true;
             return true;
         }
+        if (std::strcmp(arg, "--replay") == 0) {
+            if (!out.replayFile.empty()) {
+                error = "--replay given twice";
+                return false;
+            }
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                error = "--replay needs a FILE";
+                return false;
+            }
+            out.replayFile = argv[++i];
+            continue;
+        }
+        if (std::strcmp(arg, "--replay-imu") == 0 || std::strcmp(arg, "--replay-mcu") == 0) {
+            int& address = arg[9] == 'i' ? out.replayImuAddress : out.replayMcuAddress;
+            if (i + 1 >= argc || !ParseAddress(argv[i + 1], address)) {
+                error = std::string(arg) + " needs a USB device address (1 to 127)";
+                return false;
+            }
+            ++i;
+            continue;
+        }
         if (std::strcmp(arg, "--report-leaks") == 0) {
             if (out.reportLeaks) {
                 error = "--report-leaks given twice";
@@ -83,6 +114,10 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
         }
         break;  // the tool's arguments begin here
     }
+    if (out.replayFile.empty() && (out.replayImuAddress != 0 || out.replayMcuAddress != 0)) {
+        error = "--replay-imu and --replay-mcu need --replay FILE";
+        return false;
+    }
     for (; i < argc; ++i) {
         out.toolArgs.emplace_back(argv[i]);
     }
@@ -90,7 +125,8 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
 }
 
 std::string SimUsageText() {
-    return "usage: brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks] [--]\n"
+    return "usage: brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks]\n"
+           "                 [--replay FILE [--replay-imu ADDR] [--replay-mcu ADDR]] [--]\n"
            "                 [tool arguments...]\n"
            "       brisk-sim --help | --version\n"
            "\n"
@@ -98,6 +134,10 @@ std::string SimUsageText() {
            "  --scenario FILE         timed device actions (default: a healthy headset)\n"
            "  --capture FRAME PNGFILE write frame FRAME (0-based) as an RGBA PNG\n"
            "  --report-leaks          after the run, one line on stderr with what is still open\n"
+           "  --replay FILE           the Watchman and the MCU replay a USBPcap capture (a\n"
+           "                          --record of brisk or a capture of a real machine)\n"
+           "  --replay-imu ADDR       the USB address of the Watchman in that capture, and\n"
+           "  --replay-mcu ADDR       of the MCU, when it lacks their device descriptors\n"
            "  -h, --help              this text\n"
            "  --version               the version\n"
            "\n"

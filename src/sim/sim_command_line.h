@@ -1,5 +1,6 @@
 // brisk-sim's own command line:
-//   brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks] [--]
+//   brisk-sim [--scenario FILE] [--capture FRAME PNGFILE] [--report-leaks]
+//             [--replay FILE [--replay-imu ADDR] [--replay-mcu ADDR]] [--]
 //             [tool arguments...]
 //   brisk-sim --help | -h | --version
 // Its options come first; the first other argument, or everything after
@@ -20,6 +21,12 @@ struct SimOptions {
     // After the run, one line on stderr with what is still open on the
     // virtual bus and the software GPU (soak tests look for leaks with it).
     bool reportLeaks = false;
+    // A capture whose Watchman and MCU reports, losses and returns replace
+    // the models'; the USB addresses name the devices when its descriptors
+    // are missing (0: find them by their descriptors).
+    std::string replayFile;
+    int replayImuAddress = 0;
+    int replayMcuAddress = 0;
     std::vector<std::string> toolArgs;  // without a program name
     bool help = false;                  // print SimUsageText and run nothing
     bool version = false;               // print the version and run nothing

@@ -1,5 +1,9 @@
 #include "sim/virtual_headset.h"
 
+#include <algorithm>
+
+#include "sim/replay_source.h"
+
 namespace brisk::sim {
 
 const wchar_t* const kHeadsetWatchmanLocation = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)";
@@ -30,6 +34,11 @@ bool IsMcuAction(ActionKind k) {
     return k >= ActionKind::McuUnplug && k <= ActionKind::McuAck;
 }
 
+bool IsReplayedDeviceAction(ActionKind k) {
+    return (k >= ActionKind::WatchmanSerial && k <= ActionKind::WatchmanJunk) ||
+           (k >= ActionKind::McuAbsent && k <= ActionKind::McuAck);
+}
+
 }  // namespace
 
 VirtualHeadset::VirtualHeadset() : watchman(std::make_shared<WatchmanModel>()) {}
@@ -39,7 +48,17 @@ VirtualHeadset::~VirtualHeadset() {
 }
 
 bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName,
-                           std::string& error) {
+                           std::string& error, const ReplaySetup* replay) {
+    if (replay != nullptr) {
+        for (const ScenarioAction& a : scenario.actions) {
+            if (IsReplayedDeviceAction(a.kind)) {
+                error = fileName + ":" + std::to_string(a.line) +
+                        ": the watchman and the mcu are replayed from the capture; their "
+                        "actions are refused with --replay";
+                return false;
+            }
+        }
+    }
     std::wstring serial = kDefaultWatchmanSerial;
     bool haveWatchman = true, haveMcu = true;
     std::vector<std::string> trackerSerials;
@@ -90,10 +109,12 @@ bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName
         }
     }
 
-    if (haveWatchman) {
+    if (replay != nullptr) {
+        AttachReplayed(*replay);
+    } else if (haveWatchman) {
         watchmanId = bus.Attach(WatchmanDevice(serial, kHeadsetWatchmanLocation, watchman));
     }
-    if (haveMcu) {
+    if (haveMcu && replay == nullptr) {
         mcu = std::make_unique<VirtualMcu>();
         mcu->SetDistance(kMcuAwayDistance);
         mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuLocation, mcu->Interfaces()));
@@ -104,6 +125,45 @@ bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName
         bus.Attach(WatchmanDevice(Widen(trackerSerials[i]), TrackerLocation(i), tracker));
     }
     return true;
+}
+
+void VirtualHeadset::AttachReplayed(const ReplaySetup& replay) {
+    using capture::ReplayDevice;
+    using capture::ReplayRole;
+    auto stream = [&](ReplayRole role) {
+        return std::make_shared<ReplayStream>(replay.schedule, role, replay.start);
+    };
+    const ReplayDevice& imu = replay.schedule->Device(ReplayRole::kImu);
+    if (imu.found) {
+        std::wstring serial(imu.serial.begin(), imu.serial.end());
+        watchmanId = bus.Attach(WatchmanDevice(serial.empty() ? kDefaultWatchmanSerial : serial,
+                                               kHeadsetWatchmanLocation, stream(ReplayRole::kImu)));
+    }
+    const ReplayDevice& mcuDevice = replay.schedule->Device(ReplayRole::kMcu);
+    if (mcuDevice.found) {
+        mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuLocation, {stream(ReplayRole::kMcu)}));
+    }
+    // Losses and returns as the scenario's unplugs and plugs.
+    struct Replayed {
+        const ReplayDevice& device;
+        ActionKind unplug, plug;
+    };
+    const Replayed devices[] = {{imu, ActionKind::WatchmanUnplug, ActionKind::WatchmanPlug},
+                                {mcuDevice, ActionKind::McuUnplug, ActionKind::McuPlug}};
+    for (const Replayed& r : devices) {
+        for (const capture::ReplayEvent& e : r.device.events) {
+            if (e.kind == capture::ReplayEventKind::kReport || !r.device.found) {
+                continue;
+            }
+            ScenarioAction a;
+            a.seconds = static_cast<double>(e.micros) / 1e6;
+            a.kind = e.kind == capture::ReplayEventKind::kLost ? r.unplug : r.plug;
+            runtimeActions.push_back(a);
+        }
+    }
+    std::stable_sort(
+        runtimeActions.begin(), runtimeActions.end(),
+        [](const ScenarioAction& a, const ScenarioAction& b) { return a.seconds < b.seconds; });
 }
 
 void VirtualHeadset::Apply(const ScenarioAction& a) {
@@ -145,7 +205,9 @@ void VirtualHeadset::Apply(const ScenarioAction& a) {
             bus.Unplug(mcuId);
             break;
         case ActionKind::McuPlug:
-            mcu->PowerCycle();  // a replugged MCU starts up silent
+            if (mcu) {
+                mcu->PowerCycle();  // a replugged MCU starts up silent
+            }
             bus.Plug(mcuId);
             break;
         case ActionKind::McuSleep:

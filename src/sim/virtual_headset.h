@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "capture/replay_schedule.h"
 #include "sim/scenario.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_display.h"
@@ -26,6 +27,12 @@ extern const wchar_t* const kHeadsetWatchmanLocation;
 extern const wchar_t* const kHeadsetMcuLocation;
 extern const wchar_t* const kDefaultWatchmanSerial;
 
+// The Watchman and the MCU replayed from a capture instead of their models.
+struct ReplaySetup {
+    std::shared_ptr<const capture::ReplaySchedule> schedule;
+    std::chrono::steady_clock::time_point start;  // stands for the capture's first packet
+};
+
 class VirtualHeadset {
   public:
     VirtualHeadset();
@@ -36,7 +43,11 @@ class VirtualHeadset {
     // Applies the scenario's set-up lines and attaches the devices. False with
     // `error` ("FILE:LINE: reason") when an action names a device the
     // scenario took off the bus. Call once, before the tool starts.
-    bool Build(const Scenario& scenario, const std::string& fileName, std::string& error);
+    // With `replay`, the Watchman and the MCU come from the capture (a device
+    // the capture lacks is not on the bus) and scenario actions for them are
+    // refused: the capture already says what they did.
+    bool Build(const Scenario& scenario, const std::string& fileName, std::string& error,
+               const ReplaySetup* replay = nullptr);
 
     // Applies the run-time actions at their times, counted from `start`, on a
     // thread of its own; "tool stop" calls `onToolStop`. Time-0 actions are
@@ -52,6 +63,7 @@ class VirtualHeadset {
   private:
     void Apply(const ScenarioAction& action);
     void TimelineLoop(std::chrono::steady_clock::time_point start);
+    void AttachReplayed(const ReplaySetup& replay);
 
     UsbBus bus;
     std::unique_ptr<VirtualDisplay> display;  // shaped by Build

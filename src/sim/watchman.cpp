@@ -186,7 +186,7 @@ bool WatchmanModel::OnFeature(const uint8_t* report, size_t length, Clock::time_
 }
 
 UsbDeviceDesc WatchmanDevice(std::wstring serial, std::wstring locationPath,
-                             std::shared_ptr<WatchmanModel> imu, bool imuListedLast) {
+                             std::shared_ptr<HidInterfaceModel> imu, bool imuListedLast) {
     UsbDeviceDesc d;
     d.vendorId = kWatchmanVid;
     d.productId = kWatchmanPid;

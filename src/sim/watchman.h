@@ -99,10 +99,10 @@ class WatchmanModel final : public HidInterfaceModel {
     uint64_t sent = 0;
 };
 
-// A whole Watchman as it appears on the bus: MI_00 carries `imu`, MI_01 and
-// MI_02 are silent. With `imuListedLast` (the default) the host lists MI_01
+// A whole Watchman as it appears on the bus: MI_00 carries `imu` (the model,
+// or a replay), MI_01 and MI_02 are silent. With `imuListedLast` (the default) the host lists MI_01
 // and MI_02 before MI_00, so discovery has to pass them over.
 UsbDeviceDesc WatchmanDevice(std::wstring serial, std::wstring locationPath,
-                             std::shared_ptr<WatchmanModel> imu, bool imuListedLast = true);
+                             std::shared_ptr<HidInterfaceModel> imu, bool imuListedLast = true);
 
 }  // namespace brisk::sim

@@ -1,0 +1,68 @@
+// Capture files as brisk-sim --replay reads them: any bytes, whole or cut
+// anywhere, must give a schedule or a reason, never a crash; and what the
+// schedule holds must stay inside what it claims.
+//
+// Input: one byte of options (bit 0: name the IMU's address, bit 1: the
+// MCU's, from the next bytes), then the file.
+#include "capture/replay_schedule.h"
+#include "fuzz_support.h"
+
+namespace {
+
+using brisk::capture::ReplayEventKind;
+using brisk::capture::ReplayOptions;
+using brisk::capture::ReplaySchedule;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    brisk::fuzz::Reader in(data, size);
+    const uint8_t flags = in.Byte();
+    ReplayOptions options;
+    if ((flags & 1) != 0) {
+        options.imuAddress = in.Byte() % 128;
+    }
+    if ((flags & 2) != 0) {
+        options.mcuAddress = in.Byte() % 128;
+    }
+    const std::vector<uint8_t> rest = in.Take(in.Left());
+    const brisk::fuzz::ExactBuffer file(rest.data(), rest.size());
+
+    ReplaySchedule s;
+    std::string error;
+    const bool ok = brisk::capture::BuildReplaySchedule(file.data(), file.size(), options, s, error);
+    FUZZ_CHECK(ok == error.empty() || ok);
+    if (!ok) {
+        FUZZ_CHECK(!error.empty());
+        return 0;
+    }
+    size_t reports = 0;
+    for (const auto& device : s.devices) {
+        int64_t last = 0;
+        bool lost = false;
+        for (const auto& e : device.events) {
+            FUZZ_CHECK(e.micros >= last);  // in time order, as the replay walks them
+            last = e.micros;
+            if (e.kind == ReplayEventKind::kReport) {
+                FUZZ_CHECK(e.length <= brisk::capture::kMaxReplayReportBytes);
+                FUZZ_CHECK(static_cast<size_t>(e.offset) + e.length <= s.bytes.size());
+                FUZZ_CHECK(!lost);  // a report comes after the device's return
+                ++reports;
+            } else {
+                // Losses and returns alternate, starting with a loss.
+                FUZZ_CHECK(lost == (e.kind == ReplayEventKind::kBack));
+                lost = e.kind == ReplayEventKind::kLost;
+            }
+        }
+    }
+    FUZZ_CHECK(reports <= s.packets);
+    // Whatever the file, the shorter ones read as far as they go.
+    if (!s.truncated && file.size() > 24) {
+        const brisk::fuzz::ExactBuffer cut(file.data(), file.size() - 1);
+        ReplaySchedule t;
+        if (brisk::capture::BuildReplaySchedule(cut.data(), cut.size(), options, t, error)) {
+            FUZZ_CHECK(t.packets <= s.packets);
+        }
+    }
+    return 0;
+}
