@@ -300,8 +300,10 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
     }
     InstallConsoleHandler(OnConsoleControl);
     int code = RunDevices(cl.settings, record ? static_cast<HidHost&>(recording) : host, logSide);
-    log.reset();  // every thread that prints has ended; the summary is the last row
+    // The recorder's writer is the last thread that may print: it ends
+    // before the log stops listening (lines after the summary are not logged).
     recorder.Stop();
+    log.reset();
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();

@@ -85,6 +85,8 @@ void RunLog::Status(const StatusFields& fields, std::string_view line) {
 
 void RunLog::Summary(const RunSummary& summary) {
     Append(SummaryRow(summary), false);
+    std::lock_guard<std::mutex> lock(mtx);
+    summaryWritten = true;  // the summary stays the last row
 }
 
 void RunLog::Heard(std::FILE* stream, std::string_view text) {
@@ -100,7 +102,7 @@ void RunLog::Heard(std::FILE* stream, std::string_view text) {
 void RunLog::Append(const LogCells& cells, bool hold) {
     {
         std::lock_guard<std::mutex> lock(mtx);
-        if (!failure.empty()) {
+        if (!failure.empty() || summaryWritten) {
             return;
         }
         const double elapsed = std::chrono::duration<double>(SteadyClock::now() - started).count();

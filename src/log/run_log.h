@@ -60,6 +60,7 @@ class RunLog {
     std::mutex mtx;  // guards the members below; never held while printing
     std::FILE* file;
     bool haveRunRow = false;
+    bool summaryWritten = false;
     std::vector<std::string> held;
     std::string failure;  // why the log stopped; empty while it goes
 };
