@@ -28,8 +28,9 @@ brisk::CommandLine Parse(const std::vector<std::string>& args) {
 }
 
 // The tool's reading of a run, told independently: "--imu-serial" takes the
-// next word when there is one, "--display" and "--mode" take theirs, every
-// other word is a duration read as atof reads it, the last one winning.
+// next word when there is one, "--display", "--mode", "--log" and "--record"
+// take theirs, every other word is a duration read as atof reads it, the last
+// one winning.
 void CheckTool(const std::vector<std::string>& args) {
     const brisk::CommandLine cl = Parse(args);
     FUZZ_CHECK(cl.error.empty() == (cl.action != brisk::CommandAction::kUsageError));
@@ -37,18 +38,23 @@ void CheckTool(const std::vector<std::string>& args) {
         return;
     }
     const brisk::RunSettings& s = cl.settings;
-    std::string serial;
+    std::string serial, log, record;
     double seconds = 0.0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--imu-serial" && i + 1 < args.size()) {
             serial = args[++i];
         } else if (args[i] == "--display" || args[i] == "--mode") {
             ++i;
+        } else if (args[i] == "--log") {
+            log = args[++i];  // a run has it: without one it is a usage error
+        } else if (args[i] == "--record") {
+            record = args[++i];
         } else {
             seconds = std::atof(args[i].c_str());
         }
     }
     FUZZ_CHECK(s.imuSerial == serial);
+    FUZZ_CHECK(s.logPath == log && s.recordFile == record);
     FUZZ_CHECK(SameNumber(s.runSeconds, seconds));
     FUZZ_CHECK(s.mode.width > 0 && s.mode.height > 0 && s.mode.refreshHz > 0.0);
     FUZZ_CHECK((s.extendedOutput >= 0) <= (s.display == brisk::DisplayKind::kExtended));
@@ -78,7 +84,7 @@ void CheckSim(const std::vector<std::string>& args) {
     // then reads it exactly as brisk would.
     const bool toolWord = args.empty() || (args[0] != "-h" && args[0].compare(0, 2, "--") != 0) ||
                           args[0] == "--imu-serial" || args[0] == "--display" ||
-                          args[0] == "--mode";
+                          args[0] == "--mode" || args[0] == "--log" || args[0] == "--record";
     if (toolWord) {
         FUZZ_CHECK(o.toolArgs == args);
         FUZZ_CHECK(o.scenarioFile.empty() && !o.capture);
