@@ -1,6 +1,5 @@
 #include "app/status_monitor.h"
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -12,30 +11,6 @@
 
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
-namespace {
-
-// One status cycle's wait. With a display the cycle is always whole: the
-// line after PRESENT RESULT counts the loop's last frames. In a sensors-only
-// run a stop ends the wait at once, so the run ends when asked and its
-// readers do not outlive the run by up to a second (they would count a
-// stall of their own in it).
-bool WaitOneCycle(bool stopAtOnce) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point end = Clock::now() + std::chrono::seconds(1);
-    if (!stopAtOnce) {
-        std::this_thread::sleep_until(end);
-        return true;
-    }
-    for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
-        if (stopRequested.load()) {
-            return false;
-        }
-        std::this_thread::sleep_until(std::min(end, now + std::chrono::milliseconds(20)));
-    }
-    return true;
-}
-
-}  // namespace
 
 void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend,
                    RunLog* log) {
@@ -43,9 +18,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
     ImuStats prevImu;
     PresentStats prevP;
     while (!stopRequested.load()) {
-        if (!WaitOneCycle(backend == nullptr)) {
-            break;
-        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
         ImuStats is = imu.Stats();
         PresentStats ps = backend != nullptr ? backend->Stats() : PresentStats{};
 
