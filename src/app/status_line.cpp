@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace brisk {
 namespace {
@@ -32,20 +33,21 @@ std::string ProxField(bool haveProx, bool worn, uint16_t distance) {
 std::string FormatStatusLine(const StatusFields& f) {
     std::string prox = ProxField(f.haveProx, f.worn, f.distance);
     const char* freeRunTag = f.freeRunning ? "  [FREE-RUN: vsync lost, throttled]" : "";
-    // Without a display the field keeps its width, so scripts that read the
-    // columns by position still find the later ones.
-    char fps[32] = "  n/a";
-    if (f.haveDisplay) {
-        std::snprintf(fps, sizeof fps, "%5.1f", static_cast<double>(f.framesThisCycle));
-    }
+    const double frames = f.haveDisplay ? static_cast<double>(f.framesThisCycle) : 0.0;
     char line[256];
-    std::snprintf(
+    const int n = std::snprintf(
         line, sizeof line,
-        "  fps=%s imu=%4lluHz age=%.2fs gaps=%llu stalls=%llu |a|=%.0f gyro=(%d,%d,%d) %s%s\n", fps,
-        static_cast<unsigned long long>(f.samplesThisCycle), f.age,
+        "  fps=%5.1f imu=%4lluHz age=%.2fs gaps=%llu stalls=%llu |a|=%.0f gyro=(%d,%d,%d) %s%s\n",
+        frames, static_cast<unsigned long long>(f.samplesThisCycle), f.age,
         static_cast<unsigned long long>(f.seqGaps), static_cast<unsigned long long>(f.stalls),
         AccelMagnitude(f.accel), static_cast<int>(f.gyro[0]), static_cast<int>(f.gyro[1]),
         static_cast<int>(f.gyro[2]), prox.c_str(), freeRunTag);
+    // Without a display the frame rate reads n/a in the same five places, so
+    // scripts that read the columns by position still find the later ones.
+    constexpr size_t kFpsAt = 6;  // after "  fps="
+    if (!f.haveDisplay && n > static_cast<int>(kFpsAt + 5)) {
+        std::memcpy(line + kFpsAt, "  n/a", 5);
+    }
     return line;
 }
 
@@ -57,7 +59,10 @@ std::string FormatVerdictLine(const RunTotals& t) {
     if (t.displayLost) {
         return "VERDICT: DISPLAY LOST (cable pulled?) — exited cleanly; restart after reconnect\n";
     }
-    return Passed(t) ? "VERDICT: PASS (eyeball check still required)\n" : "VERDICT: FAIL\n";
+    char line[64];
+    std::snprintf(line, sizeof line, "VERDICT: %s\n",
+                  Passed(t) ? "PASS (eyeball check still required)" : "FAIL");
+    return line;
 }
 
 std::string VerdictName(const RunTotals& t) {

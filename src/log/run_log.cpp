@@ -66,9 +66,9 @@ void RunLog::Run(const RunFacts& facts) {
             return;
         }
         haveRunRow = true;
-        const double elapsed = std::chrono::duration<double>(SteadyClock::now() - started).count();
-        written =
-            WriteLocked(FormatLogRow(RunRow(facts), std::chrono::system_clock::now(), elapsed));
+        // Stamped with the log's own start: the message rows held until now
+        // were heard after it, so the times never run backwards.
+        written = WriteLocked(FormatLogRow(RunRow(facts), createdAt, createdElapsed));
         for (size_t i = 0; written && i < held.size(); ++i) {
             written = WriteLocked(held[i]);
         }
