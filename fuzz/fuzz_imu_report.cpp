@@ -3,7 +3,9 @@
 //
 // Input: records of one length byte and that many report bytes; the length
 // 0xFF instead stands for a reconnect (the sequence memory is reset).
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "fuzz_support.h"
 #include "imu/imu_report.h"
@@ -53,6 +55,45 @@ struct Expected {
     uint32_t ts = 0;
 };
 
+bool AllZero(const ImuSample& s) {
+    uint8_t wire[kImuSampleBytes];
+    Encode(s, wire);
+    return std::all_of(wire, wire + kImuSampleBytes, [](uint8_t b) { return b == 0; });
+}
+
+// The filled slots, ordered by signed distance from the last accepted number
+// or, before any, from the report's oldest (the one all others follow within
+// half the circle; the first filled slot when none does).
+std::vector<ImuSample> InSequenceOrder(const ImuSample (&parsed)[kImuSamplesPerReport],
+                                       const Expected& model) {
+    std::vector<ImuSample> filled;
+    for (const ImuSample& s : parsed) {
+        if (!AllZero(s)) {
+            filled.push_back(s);
+        }
+    }
+    if (filled.empty()) {
+        return filled;
+    }
+    uint8_t reference = filled.front().seq;
+    if (model.have) {
+        reference = model.seq;
+    } else {
+        auto oldest = std::find_if(filled.begin(), filled.end(), [&](const ImuSample& a) {
+            return std::all_of(filled.begin(), filled.end(), [&](const ImuSample& b) {
+                return static_cast<uint8_t>(b.seq - a.seq) < 128;
+            });
+        });
+        if (oldest != filled.end()) {
+            reference = oldest->seq;
+        }
+    }
+    std::stable_sort(filled.begin(), filled.end(), [&](const ImuSample& a, const ImuSample& b) {
+        return static_cast<int8_t>(a.seq - reference) < static_cast<int8_t>(b.seq - reference);
+    });
+    return filled;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -99,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         size_t wantAccepted = 0, wantGaps = 0;
         ImuSample wantLatest = latest;
-        for (const ImuSample& s : parsed) {
+        for (const ImuSample& s : InSequenceOrder(parsed, model)) {
             const auto d = static_cast<uint8_t>(s.seq - model.seq);
             if (model.have && (d >= 128 || (d == 0 && s.timestamp == model.ts))) {
                 continue;

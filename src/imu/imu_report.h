@@ -50,6 +50,8 @@ class SeqFilter {
   public:
     SampleVerdict Judge(const ImuSample& sample);
     void Reset() { havePrev = false; }
+    bool HasPrevious() const { return havePrev; }
+    uint8_t PreviousSeq() const { return prevSeq; }
 
   private:
     bool havePrev = false;
@@ -57,10 +59,24 @@ class SeqFilter {
     uint8_t prevSeq = 0;
 };
 
-// Runs one report's samples through `filter` in report order and books them:
-// `reports` + 1, and per accepted sample `samples` + 1 (and `seqGaps` + 1 when
-// it broke the sequence), `latest` = that sample. Returns the number accepted,
-// so the caller knows whether to refresh the sample's arrival time.
+// A slot of all zero bytes: the device has not filled it since it started.
+bool IsEmptySlot(const ImuSample& sample);
+
+// The report's non-empty slots in the order of their sequence numbers, oldest
+// first, into `order`; returns how many. The Watchman's three slots are a
+// ring: each new sample goes into the slot after the previous one's, so the
+// newest may sit in any slot and slot order says nothing. Numbers are read
+// relative to the last accepted one (behind it first, then ahead of it,
+// nearest first); before any was accepted, relative to the report's oldest.
+size_t SlotsInSequenceOrder(const SeqFilter& filter,
+                            const ImuSample (&parsed)[kImuSamplesPerReport],
+                            size_t (&order)[kImuSamplesPerReport]);
+
+// Runs one report's samples through `filter` in sequence order and books
+// them: `reports` + 1, and per accepted sample `samples` + 1 (and `seqGaps` + 1
+// when it broke the sequence), `latest` = that sample. Empty slots are passed
+// over. Returns the number accepted, so the caller knows whether to refresh
+// the sample's arrival time.
 size_t AcceptReport(SeqFilter& filter, const ImuSample (&parsed)[kImuSamplesPerReport],
                     ImuStats& counters, ImuSample& latest);
 

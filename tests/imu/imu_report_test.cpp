@@ -1,7 +1,10 @@
 // Report decoding and the sequence acceptance rule, without threads or devices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "imu/imu_report.h"
@@ -149,6 +152,113 @@ TEST_F(Acceptance, SameSeqWithNewTimestampIsAcceptedAsAGap) {
     EXPECT_EQ(stats.samples, 5u);
     EXPECT_EQ(stats.seqGaps, 1u);
     EXPECT_EQ(latest.timestamp, 10u);
+}
+
+// Reports copied verbatim from captures of real Watchman IMUs
+// (tests/data/real: the head-mounted display and a hand controller), fed in
+// capture order. Their slots are a ring, so the newest sample sits in any slot.
+struct RealRun {
+    const char* name;
+    std::vector<const char*> reports;  // hex, 52 bytes each
+    std::vector<size_t> accepted;      // new samples per report
+    uint8_t latestSeq;
+};
+
+std::vector<uint8_t> FromHex(const char* hex) {
+    std::vector<uint8_t> out;
+    for (; hex[0] != 0 && hex[1] != 0; hex += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoi(std::string(hex, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+std::vector<uint8_t> WithEmptySlots(const char* hex, size_t firstEmpty) {
+    std::vector<uint8_t> r = FromHex(hex);
+    std::fill(r.begin() + static_cast<std::ptrdiff_t>(1 + 17 * firstEmpty), r.end(), 0);
+    return r;
+}
+
+// Display frames 306..314: one and two new samples, 255 to 0 across slots.
+const char* const kDisplay306 =
+    "2018e07eff92020f006c003c004f94239ffb28e078ff8e02090068003f00c54f249ffc1ee068ff940207006600"
+    "43003b0b259ffd";
+const std::vector<const char*> kDisplayRun = {
+    kDisplay306,
+    "2008e07cffa402070068004300b1c6259ffe06e086ff9c020500680045002782269fff1ee068ff940207006600"
+    "43003b0b259ffd",
+    "200ee074ffa402ffff6a003f0013f9279f0106e086ff9c020500680045002782269fff10e074ff9a0200006600"
+    "45009d3d279f00",
+    "200ee074ffa402ffff6a003f0013f9279f0116e076ffa20208006f003a0089b4289f0210e074ff9a0200006600"
+    "45009d3d279f00",
+    "200ee074ffa402ffff6a003f0013f9279f0116e076ffa20208006f003a0089b4289f0226e072ff9c0211006d00"
+    "3b00ff6f299f03",
+};
+// Hand controller frames 148..172: one report every 10 ms, two or three new each.
+const std::vector<const char*> kControllerRun = {
+    "2079fac5f020fe0700fdff0e00ba3a7364c06efad4f027fe0800fdff0d00d32b7664c16efad4f027fe0800fdff"
+    "0d00ec1c7964c2",
+    "206ffac9f01dfe0700fbff0f00050e7c64c36ffac9f01dfe0700fbff0f001dff7e64c46efad4f027fe0800fdff"
+    "0d00ec1c7964c2",
+    "2071fad1f024fe0900fdff10004ee18464c66ffacaf02cfe0900fcff0e0067d28764c771fad1f024fe0900fdff"
+    "100036f08164c5",
+    "2065facff02efe0900fdff0f0098b48d64c96ffacaf02cfe0900fcff0e0067d28764c76ffacaf02cfe0900fcff"
+    "0e0080c38a64c8",
+    "2074fad1f01ffe0900fcff0e00e2879664cc65facff02efe0900fdff0f00b1a59064ca74fad1f01ffe0900fcff"
+    "0e00ca969364cb",
+};
+
+TEST_F(Acceptance, RealReportsInRingOrderLoseNothingAndCountNoFalseGaps) {
+    const RealRun runs[] = {
+        {"display: one or two new, 255 to 0", kDisplayRun, {3, 2, 2, 1, 1}, 3},
+        {"controller: two or three new", kControllerRun, {3, 2, 3, 2, 3}, 204},
+    };
+    for (const RealRun& run : runs) {
+        SCOPED_TRACE(run.name);
+        filter.Reset();
+        stats = ImuStats{};
+        for (size_t i = 0; i < run.reports.size(); ++i) {
+            const std::vector<uint8_t> r = FromHex(run.reports[i]);
+            ImuSample parsed[3];
+            ASSERT_TRUE(DecodeImuReport(r.data(), r.size(), parsed));
+            EXPECT_EQ(AcceptReport(filter, parsed, stats, latest), run.accepted[i])
+                << "report " << i;
+        }
+        EXPECT_EQ(stats.seqGaps, 0u);
+        EXPECT_EQ(latest.seq, run.latestSeq);
+    }
+}
+
+TEST_F(Acceptance, EmptySlotsAfterStartUpAreNotSamples) {
+    // As a device just started sends them: one filled slot, then two, then three.
+    const std::vector<uint8_t> reports[] = {WithEmptySlots(kDisplay306, 1),
+                                            WithEmptySlots(kDisplay306, 2), FromHex(kDisplay306)};
+    for (const std::vector<uint8_t>& r : reports) {
+        ImuSample parsed[3];
+        ASSERT_TRUE(DecodeImuReport(r.data(), r.size(), parsed));
+        EXPECT_EQ(AcceptReport(filter, parsed, stats, latest), 1u);
+    }
+    EXPECT_EQ(stats.samples, 3u);
+    EXPECT_EQ(stats.seqGaps, 0u);
+    EXPECT_EQ(latest.seq, 253);
+    // A report of nothing but empty slots is a report and no sample.
+    const std::vector<uint8_t> empty = WithEmptySlots(kDisplay306, 0);
+    ImuSample parsed[3];
+    ASSERT_TRUE(DecodeImuReport(empty.data(), empty.size(), parsed));
+    EXPECT_EQ(AcceptReport(filter, parsed, stats, latest), 0u);
+    EXPECT_EQ(stats.reports, 4u);
+}
+
+TEST_F(Acceptance, ABreakInsideARotatedReportCountsOnce) {
+    Feed({{10, 100}, {11, 101}, {12, 102}});
+    // 13 and 14 lost; 15, 16, 17 arrive rotated.
+    EXPECT_EQ(Feed({{16, 106}, {17, 107}, {15, 105}}), 3u);
+    EXPECT_EQ(stats.seqGaps, 1u);
+    EXPECT_EQ(latest.seq, 17);
+    // Before any sample the oldest of the report goes first, across the wrap.
+    filter.Reset();
+    EXPECT_EQ(Feed({{0, 300}, {254, 298}, {255, 299}}), 3u);
+    EXPECT_EQ(stats.seqGaps, 1u);
+    EXPECT_EQ(latest.seq, 0);
 }
 
 TEST(SeqFilter, HalfCircleDecidesOlderOrAhead) {
