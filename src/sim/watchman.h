@@ -1,17 +1,30 @@
 // The virtual Watchman: the tracking device inside the headset whose HID
 // interface MI_00 streams IMU reports, and the helper that puts it on a
-// UsbBus.
+// UsbBus. Modelled on captures of the real device (tests/data/real).
 //
-// Report 0x20 is 64 bytes: the report ID, three 17-byte samples at offsets 1,
-// 18 and 35, and 12 zero bytes. A sample is, little-endian: accel x, y, z and
-// gyro x, y, z as int16, a u32 time stamp (microseconds of model time, so it
-// wraps after about 71 minutes) and a u8 sequence number wrapping at 255.
+// Report 0x20 is 64 bytes: the report ID, three 17-byte slots at offsets 1,
+// 18 and 35, and 12 zero bytes. A slot holds one sample, little-endian: accel
+// x, y, z and gyro x, y, z as int16, a u32 time stamp and a u8 sequence number
+// wrapping at 255. The slots are a ring: each new sample goes into the slot
+// after the previous sample's (slot 2 is followed by slot 0), so a report
+// holds the newest sample and the two before it in rotating order. Slots not
+// yet filled since start-up are all zeros.
 //
-// Scale: the accelerometer is modelled at ±16 g in 16 bits, 2048 counts per g;
-// at rest the headset reads +1 g on y (upright, y up). The gyroscope reads 0.
-// Until a test sets a sensor's values, its samples carry a small deterministic
-// jitter (±2 counts accel, ±1 count gyro); values set with SetAccel/SetGyro
-// are sent exactly, so what a test sets is what the tool shows.
+// One report per sample period (1 ms at the default 1000 samples/s). The time
+// stamp counts a 48 MHz clock (48,000 ticks a sample at 1 kHz) of model time
+// and wraps after about 89 s.
+//
+// The host does not take every report on time: now and then (about 2.5 % of
+// reports, as measured on a real bus) a report is not delivered and the next
+// one brings two new samples, very rarely three. Never more: the ring holds
+// three, so delivery jitter alone loses nothing.
+//
+// Scale: the accelerometer at ±4 g in 16 bits, 8192 counts per g; at rest the
+// headset reads +1 g on y (upright, y up). The gyroscope reads 0 at rest.
+// Until a test sets a sensor's values, its samples carry a deterministic noise
+// like the real sensor's (sd about 12 counts per accel axis, 4 to 6 per gyro
+// axis; the real gyro's bias of tens of counts is left out); values set with
+// SetAccel/SetGyro are sent exactly, so what a test sets is what the tool shows.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +40,8 @@ namespace brisk::sim {
 constexpr uint8_t kWatchmanImuReportId = 0x20;
 constexpr uint8_t kWatchmanJunkReportId = 0x21;
 constexpr uint8_t kWatchmanReportBytes = 64;
-constexpr int16_t kWatchmanCountsPerG = 2048;
+constexpr int16_t kWatchmanCountsPerG = 8192;
+constexpr uint32_t kWatchmanTicksPerSecond = 48'000'000;
 
 struct WatchmanSample {
     int16_t accel[3] = {};
@@ -36,27 +50,30 @@ struct WatchmanSample {
     uint8_t seq = 0;
 };
 
-// The 64-byte wire form of one IMU report.
+// The 64-byte wire form of one IMU report, slot by slot.
 void EncodeImuReport(const WatchmanSample (&samples)[3], InputReport& out);
 
-// The IMU interface. Generation runs by the clock: each Produce emits every
-// report due since the last one, at most kMaxBurst; reports beyond that are
-// skipped but still use up their sequence numbers, so a reader that fell far
-// behind sees a gap, as with the real device. Controls may be called from any
-// thread; the caller then calls UsbBus::Notify so that waiting readers look
-// again (the model knows nothing of the bus).
+// The IMU interface. Generation runs by the clock: each Produce takes every
+// sample due since the last one and emits a report for each the host takes,
+// at most kMaxBurst; a reader that fell further behind loses the older
+// reports and the samples only they carried, so it sees a gap, as with the
+// real device. Controls may be called from any thread; the caller then calls
+// UsbBus::Notify so that waiting readers look again (the model knows nothing
+// of the bus).
 class WatchmanModel final : public HidInterfaceModel {
   public:
     static constexpr int kDefaultRate = 1000;  // samples per second
     static constexpr int kMaxRate = 100000;
     static constexpr size_t kMaxBurst = 32;  // the host keeps no more anyway
 
-    // `start` is model time zero: the time stamps count from it.
+    // `start` is model time zero and the device's power-up: the time stamps
+    // count from it and the slots start empty.
     explicit WatchmanModel(Clock::time_point start = Clock::now());
 
-    // Samples per second from now on, 1 to kMaxRate (clamped).
+    // Samples (and so reports) per second from now on, 1 to kMaxRate (clamped).
     void SetRate(int samplesPerSecond, Clock::time_point now = Clock::now());
-    // Attached but silent; Wake resumes with the next sequence number.
+    // Attached but silent. Wake restarts the sensor: the slots are empty again
+    // and the numbers go on with the next one.
     void Sleep();
     void Wake(Clock::time_point now = Clock::now());
     // Raw counts carried by the following samples, exactly.
@@ -69,7 +86,8 @@ class WatchmanModel final : public HidInterfaceModel {
     // One input report that is not an IMU report (ID 0x21).
     void Junk();
 
-    // IMU reports handed to the bus so far (repeats included, skipped not).
+    // IMU reports handed to the bus so far (repeats included; those the host
+    // did not take and those lost to a fallen-behind reader not).
     uint64_t ReportsSent() const;
 
     void Produce(Clock::time_point now, std::vector<InputReport>& out) override;
@@ -77,20 +95,26 @@ class WatchmanModel final : public HidInterfaceModel {
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) override;
 
   private:
-    int16_t Jitter(int16_t base, int spread);
-    void BuildReport(Clock::time_point due, InputReport& out);
+    int16_t Noisy(int16_t base, int sd);
+    void TakeSample(Clock::time_point at);
+    void PassOver(uint64_t samples);
+    bool HostTakesReport();
 
     mutable std::mutex mtx;
     Clock::time_point epoch;
     Clock::duration samplePeriod;
-    Clock::time_point nextReportAt;  // time of the next report's last sample
+    Clock::time_point nextSampleAt;
     uint8_t nextSeq = 0;
+    WatchmanSample slots[3] = {};
+    size_t nextSlot = 0;  // where the next sample goes
     bool asleep = false;
     int16_t accel[3] = {0, kWatchmanCountsPerG, 0};
     int16_t gyro[3] = {};
     bool accelExact = false;
     bool gyroExact = false;
     uint32_t noise = 0x2545F491u;
+    uint32_t delivery = 0x9E3779B9u;  // the host's jitter: a stream of its own
+    unsigned heldBack = 0;            // reports in a row the host has not taken
     unsigned pendingSkip = 0;
     unsigned pendingRepeats = 0;
     unsigned pendingJunk = 0;

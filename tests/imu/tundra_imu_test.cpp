@@ -144,13 +144,16 @@ TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
     const double rate = double(s1.samples - s0.samples) / Seconds(Clock::now() - t0);
     EXPECT_GT(rate, 500.0);
     EXPECT_LT(rate, 1500.0);
-    EXPECT_NEAR(double(s1.reports - s0.reports) * 3, double(s1.samples - s0.samples), 6.0);
+    // A report a sample: each brings one new sample, two when the host took
+    // the one before it late.
+    EXPECT_GE(s1.samples - s0.samples, s1.reports - s0.reports);
+    EXPECT_LE(double(s1.samples - s0.samples), 1.1 * double(s1.reports - s0.reports) + 3);
     EXPECT_EQ(s1.badReports, 0u);
 
     ASSERT_TRUE(imu->Latest(sample, &age));
     EXPECT_GE(age, 0.0);
     EXPECT_LT(age, 0.5);
-    EXPECT_NEAR(sample.accel[1], 2048, 2);  // at rest: +1 g on y
+    EXPECT_NEAR(sample.accel[1], sim::kWatchmanCountsPerG, 60);  // at rest: +1 g on y, and noise
 
     watchman->SetAccel(-100, 200, -300);
     watchman->SetGyro(4000, -5000, 32767);
@@ -201,8 +204,10 @@ TEST_F(ImuOnBus, RepeatsAndForeignReportsAreCountedButNotTaken) {
     const ImuStats s1 = Stats();
     EXPECT_EQ(s1.badReports, s0.badReports + 1);
     // The repeat adds a report and no sample; any regular report that slipped
-    // in adds its three.
-    EXPECT_EQ(s1.samples - s0.samples, 3 * (s1.reports - s0.reports - 1));
+    // in adds its new ones, one to three.
+    const uint64_t regular = s1.reports - s0.reports - 1;
+    EXPECT_GE(s1.samples - s0.samples, regular);
+    EXPECT_LE(s1.samples - s0.samples, 3 * regular);
     EXPECT_EQ(s1.seqGaps, s0.seqGaps);
     if (s1.reports == s0.reports + 1) {
         double ageAfter = 0;
