@@ -60,7 +60,7 @@ TEST(E2eHealthyRun, PassesWithAStatusLineEverySecondAndTheResultsInOrder) {
         EXPECT_FALSE(s.freeRun);
         EXPECT_EQ(s.stalls, 0);
         EXPECT_LE(s.gaps, 5);                     // a starved reader may lose a burst; no more
-        EXPECT_NEAR(s.accelMagnitude, 2048, 20);  // gravity, at rest
+        EXPECT_NEAR(s.accelMagnitude, 8192, 80);  // gravity at 8192 counts per g, and noise
         if (i == 0) {
             continue;
         }
@@ -89,7 +89,10 @@ TEST(E2eHealthyRun, PassesWithAStatusLineEverySecondAndTheResultsInOrder) {
     std::optional<ImuResult> ir = FindImuResult(run);
     ASSERT_TRUE(ir.has_value());
     EXPECT_GE(ir->samples, 3500);
-    EXPECT_EQ(ir->samples, 3 * ir->reports);
+    // A report a sample, each with the two before it: a few reports the host
+    // took late bring two new, and the first read may bring three.
+    EXPECT_GE(ir->samples, ir->reports);
+    EXPECT_LE(ir->samples, ir->reports + ir->reports / 10 + 2);
     EXPECT_LE(ir->seqGaps, 5);
     EXPECT_EQ(ir->stalls, 0);
 
