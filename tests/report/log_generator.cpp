@@ -180,7 +180,7 @@ void WriteLog(std::ostream& out, const LogShape& shape) {
         const double gap = freeRun ? 4.2 : 13.33 + (s % 11 == 0 ? 20.0 : 0.4 * (s % 3));
         const int hz = imuUp ? 999 + s % 4 : 0;
         const double age = imuUp ? 0.001 * (s % 5) : 1.0 + (p - 0.2) * c;
-        const int accel = 2048 + static_cast<int>(6 * std::sin(s * 0.7));
+        const int accel = 8192 + static_cast<int>(12 * std::sin(s * 0.7));
         const int gx = static_cast<int>(300 * std::sin(s * 0.05)), gy = (s % 13) - 6,
                   gz = static_cast<int>(120 * std::cos(s * 0.11));
         const int distance = worn ? 1700 + s % 40 : 200 + s % 25;
@@ -227,7 +227,7 @@ void WriteLog(std::ostream& out, const LogShape& shape) {
            {"wait_timeouts", display ? "1" : ""},
            {"free_run_events", display ? std::to_string(shape.seconds / 60) : ""},
            {"imu_samples", samples},
-           {"imu_reports", std::to_string(1000LL * shape.seconds / 3)},
+           {"imu_reports", std::to_string(975LL * shape.seconds)},  // a few come late, with two
            {"imu_seq_gaps", std::to_string(seqGaps)},
            {"imu_stalls", std::to_string(stalls)},
            {"verdict", shape.verdict},
