@@ -196,36 +196,12 @@ bool ParseFileHeader(const uint8_t* data, size_t size, FileHeader& out, std::str
     return true;
 }
 
-ReadStatus ParsePacket(const FileHeader& file, const uint8_t* data, size_t size, Packet& out,
-                       size_t& consumed, std::string& error) {
-    if (size == 0) {
-        return ReadStatus::kEnd;
-    }
-    if (size < kPcapRecordHeaderBytes) {
-        return ReadStatus::kTruncated;
-    }
-    auto field = [&](size_t offset) {
-        const uint32_t v = Get32(data + offset);
-        return file.swapped ? Swap32(v) : v;
-    };
-    const uint32_t seconds = field(0), fraction = field(4);
-    const uint32_t inclLen = field(8), origLen = field(12);
-    if (inclLen > kMaxRecordBytes || origLen > kMaxRecordBytes || inclLen > origLen) {
-        error = "record lengths " + std::to_string(inclLen) + "/" + std::to_string(origLen) +
-                " make no sense";
-        return ReadStatus::kBad;
-    }
-    if (size - kPcapRecordHeaderBytes < inclLen) {
-        return ReadStatus::kTruncated;
-    }
-    const uint8_t* p = data + kPcapRecordHeaderBytes;
+ReadStatus ParseUsbPcapRecord(const uint8_t* p, size_t inclLen, Packet& out, std::string& error) {
     if (inclLen < kUsbPcapHeaderBytes) {
         error = "record of " + std::to_string(inclLen) + " bytes, shorter than a USBPcap header";
         return ReadStatus::kBad;
     }
     Packet pk;
-    pk.micros =
-        static_cast<uint64_t>(seconds) * 1000000 + (file.nanoseconds ? fraction / 1000 : fraction);
     const uint16_t headerLen = Get16(p);
     UsbPcapHeader& h = pk.header;
     h.irpId = static_cast<uint64_t>(Get32(p + 2)) | static_cast<uint64_t>(Get32(p + 6)) << 32;
@@ -248,7 +224,7 @@ ReadStatus ParsePacket(const FileHeader& file, const uint8_t* data, size_t size,
         h.stage = p[27];
     }
     pk.data = p + headerLen;
-    pk.captured = inclLen - headerLen;
+    pk.captured = static_cast<uint32_t>(inclLen - headerLen);
     pk.length = dataLength;
     if (pk.captured > pk.length) {
         error = "more data in the record than its transfer carried";
@@ -261,6 +237,38 @@ ReadStatus ParsePacket(const FileHeader& file, const uint8_t* data, size_t size,
         pk.captured -= 8;
         pk.length -= 8;
     }
+    out = pk;
+    return ReadStatus::kOk;
+}
+
+ReadStatus ParsePacket(const FileHeader& file, const uint8_t* data, size_t size, Packet& out,
+                       size_t& consumed, std::string& error) {
+    if (size == 0) {
+        return ReadStatus::kEnd;
+    }
+    if (size < kPcapRecordHeaderBytes) {
+        return ReadStatus::kTruncated;
+    }
+    auto field = [&](size_t offset) {
+        const uint32_t v = Get32(data + offset);
+        return file.swapped ? Swap32(v) : v;
+    };
+    const uint32_t seconds = field(0), fraction = field(4);
+    const uint32_t inclLen = field(8), origLen = field(12);
+    if (inclLen > kMaxRecordBytes || origLen > kMaxRecordBytes || inclLen > origLen) {
+        error = "record lengths " + std::to_string(inclLen) + "/" + std::to_string(origLen) +
+                " make no sense";
+        return ReadStatus::kBad;
+    }
+    if (size - kPcapRecordHeaderBytes < inclLen) {
+        return ReadStatus::kTruncated;
+    }
+    Packet pk;
+    if (ParseUsbPcapRecord(data + kPcapRecordHeaderBytes, inclLen, pk, error) != ReadStatus::kOk) {
+        return ReadStatus::kBad;
+    }
+    pk.micros =
+        static_cast<uint64_t>(seconds) * 1000000 + (file.nanoseconds ? fraction / 1000 : fraction);
     out = pk;
     consumed = kPcapRecordHeaderBytes + inclLen;
     return ReadStatus::kOk;

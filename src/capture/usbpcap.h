@@ -127,6 +127,11 @@ struct Packet {
     uint32_t length = 0;            // data bytes the transfer carried
 };
 
+// Decodes the `size` bytes of one record's data: the USBPcap header, and the
+// setup packet and data after it. `micros` is left alone: the container
+// holds the time. kOk or kBad.
+ReadStatus ParseUsbPcapRecord(const uint8_t* data, size_t size, Packet& out, std::string& error);
+
 // Reads the record at `data`, `size` bytes left; `consumed` is its size in
 // the file. USBPcap headers longer than ours are skipped over; shorter ones,
 // and lengths that disagree with the record, are kBad.
