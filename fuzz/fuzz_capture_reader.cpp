@@ -1,9 +1,12 @@
 // Capture files as brisk-sim --replay reads them: any bytes, whole or cut
 // anywhere, must give a schedule or a reason, never a crash; and what the
-// schedule holds must stay inside what it claims.
+// schedule holds must stay inside what it claims. The same bytes go through
+// the packet source (pcap or pcapng, plain or gzip, USBPcap or usbmon), read
+// to the end: every packet's data inside the record it came from.
 //
 // Input: one byte of options (bit 0: name the IMU's address, bit 1: the
 // MCU's, from the next bytes), then the file.
+#include "capture/packet_source.h"
 #include "capture/replay_schedule.h"
 #include "fuzz_support.h"
 
@@ -12,6 +15,35 @@ namespace {
 using brisk::capture::ReplayEventKind;
 using brisk::capture::ReplayOptions;
 using brisk::capture::ReplaySchedule;
+using brisk::capture::SourceStatus;
+using brisk::capture::UsbPacket;
+
+// Reads every packet; returns how many.
+uint64_t ReadPackets(const uint8_t* data, size_t size) {
+    std::string error;
+    auto source = brisk::capture::OpenPacketSource(data, size, error);
+    if (source == nullptr) {
+        FUZZ_CHECK(!error.empty());
+        return 0;
+    }
+    FUZZ_CHECK(!source->Description().empty());
+    UsbPacket p;
+    SourceStatus s;
+    uint64_t packets = 0;
+    volatile uint8_t sink = 0;
+    while ((s = source->Read(p, error)) == SourceStatus::kPacket) {
+        ++packets;
+        FUZZ_CHECK(p.captured <= p.length);
+        FUZZ_CHECK(p.captured <= (1u << 20));
+        for (uint32_t i = 0; i < p.captured; ++i) {
+            sink = sink + p.data[i];  // AddressSanitizer sees any byte outside the record
+        }
+    }
+    FUZZ_CHECK(s != SourceStatus::kBad || !error.empty());
+    FUZZ_CHECK(source->PacketsRead() == packets);
+    FUZZ_CHECK(source->Read(p, error) == s);  // an ended source stays ended
+    return packets;
+}
 
 }  // namespace
 
@@ -28,9 +60,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> rest = in.Take(in.Left());
     const brisk::fuzz::ExactBuffer file(rest.data(), rest.size());
 
+    const uint64_t packets = ReadPackets(file.data(), file.size());
+    if (file.size() > 0) {
+        const brisk::fuzz::ExactBuffer cut(file.data(), file.size() - 1);
+        FUZZ_CHECK(ReadPackets(cut.data(), cut.size()) <= packets);
+    }
+
     ReplaySchedule s;
     std::string error;
-    const bool ok = brisk::capture::BuildReplaySchedule(file.data(), file.size(), options, s, error);
+    const bool ok =
+        brisk::capture::BuildReplaySchedule(file.data(), file.size(), options, s, error);
     FUZZ_CHECK(ok == error.empty() || ok);
     if (!ok) {
         FUZZ_CHECK(!error.empty());
