@@ -14,7 +14,7 @@ namespace {
 
 using brisk::capture::ReplayEventKind;
 using brisk::capture::ReplayOptions;
-using brisk::capture::ReplaySchedule;
+using brisk::capture::ReplayPlan;
 using brisk::capture::SourceStatus;
 using brisk::capture::UsbPacket;
 
@@ -66,42 +66,49 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(ReadPackets(cut.data(), cut.size()) <= packets);
     }
 
-    ReplaySchedule s;
+    ReplayPlan plan;
     std::string error;
-    const bool ok =
-        brisk::capture::BuildReplaySchedule(file.data(), file.size(), options, s, error);
-    FUZZ_CHECK(ok == error.empty() || ok);
+    auto open = [&file](std::string& why) {
+        return brisk::capture::OpenPacketSource(file.data(), file.size(), why);
+    };
+    const bool ok = brisk::capture::ScanReplay(open, options, plan, error);
     if (!ok) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }
-    size_t reports = 0;
-    for (const auto& device : s.devices) {
+    // The reading during a run tells the story the plan was made of.
+    brisk::capture::ReplayReader reader(open(error), plan);
+    brisk::capture::ReplayRole role;
+    brisk::capture::ReplayEvent e;
+    uint64_t reports[brisk::capture::kReplayRoles] = {};
+    size_t transitions[brisk::capture::kReplayRoles] = {};
+    bool lost[brisk::capture::kReplayRoles] = {};
+    while (reader.Next(role, e)) {
+        const auto r = static_cast<size_t>(role);
+        const auto& device = plan.devices[r];
+        FUZZ_CHECK(device.found);
+        if (e.kind == ReplayEventKind::kReport) {
+            FUZZ_CHECK(e.length <= brisk::capture::kMaxReplayReportBytes);
+            FUZZ_CHECK(!lost[r]);  // a report comes after the device's return
+            ++reports[r];
+            continue;
+        }
+        // Losses and returns alternate, starting with a loss, as the plan has them.
+        FUZZ_CHECK(lost[r] == (e.kind == ReplayEventKind::kBack));
+        lost[r] = e.kind == ReplayEventKind::kLost;
+        FUZZ_CHECK(transitions[r] < device.transitions.size());
+        FUZZ_CHECK(device.transitions[transitions[r]].micros == e.micros);
+        ++transitions[r];
+    }
+    for (size_t r = 0; r < brisk::capture::kReplayRoles; ++r) {
+        FUZZ_CHECK(reports[r] == plan.devices[r].reports);
+        FUZZ_CHECK(transitions[r] == plan.devices[r].transitions.size());
         int64_t last = 0;
-        bool lost = false;
-        for (const auto& e : device.events) {
-            FUZZ_CHECK(e.micros >= last);  // in time order, as the replay walks them
-            last = e.micros;
-            if (e.kind == ReplayEventKind::kReport) {
-                FUZZ_CHECK(e.length <= brisk::capture::kMaxReplayReportBytes);
-                FUZZ_CHECK(static_cast<size_t>(e.offset) + e.length <= s.bytes.size());
-                FUZZ_CHECK(!lost);  // a report comes after the device's return
-                ++reports;
-            } else {
-                // Losses and returns alternate, starting with a loss.
-                FUZZ_CHECK(lost == (e.kind == ReplayEventKind::kBack));
-                lost = e.kind == ReplayEventKind::kLost;
-            }
+        for (const auto& t : plan.devices[r].transitions) {
+            FUZZ_CHECK(t.micros >= last);  // in time order, as the timeline takes them
+            last = t.micros;
         }
     }
-    FUZZ_CHECK(reports <= s.packets);
-    // Whatever the file, the shorter ones read as far as they go.
-    if (!s.truncated && file.size() > 24) {
-        const brisk::fuzz::ExactBuffer cut(file.data(), file.size() - 1);
-        ReplaySchedule t;
-        if (brisk::capture::BuildReplaySchedule(cut.data(), cut.size(), options, t, error)) {
-            FUZZ_CHECK(t.packets <= s.packets);
-        }
-    }
+    FUZZ_CHECK(reports[0] + reports[1] <= plan.packets);
     return 0;
 }

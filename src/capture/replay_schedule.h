@@ -1,20 +1,33 @@
 // What a replay takes from a capture: for the headset's Watchman and its MCU,
 // their input reports, losses and returns, at times relative to the first
-// packet of the file. Pure: the bytes of a whole capture in, a schedule out.
+// packet of the file.
 //
 // The devices are found by the device descriptors in the capture (28DE:2300
 // is the IMU, 35BD:0101 the MCU; the first of each, and after a loss the next
 // one that shows up, even at a new address as after a real re-enumeration),
-// or named by USB address. Reports are the successful interrupt IN
-// completions of endpoint 0x81 (interface 0); a completion of that endpoint
-// with a non-zero USBD status is a loss; the device is back with its next
+// or named by USB address. A capture started after the devices were
+// enumerated has no descriptors: then the IMU is the device whose IN endpoint
+// carries the most IMU reports (ID 0x20, 52 bytes or more). Reports are the
+// successful interrupt IN completions of the IMU's endpoint (0x81, interface
+// 0, unless found elsewhere by its reports); a completion there that failed
+// (not one the host cancelled) is a loss; the device is back with its next
 // device descriptor or its next report.
+//
+// A capture is read twice, both times as a stream: ScanReplay reads it once
+// for what must be known before the run (which devices, their serials, when
+// they leave and return, when the MCU answered the rate command), and a
+// ReplayReader reads it again during the run, a little ahead of the clock.
+// Memory stays flat however long the capture.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "capture/packet_source.h"
 
 namespace brisk::capture {
 
@@ -22,20 +35,20 @@ enum class ReplayRole : uint8_t { kImu = 0, kMcu = 1 };
 constexpr size_t kReplayRoles = 2;
 
 enum class ReplayEventKind : uint8_t {
-    kReport,  // `length` bytes at `offset` in ReplaySchedule::bytes
+    kReport,  // `length` bytes in `bytes`
     kLost,    // the device leaves the bus
     kBack,    // it returns
 };
+
+// The virtual bus carries reports of up to 65 bytes; longer ones are cut.
+constexpr size_t kMaxReplayReportBytes = 65;
 
 struct ReplayEvent {
     int64_t micros = 0;  // since the capture's first packet
     ReplayEventKind kind = ReplayEventKind::kReport;
     uint8_t length = 0;
-    uint32_t offset = 0;
+    uint8_t bytes[kMaxReplayReportBytes] = {};
 };
-
-// The virtual bus carries reports of up to 65 bytes; longer ones are cut.
-constexpr size_t kMaxReplayReportBytes = 65;
 
 // A device that left returns this long before its first sign of life after
 // the loss (never before the loss itself). A host only finds a returning
@@ -43,30 +56,77 @@ constexpr size_t kMaxReplayReportBytes = 65;
 // replay must have it there by then.
 constexpr int64_t kReturnLeadMicros = 1000000;
 
-struct ReplayDevice {
-    bool found = false;
-    uint16_t address = 0;             // the latest address it had
-    std::u16string serial;            // from its string descriptor; empty when none
-    std::vector<ReplayEvent> events;  // in time order
-};
-
-struct ReplaySchedule {
-    ReplayDevice devices[kReplayRoles];
-    std::vector<uint8_t> bytes;  // report bytes, padded with the zeros a recording left out
-    size_t packets = 0;          // whole packets read
-    bool truncated = false;      // the file ends inside a packet; the packets before it count
-
-    const ReplayDevice& Device(ReplayRole role) const { return devices[static_cast<size_t>(role)]; }
-};
+// The MCU's answer to the rate command starts with this byte (after report
+// ID 0, when the capture has it).
+constexpr uint8_t kMcuAckTag = '$';
+bool IsMcuAck(const uint8_t* report, size_t length);
 
 struct ReplayOptions {
     int imuAddress = 0;  // > 0: the IMU is this USB address, descriptors or not
     int mcuAddress = 0;
+    uint8_t imuEndpoint = 0x81;  // where its reports are
 };
 
-// False with `error` when the bytes are not a USBPcap capture, a record in
-// it is malformed, or neither device can be found in it.
-bool BuildReplaySchedule(const uint8_t* data, size_t size, const ReplayOptions& options,
-                         ReplaySchedule& out, std::string& error);
+struct ReplayDevice {
+    bool found = false;
+    uint16_t address = 0;   // the latest address it had
+    std::u16string serial;  // from its string descriptor; empty when none
+    uint64_t reports = 0;
+    std::vector<ReplayEvent> transitions;  // its losses and returns, in time order
+    std::vector<int64_t> acks;             // the MCU: when it answered the rate command
+};
+
+// Input on the IMU's endpoint that is not an IMU report.
+struct ForeignInput {
+    uint64_t count = 0;
+    uint8_t firstId = 0;
+    uint32_t firstLength = 0;
+    int64_t firstMicros = 0;
+};
+
+struct ReplayPlan {
+    ReplayDevice devices[kReplayRoles];
+    ReplayOptions options;           // what the reading during the run must be given
+    bool imuFoundByReports = false;  // no descriptor: options.imuAddress came from its reports
+    uint64_t imuReportsThere = 0;    // ... and how many it has there
+    ForeignInput foreign;            // on the IMU's endpoint
+    uint64_t packets = 0;            // whole packets read
+    bool truncated = false;          // the file ends inside a packet; the packets before it count
+    int64_t lastMicros = 0;          // the last packet's time
+    std::string format;              // what the file was found to be
+
+    const ReplayDevice& Device(ReplayRole role) const { return devices[static_cast<size_t>(role)]; }
+};
+
+// Opens the capture from its start, anew each time it is called.
+using PacketSourceOpener = std::function<std::unique_ptr<PacketSource>(std::string& error)>;
+
+// Reads the whole capture once. False with `error` when it is not a capture
+// we read, a packet in it is malformed, or neither device is in it.
+bool ScanReplay(const PacketSourceOpener& open, const ReplayOptions& options, ReplayPlan& out,
+                std::string& error);
+
+class ReplayInterpreter;
+
+// The headset's devices' events in file order, read from the capture as the
+// run goes. Given the plan ScanReplay made of the same file.
+class ReplayReader {
+  public:
+    ReplayReader(std::unique_ptr<PacketSource> source, const ReplayPlan& plan);
+    ~ReplayReader();
+    ReplayReader(const ReplayReader&) = delete;
+    ReplayReader& operator=(const ReplayReader&) = delete;
+
+    // The next event; false at the end of what can be read.
+    bool Next(ReplayRole& role, ReplayEvent& event);
+
+  private:
+    std::unique_ptr<PacketSource> source;
+    std::unique_ptr<ReplayInterpreter> interpreter;
+    size_t ready = 0;  // events of the last packet handed out so far
+    bool ended = false;
+    bool haveFirst = false;
+    uint64_t first = 0;
+};
 
 }  // namespace brisk::capture

@@ -17,6 +17,7 @@
 #include "platform/directmode.h"
 #include "platform/output.h"
 #include "platform/softgpu/softgpu.h"
+#include "platform/utf8.h"
 #include "sim/leak_report.h"
 #include "sim/png_file.h"
 #include "sim/replay_source.h"
@@ -57,17 +58,86 @@ struct Capture {
     CapturedImage image;
 };
 
-// The tool reads its own arguments; this only peeks at the display kind so
-// that brisk-sim can refuse what it cannot simulate before any device starts.
-bool ToolWantsExtendedDisplay(const std::vector<std::string>& toolArgs) {
+// The tool reads its own arguments; brisk-sim only peeks at them, to refuse
+// what it cannot simulate and to fill in what a replay needs, before any
+// device starts.
+brisk::CommandLine ToolCommandLine(const std::vector<std::string>& toolArgs) {
     std::vector<const char*> argv{"brisk"};
     for (const std::string& arg : toolArgs) {
         argv.push_back(arg.c_str());
     }
-    const brisk::CommandLine cl =
-        brisk::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+    return brisk::ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+}
+
+bool ToolWantsExtendedDisplay(const std::vector<std::string>& toolArgs) {
+    const brisk::CommandLine cl = ToolCommandLine(toolArgs);
     return cl.action == brisk::CommandAction::kRun &&
            cl.settings.display == brisk::DisplayKind::kExtended;
+}
+
+// How long the run goes on after the capture's last packet when the tool is
+// not given SECONDS: the last reports are out and the status line has seen them.
+constexpr double kReplayTailSeconds = 0.5;
+
+// Says what brisk-sim made of the capture and fills in for the tool what a
+// replay of it needs. Lines on stderr, one for each thing it did.
+void PrepareReplayRun(const std::string& file, const brisk::capture::ReplayPlan& plan,
+                      std::vector<std::string>& toolArgs, brisk::sim::Scenario& scenario) {
+    using brisk::capture::ReplayRole;
+    if (plan.truncated) {
+        brisk::Print(stderr,
+                     "brisk-sim: %s: cut off inside a packet; replaying the %llu whole packets "
+                     "before it\n",
+                     file.c_str(), static_cast<unsigned long long>(plan.packets));
+    }
+    const brisk::capture::ReplayDevice& imu = plan.Device(ReplayRole::kImu);
+    if (plan.imuFoundByReports) {
+        brisk::Print(stderr,
+                     "brisk-sim: %s: no Watchman device descriptor; the IMU is USB address %u, "
+                     "whose endpoint 0x%02X has %llu IMU reports\n",
+                     file.c_str(), static_cast<unsigned>(imu.address),
+                     static_cast<unsigned>(plan.options.imuEndpoint),
+                     static_cast<unsigned long long>(plan.imuReportsThere));
+    }
+    const brisk::CommandLine tool = ToolCommandLine(toolArgs);
+    if (tool.action != brisk::CommandAction::kRun) {
+        return;
+    }
+    if (imu.found && !plan.Device(ReplayRole::kMcu).found && tool.settings.imuSerial.empty()) {
+        // Without the MCU the tool cannot tell which Watchman is the headset's.
+        const std::wstring wide(imu.serial.begin(), imu.serial.end());
+        const std::string serial =
+            brisk::Utf8FromWide(wide.empty() ? brisk::sim::kDefaultWatchmanSerial : wide);
+        toolArgs.push_back("--imu-serial");
+        toolArgs.push_back(serial);
+        brisk::Print(stderr,
+                     "brisk-sim: %s: the capture has no MCU; the tool is told --imu-serial %s\n",
+                     file.c_str(), serial.c_str());
+    }
+    if (tool.settings.runSeconds <= 0.0) {
+        brisk::sim::ScenarioAction stop;
+        stop.seconds = static_cast<double>(plan.lastMicros) / 1e6 + kReplayTailSeconds;
+        stop.kind = brisk::sim::ActionKind::ToolStop;
+        scenario.actions.push_back(stop);
+        brisk::Print(stderr,
+                     "brisk-sim: %s: %.1f s of capture; the run ends %.1f s after its last packet "
+                     "(give the tool SECONDS to choose)\n",
+                     file.c_str(), static_cast<double>(plan.lastMicros) / 1e6, kReplayTailSeconds);
+    }
+}
+
+// Input on the IMU's endpoint that the tool was given and is no IMU report.
+void ReportForeignInput(const std::string& file, const brisk::capture::ForeignInput& foreign) {
+    if (foreign.count == 0) {
+        return;
+    }
+    brisk::Print(stderr,
+                 "brisk-sim: %s: %llu input report(s) on the IMU's endpoint were not IMU reports "
+                 "(the first: ID 0x%02X, %u bytes, at %.3f s); the tool was given them as they "
+                 "were\n",
+                 file.c_str(), static_cast<unsigned long long>(foreign.count),
+                 static_cast<unsigned>(foreign.firstId), foreign.firstLength,
+                 static_cast<double>(foreign.firstMicros) / 1e6);
 }
 
 }  // namespace
@@ -126,32 +196,36 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    std::shared_ptr<brisk::capture::ReplaySchedule> replay;
-    if (!options.replayFile.empty()) {
-        replay = std::make_shared<brisk::capture::ReplaySchedule>();
-        const brisk::capture::ReplayOptions replayOptions{options.replayImuAddress,
-                                                          options.replayMcuAddress};
-        if (!LoadReplay(options.replayFile, replayOptions, *replay, error)) {
+    brisk::capture::ReplayPlan replayPlan;
+    const bool replaying = !options.replayFile.empty();
+    if (replaying) {
+        brisk::capture::ReplayOptions replayOptions;
+        replayOptions.imuAddress = options.replayImuAddress;
+        replayOptions.mcuAddress = options.replayMcuAddress;
+        if (!PlanReplay(options.replayFile, replayOptions, replayPlan, error)) {
             brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
             return kExitUsage;
         }
-        if (replay->truncated) {
-            brisk::Print(stderr,
-                         "brisk-sim: %s: cut off inside a packet; replaying the %zu whole packets "
-                         "before it\n",
-                         options.replayFile.c_str(), replay->packets);
-        }
+        PrepareReplayRun(options.replayFile, replayPlan, options.toolArgs, scenario);
     }
 
     auto start = std::chrono::steady_clock::now();
+    std::shared_ptr<ReplayFeed> replayFeed;
+    if (replaying) {
+        replayFeed = OpenReplayFeed(options.replayFile, std::move(replayPlan), start, error);
+        if (!replayFeed) {
+            brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
     Capture capture;
     OpenAtExit open;
     int code = 0;
     {
         VirtualHeadset headset;
-        const ReplaySetup replaySetup{replay, start};
+        const ReplaySetup replaySetup{replayFeed};
         if (!headset.Build(scenario, options.scenarioFile, error,
-                           replay ? &replaySetup : nullptr)) {
+                           replayFeed ? &replaySetup : nullptr)) {
             brisk::Print(stderr, "brisk-sim: %s\n", error.c_str());
             return kExitUsage;
         }
@@ -182,6 +256,9 @@ int main(int argc, char** argv) {
 #endif
 
         headset.StopTimeline();
+        if (replayFeed) {
+            ReportForeignInput(options.replayFile, replayFeed->ForeignDelivered());
+        }
         brisk::InstallDirectMode(nullptr);
         // The tool's devices are all closed by now; what the bus still counts
         // was leaked.

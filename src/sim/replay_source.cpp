@@ -1,125 +1,139 @@
 #include "sim/replay_source.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace brisk::sim {
-namespace {
 
 using capture::ReplayEvent;
 using capture::ReplayEventKind;
 using capture::ReplayRole;
 
-// The MCU's framing, kept here as the virtual MCU keeps its own.
-constexpr uint8_t kRateTag = 'R';
-constexpr uint8_t kAckTag = '$';
-constexpr uint8_t kMcuReportBytes = 65;
+ReplayFeed::ReplayFeed(capture::ReplayPlan plan, std::unique_ptr<capture::ReplayReader> reader,
+                       Clock::time_point start)
+    : plan(std::move(plan)), start(start), reader(std::move(reader)) {}
 
-}  // namespace
-
-ReplayStream::ReplayStream(std::shared_ptr<const capture::ReplaySchedule> schedule, ReplayRole role,
-                           Clock::time_point start)
-    : schedule(std::move(schedule)),
-      device(this->schedule->Device(role)),
-      answersRateCommand(role == ReplayRole::kMcu),
-      start(start) {}
-
-Clock::time_point ReplayStream::Due(size_t index) const {
-    return start + std::chrono::microseconds(device.events[index].micros);
+capture::ForeignInput ReplayFeed::ForeignDelivered() const {
+    std::lock_guard<std::mutex> lock(mtx);
+    return foreign;
 }
 
-bool ReplayStream::IsAck(const ReplayEvent& e) const {
-    // With report ID 0 first, or without report IDs at all.
-    const uint8_t* b = schedule->bytes.data() + e.offset;
-    return answersRateCommand && e.length > 0 &&
-           (b[0] == kAckTag || (e.length > 1 && b[0] == 0 && b[1] == kAckTag));
+void ReplayFeed::ReadUntil(int64_t micros) {
+    ReplayRole role;
+    ReplayEvent e;
+    while (!atEnd && readTo <= micros) {
+        if (!reader->Next(role, e)) {
+            atEnd = true;
+            break;
+        }
+        readTo = std::max(readTo, e.micros);
+        queues[static_cast<size_t>(role)].push_back(e);
+    }
+}
+
+ReplayStream::ReplayStream(std::shared_ptr<ReplayFeed> feed, ReplayRole role)
+    : feed(std::move(feed)), role(role), answersRateCommand(role == ReplayRole::kMcu) {}
+
+int64_t ReplayStream::MicrosAt(Clock::time_point t) const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(t - feed->start).count();
+}
+
+void ReplayStream::Deliver(const ReplayEvent& e, std::vector<InputReport>& out) {
+    InputReport& r = out.emplace_back();
+    std::memcpy(r.bytes, e.bytes, e.length);
+    r.length = e.length;
+    const bool imuReport = e.length >= 52 && e.bytes[0] == 0x20;
+    if (role == ReplayRole::kImu && !imuReport && feed->foreign.count++ == 0) {
+        feed->foreign.firstId = e.length > 0 ? e.bytes[0] : 0;
+        feed->foreign.firstLength = e.length;
+        feed->foreign.firstMicros = e.micros;
+    }
 }
 
 void ReplayStream::Produce(Clock::time_point now, std::vector<InputReport>& out) {
-    std::lock_guard<std::mutex> lock(mtx);
-    size_t end = next;
-    while (end < device.events.size() && Due(end) <= now) {
-        // What came before a loss or a return belongs to a session that is over.
-        if (device.events[end].kind != ReplayEventKind::kReport) {
-            next = end + 1;
+    std::lock_guard<std::mutex> lock(feed->mtx);
+    const int64_t at = MicrosAt(now);
+    feed->ReadUntil(at + ReplayFeed::kReadAheadMicros);
+    std::deque<ReplayEvent>& queue = feed->queues[static_cast<size_t>(role)];
+    // What came before a loss or a return that is due belongs to a session
+    // that is over.
+    size_t endOfSession = 0;
+    for (size_t i = 0; i < queue.size() && queue[i].micros <= at; ++i) {
+        if (queue[i].kind != ReplayEventKind::kReport) {
+            endOfSession = i + 1;
         }
-        ++end;
     }
-    if (ackIndex != kNone && Due(ackIndex) <= now) {
-        ackIndex = kNone;
+    queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(endOfSession));
+    if (ackPending && ackDue <= at) {
+        ackPending = false;
         InputReport& ack = out.emplace_back();
-        ack.bytes[1] = kAckTag;
-        ack.length = kMcuReportBytes;
+        ack.bytes[1] = capture::kMcuAckTag;
+        ack.length = capture::kMaxReplayReportBytes;
     }
-    if (end == next) {
-        return;
-    }
-    for (size_t sent = 0; next < end && sent < kPerLook; ++next) {
-        const ReplayEvent& e = device.events[next];
-        if (IsAck(e)) {
-            continue;
+    for (size_t sent = 0; sent < kPerLook && !queue.empty() && queue.front().micros <= at;) {
+        const ReplayEvent& e = queue.front();
+        if (!(answersRateCommand && capture::IsMcuAck(e.bytes, e.length))) {
+            Deliver(e, out);
+            ++sent;
         }
-        InputReport& r = out.emplace_back();
-        std::memcpy(r.bytes, schedule->bytes.data() + e.offset, e.length);
-        r.length = e.length;
-        ++sent;
+        queue.pop_front();
     }
 }
 
 Clock::time_point ReplayStream::NextDue(Clock::time_point) const {
-    std::lock_guard<std::mutex> lock(mtx);
-    Clock::time_point due = next < device.events.size() ? Due(next) : Clock::time_point::max();
-    return ackIndex != kNone ? std::min(due, Due(ackIndex)) : due;
+    std::lock_guard<std::mutex> lock(feed->mtx);
+    const std::deque<ReplayEvent>& queue = feed->queues[static_cast<size_t>(role)];
+    Clock::time_point due = Clock::time_point::max();
+    if (!queue.empty()) {
+        due = feed->start + std::chrono::microseconds(queue.front().micros);
+    } else if (!feed->atEnd) {
+        // Nothing read for this device yet: look again where the reading stopped.
+        due = feed->start + std::chrono::microseconds(feed->readTo);
+    }
+    if (ackPending) {
+        due = std::min(due, feed->start + std::chrono::microseconds(ackDue));
+    }
+    return due;
 }
 
 bool ReplayStream::OnFeature(const uint8_t* report, size_t length, Clock::time_point now) {
     if (report == nullptr || length == 0) {
         return false;
     }
+    constexpr uint8_t kRateTag = 'R';
     if (answersRateCommand && length >= 4 && report[0] == 0 && report[1] == kRateTag) {
         // The answer goes out when the recorded one did: the first "$" in the
         // capture from a little before now on. None: the MCU stays silent.
-        std::lock_guard<std::mutex> lock(mtx);
-        const auto& events = device.events;
-        const int64_t from =
-            std::chrono::duration_cast<std::chrono::microseconds>(now - start - kAckLookBack)
-                .count();
-        auto it = std::partition_point(events.begin(), events.end(),
-                                       [from](const ReplayEvent& e) { return e.micros < from; });
-        while (it != events.end() && !(it->kind == ReplayEventKind::kReport && IsAck(*it))) {
-            ++it;
+        std::lock_guard<std::mutex> lock(feed->mtx);
+        const std::vector<int64_t>& acks = feed->plan.Device(ReplayRole::kMcu).acks;
+        auto it = std::lower_bound(acks.begin(), acks.end(), MicrosAt(now) - kAckLookBackMicros);
+        if (it != acks.end()) {
+            ackPending = true;
+            ackDue = *it;
         }
-        ackIndex = it == events.end() ? kNone : static_cast<size_t>(it - events.begin());
     }
     return true;
 }
 
-bool LoadReplay(const std::string& path, const capture::ReplayOptions& options,
-                capture::ReplaySchedule& out, std::string& error) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        error = path + ": " + std::strerror(errno);
-        return false;
-    }
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[1 << 16];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
-        bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-    const bool readError = std::ferror(f) != 0;
-    std::fclose(f);
-    if (readError) {
-        error = path + ": cannot read it";
-        return false;
-    }
-    if (!capture::BuildReplaySchedule(bytes.data(), bytes.size(), options, out, error)) {
+bool PlanReplay(const std::string& path, const capture::ReplayOptions& options,
+                capture::ReplayPlan& out, std::string& error) {
+    auto open = [&path](std::string& why) { return capture::OpenPacketSource(path, why); };
+    if (!capture::ScanReplay(open, options, out, error)) {
         error = path + ": " + error;
         return false;
     }
     return true;
+}
+
+std::shared_ptr<ReplayFeed> OpenReplayFeed(const std::string& path, capture::ReplayPlan plan,
+                                           Clock::time_point start, std::string& error) {
+    std::unique_ptr<capture::PacketSource> source = capture::OpenPacketSource(path, error);
+    if (!source) {
+        error = path + ": " + error;
+        return nullptr;
+    }
+    auto reader = std::make_unique<capture::ReplayReader>(std::move(source), plan);
+    return std::make_shared<ReplayFeed>(std::move(plan), std::move(reader), start);
 }
 
 }  // namespace brisk::sim

@@ -2,7 +2,10 @@
 // input reports from a capture instead of from their models, at the recorded
 // times counted from `start` (brisk-sim's start stands for the capture's
 // first packet). Losses and returns become unplugs and plugs on the bus
-// (VirtualHeadset turns them into timeline actions).
+// (VirtualHeadset turns the plan's transitions into timeline actions).
+//
+// The capture is read as the run goes, a little ahead of the clock, into one
+// queue per device; both devices share the one reading (ReplayFeed).
 //
 // The MCU still answers the rate command itself, with the "$" the tool waits
 // for, at the time the capture has the recorded answer (the first "$" from a
@@ -11,6 +14,7 @@
 // recorded answers themselves are not sent again.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +24,35 @@
 
 namespace brisk::sim {
 
+class ReplayFeed {
+  public:
+    // Reads this far ahead of the clock: more than a returning device is
+    // dated back, so that its return is known before it is due.
+    static constexpr int64_t kReadAheadMicros = 2 * capture::kReturnLeadMicros;
+
+    ReplayFeed(capture::ReplayPlan plan, std::unique_ptr<capture::ReplayReader> reader,
+               Clock::time_point start);
+
+    const capture::ReplayPlan& Plan() const { return plan; }
+    Clock::time_point Start() const { return start; }
+    // Input on the IMU's endpoint that was no IMU report, as handed to the tool.
+    capture::ForeignInput ForeignDelivered() const;
+
+  private:
+    friend class ReplayStream;
+    // With `mtx` held: reads on until an event later than `micros` is queued.
+    void ReadUntil(int64_t micros);
+
+    const capture::ReplayPlan plan;
+    const Clock::time_point start;
+    mutable std::mutex mtx;
+    std::unique_ptr<capture::ReplayReader> reader;
+    std::deque<capture::ReplayEvent> queues[capture::kReplayRoles];
+    int64_t readTo = 0;  // the latest event time read
+    bool atEnd = false;
+    capture::ForeignInput foreign;
+};
+
 class ReplayStream final : public HidInterfaceModel {
   public:
     // Every report in the capture was read by the tool, so none is dropped:
@@ -27,33 +60,37 @@ class ReplayStream final : public HidInterfaceModel {
     // reader looks, instead of overflowing the bus's 32-report queue at once.
     static constexpr size_t kPerLook = 2;
 
-    ReplayStream(std::shared_ptr<const capture::ReplaySchedule> schedule, capture::ReplayRole role,
-                 Clock::time_point start);
+    ReplayStream(std::shared_ptr<ReplayFeed> feed, capture::ReplayRole role);
 
     void Produce(Clock::time_point now, std::vector<InputReport>& out) override;
     Clock::time_point NextDue(Clock::time_point now) const override;
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) override;
+    // The tool read each recorded report once: none is produced while nobody
+    // has the interface open to take it.
+    bool KeepsReportsForReaders() const override { return true; }
 
   private:
-    Clock::time_point Due(size_t index) const;
-    bool IsAck(const capture::ReplayEvent& e) const;
+    int64_t MicrosAt(Clock::time_point t) const;
+    void Deliver(const capture::ReplayEvent& e, std::vector<InputReport>& out);
 
-    std::shared_ptr<const capture::ReplaySchedule> schedule;
-    const capture::ReplayDevice& device;
+    std::shared_ptr<ReplayFeed> feed;
+    const capture::ReplayRole role;
     const bool answersRateCommand;
-    const Clock::time_point start;
-    static constexpr size_t kNone = static_cast<size_t>(-1);
     // How far back a rate command looks for its recorded answer: the replay
     // runs a few milliseconds off the recording.
-    static constexpr std::chrono::seconds kAckLookBack{1};
+    static constexpr int64_t kAckLookBackMicros = 1000000;
 
-    mutable std::mutex mtx;
-    size_t next = 0;          // first event not yet due
-    size_t ackIndex = kNone;  // the recorded "$" a pending answer waits for
+    bool ackPending = false;  // guarded by the feed's mutex
+    int64_t ackDue = 0;
 };
 
-// Reads and checks a capture file. False with `error` ("FILE: reason").
-bool LoadReplay(const std::string& path, const capture::ReplayOptions& options,
-                capture::ReplaySchedule& out, std::string& error);
+// Reads a capture file through once and plans its replay. False with `error`
+// ("FILE: reason").
+bool PlanReplay(const std::string& path, const capture::ReplayOptions& options,
+                capture::ReplayPlan& out, std::string& error);
+
+// The feed for a planned capture, read again from its start.
+std::shared_ptr<ReplayFeed> OpenReplayFeed(const std::string& path, capture::ReplayPlan plan,
+                                           Clock::time_point start, std::string& error);
 
 }  // namespace brisk::sim

@@ -94,11 +94,23 @@ struct UsbBus::State {
         return it == handles.end() ? nullptr : &it->second;
     }
 
+    bool AnyReader(UsbDeviceId device, size_t iface) const {
+        for (const auto& [token, od] : handles) {
+            if (od.device == device && od.iface == iface && !od.dead) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     // Lets the interface's model produce what is due and hands a copy of each
     // report to every live handle of that interface.
     void Pump(UsbDeviceId device, size_t iface, Clock::time_point now) {
         HidInterfaceModel* model = tree.Model(device, iface);
         if (!tree.Present(device) || model == nullptr) {
+            return;
+        }
+        if (model->KeepsReportsForReaders() && !AnyReader(device, iface)) {
             return;
         }
         produced.clear();

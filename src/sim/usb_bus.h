@@ -45,6 +45,11 @@ class HidInterfaceModel {
     // A feature report from the host (report ID first). False: the device
     // refuses it (HidD_SetFeature fails).
     virtual bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) = 0;
+
+    // True: reports wait in the model while no handle of the interface is
+    // open, instead of going to nobody (a replay, whose every report the
+    // tool once read). A live device's reports go to whoever listens then.
+    virtual bool KeepsReportsForReaders() const { return false; }
 };
 
 // What a virtual USB device looks like on the bus.

@@ -130,16 +130,17 @@ bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName
 void VirtualHeadset::AttachReplayed(const ReplaySetup& replay) {
     using capture::ReplayDevice;
     using capture::ReplayRole;
+    const capture::ReplayPlan& plan = replay.feed->Plan();
     auto stream = [&](ReplayRole role) {
-        return std::make_shared<ReplayStream>(replay.schedule, role, replay.start);
+        return std::make_shared<ReplayStream>(replay.feed, role);
     };
-    const ReplayDevice& imu = replay.schedule->Device(ReplayRole::kImu);
+    const ReplayDevice& imu = plan.Device(ReplayRole::kImu);
     if (imu.found) {
         std::wstring serial(imu.serial.begin(), imu.serial.end());
         watchmanId = bus.Attach(WatchmanDevice(serial.empty() ? kDefaultWatchmanSerial : serial,
                                                kHeadsetWatchmanLocation, stream(ReplayRole::kImu)));
     }
-    const ReplayDevice& mcuDevice = replay.schedule->Device(ReplayRole::kMcu);
+    const ReplayDevice& mcuDevice = plan.Device(ReplayRole::kMcu);
     if (mcuDevice.found) {
         mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuLocation, {stream(ReplayRole::kMcu)}));
     }
@@ -151,10 +152,10 @@ void VirtualHeadset::AttachReplayed(const ReplaySetup& replay) {
     const Replayed devices[] = {{imu, ActionKind::WatchmanUnplug, ActionKind::WatchmanPlug},
                                 {mcuDevice, ActionKind::McuUnplug, ActionKind::McuPlug}};
     for (const Replayed& r : devices) {
-        for (const capture::ReplayEvent& e : r.device.events) {
-            if (e.kind == capture::ReplayEventKind::kReport || !r.device.found) {
-                continue;
-            }
+        if (!r.device.found) {
+            continue;
+        }
+        for (const capture::ReplayEvent& e : r.device.transitions) {
             ScenarioAction a;
             a.seconds = static_cast<double>(e.micros) / 1e6;
             a.kind = e.kind == capture::ReplayEventKind::kLost ? r.unplug : r.plug;

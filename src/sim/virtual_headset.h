@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "capture/replay_schedule.h"
+#include "sim/replay_source.h"
 #include "sim/scenario.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_display.h"
@@ -29,8 +30,7 @@ extern const wchar_t* const kDefaultWatchmanSerial;
 
 // The Watchman and the MCU replayed from a capture instead of their models.
 struct ReplaySetup {
-    std::shared_ptr<const capture::ReplaySchedule> schedule;
-    std::chrono::steady_clock::time_point start;  // stands for the capture's first packet
+    std::shared_ptr<ReplayFeed> feed;  // its start stands for the capture's first packet
 };
 
 class VirtualHeadset {

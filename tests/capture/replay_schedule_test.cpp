@@ -12,6 +12,8 @@ namespace {
 
 using test::CaptureBuilder;
 
+constexpr uint32_t kUsbdStatusCanceled = 0xC0010000;  // USBD_STATUS_CANCELED
+
 std::vector<uint8_t> Imu(uint8_t seq) {
     std::vector<uint8_t> r(64, 0);
     r[0] = 0x20;
@@ -26,6 +28,29 @@ std::vector<uint8_t> Replace32(std::vector<uint8_t> b, size_t at, uint32_t v) {
     return b;
 }
 
+PacketSourceOpener FromBytes(const std::vector<uint8_t>& bytes) {
+    return [&bytes](std::string& error) {
+        return OpenPacketSource(bytes.data(), bytes.size(), error);
+    };
+}
+
+struct Read {
+    ReplayRole role;
+    ReplayEvent event;
+};
+
+// Everything the reading during a run gets, in order.
+std::vector<Read> ReadAll(const std::vector<uint8_t>& bytes, const ReplayPlan& plan) {
+    std::string error;
+    ReplayReader reader(OpenPacketSource(bytes.data(), bytes.size(), error), plan);
+    std::vector<Read> out;
+    Read r;
+    while (reader.Next(r.role, r.event)) {
+        out.push_back(r);
+    }
+    return out;
+}
+
 TEST(ReplaySchedule, FollowsTheHeadsetsDevicesThroughLossAndReenumeration) {
     CaptureBuilder c;
     c.Device(0, 3, 0x28DE, 0x2300, u"LHR-5A1B2C3D")
@@ -35,44 +60,106 @@ TEST(ReplaySchedule, FollowsTheHeadsetsDevicesThroughLossAndReenumeration) {
         .Report(1000, 3, Imu(2), 0, 0x82)  // another interface of the Watchman
         .Device(1500, 4, 0x35BD, 0x0101)
         .Report(1600, 4, {0x00, '#', 0, 0, 0, 0x06, 0xA4})
+        .Report(1700, 4, {0x00, '$'})
+        .Report(1800, 3, {}, kUsbdStatusCanceled)  // the host took a read back: no loss
         .Lost(2000000, 3)
         .Lost(2000100, 3)                                     // a second failure of the same loss
         .Device(2500000, 3, 0x28DE, 0x2300, u"LHR-5A1B2C3D")  // back within a second
         .Lost(3000000, 3)
         .Device(6000000, 12, 0x28DE, 0x2300, u"LHR-5A1B2C3D")  // re-enumerated elsewhere
         .Report(6000010, 12, Imu(9));
-    ReplaySchedule s;
+    ReplayPlan plan;
     std::string error;
-    ASSERT_TRUE(BuildReplaySchedule(c.bytes.data(), c.bytes.size(), {}, s, error)) << error;
-    EXPECT_FALSE(s.truncated);
+    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), {}, plan, error)) << error;
+    EXPECT_FALSE(plan.truncated);
+    EXPECT_FALSE(plan.imuFoundByReports);
+    EXPECT_EQ(plan.lastMicros, 6000010);
 
-    const ReplayDevice& imu = s.Device(ReplayRole::kImu);
+    const ReplayDevice& imu = plan.Device(ReplayRole::kImu);
     EXPECT_EQ(imu.address, 12);
     EXPECT_EQ(imu.serial, u"LHR-5A1B2C3D");
+    EXPECT_EQ(imu.reports, 2u);
     using K = ReplayEventKind;
     const std::vector<std::pair<int64_t, K>> want = {{1000, K::kReport},  {2000000, K::kLost},
                                                      {2000000, K::kBack}, {3000000, K::kLost},
                                                      {5000000, K::kBack}, {6000010, K::kReport}};
-    ASSERT_EQ(imu.events.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) {
-        EXPECT_EQ(imu.events[i].micros, want[i].first) << i;
-        EXPECT_EQ(imu.events[i].kind, want[i].second) << i;
+    std::vector<std::pair<int64_t, K>> transitions;
+    for (const auto& w : want) {
+        if (w.second != K::kReport) {
+            transitions.push_back(w);
+        }
     }
-    // The zeros the recording left out are back.
-    ASSERT_EQ(imu.events[5].length, 64);
-    EXPECT_EQ(s.bytes[imu.events[5].offset + 17], 9);
-    EXPECT_EQ(s.bytes[imu.events[5].offset + 63], 0);
-
-    const ReplayDevice& mcu = s.Device(ReplayRole::kMcu);
+    ASSERT_EQ(imu.transitions.size(), transitions.size());
+    for (size_t i = 0; i < transitions.size(); ++i) {
+        EXPECT_EQ(imu.transitions[i].micros, transitions[i].first) << i;
+        EXPECT_EQ(imu.transitions[i].kind, transitions[i].second) << i;
+    }
+    const ReplayDevice& mcu = plan.Device(ReplayRole::kMcu);
     EXPECT_EQ(mcu.address, 4);
     EXPECT_TRUE(mcu.serial.empty());
-    ASSERT_EQ(mcu.events.size(), 1u);
-    EXPECT_EQ(mcu.events[0].length, 7);
+    EXPECT_EQ(mcu.acks, std::vector<int64_t>{1700});
+
+    // The reading during the run tells the same story, with the bytes.
+    std::vector<Read> imuRead, mcuRead;
+    for (const Read& r : ReadAll(c.bytes, plan)) {
+        (r.role == ReplayRole::kImu ? imuRead : mcuRead).push_back(r);
+    }
+    ASSERT_EQ(imuRead.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(imuRead[i].event.micros, want[i].first) << i;
+        EXPECT_EQ(imuRead[i].event.kind, want[i].second) << i;
+    }
+    // The zeros a recording left out are back.
+    ASSERT_EQ(imuRead[5].event.length, 64);
+    EXPECT_EQ(imuRead[5].event.bytes[17], 9);
+    EXPECT_EQ(imuRead[5].event.bytes[63], 0);
+    ASSERT_EQ(mcuRead.size(), 2u);
+    EXPECT_EQ(mcuRead[0].event.length, 7);
 
     // Named by address, the tracker is the IMU.
-    ASSERT_TRUE(BuildReplaySchedule(c.bytes.data(), c.bytes.size(), {9, 0}, s, error)) << error;
-    ASSERT_EQ(s.Device(ReplayRole::kImu).events.size(), 1u);
-    EXPECT_EQ(s.bytes[s.Device(ReplayRole::kImu).events[0].offset + 17], 77);
+    ReplayOptions tracker;
+    tracker.imuAddress = 9;
+    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), tracker, plan, error)) << error;
+    const std::vector<Read> trackerRead = ReadAll(c.bytes, plan);
+    ASSERT_GE(trackerRead.size(), 1u);
+    EXPECT_EQ(trackerRead[0].role, ReplayRole::kImu);
+    EXPECT_EQ(trackerRead[0].event.bytes[17], 77);
+}
+
+TEST(ReplaySchedule, WithoutDescriptorsTheImuIsWhereTheImuReportsAre) {
+    std::vector<uint8_t> foreign(64, 0x5A);
+    foreign[0] = 0x21;
+    CaptureBuilder c;
+    c.Report(0, 8, Imu(1))  // a controller, fewer reports
+        .Report(5, 19, {0x01, 2, 3})
+        .Report(10, 19, Imu(1), 0, 0x81)
+        .Report(20, 19, Imu(2), 0, 0x81)
+        .Report(30, 19, foreign, 0, 0x81)
+        .Report(40, 19, Imu(3), 0, 0x81);
+    ReplayPlan plan;
+    std::string error;
+    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), {}, plan, error)) << error;
+    EXPECT_TRUE(plan.imuFoundByReports);
+    EXPECT_EQ(plan.imuReportsThere, 3u);
+    EXPECT_EQ(plan.Device(ReplayRole::kImu).address, 19);
+    EXPECT_FALSE(plan.Device(ReplayRole::kMcu).found);
+    // Everything on its endpoint goes to the tool; what is no IMU report is named.
+    EXPECT_EQ(plan.Device(ReplayRole::kImu).reports, 5u);
+    EXPECT_EQ(plan.foreign.count, 2u);
+    EXPECT_EQ(plan.foreign.firstId, 0x01);
+    EXPECT_EQ(plan.foreign.firstMicros, 5);
+    // The first packet of the capture is time zero, and it is delivered.
+    const std::vector<Read> read = ReadAll(c.bytes, plan);
+    ASSERT_EQ(read.size(), 5u);
+    EXPECT_EQ(read[0].event.micros, 5);
+
+    // Told otherwise, the address given wins.
+    ReplayOptions named;
+    named.imuAddress = 8;
+    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), named, plan, error)) << error;
+    EXPECT_FALSE(plan.imuFoundByReports);
+    EXPECT_EQ(plan.Device(ReplayRole::kImu).reports, 1u);
+    EXPECT_EQ(ReadAll(c.bytes, plan).at(0).event.micros, 0);
 }
 
 TEST(ReplaySchedule, RefusesWhatIsNoUsbPcapCaptureAndKeepsTheWholePacketsOfACutOne) {
@@ -97,21 +184,22 @@ TEST(ReplaySchedule, RefusesWhatIsNoUsbPcapCaptureAndKeepsTheWholePacketsOfACutO
         size_t packets;
     };
     const Row rows[] = {
-        {"empty", {}, "not a pcap file (too short)", 0},
-        {"text", {'h', 'e', 'l', 'l', 'o', '\n'}, "not a pcap file (magic 0x6C6C6568)", 0},
-        {"pcapng", {0x0A, 0x0D, 0x0D, 0x0A, 0, 0, 0, 0}, "a pcapng file", 0},
-        {"ethernet", ethernet, "link type 1, not USBPcap (249)", 0},
-        {"other byte order", swappedEthernet, "link type 16777216, not USBPcap (249)", 0},
+        {"empty", {}, "not a pcap or pcapng capture", 0},
+        {"text", {'h', 'e', 'l', 'l', 'o', '\n'}, "not a pcap or pcapng capture", 0},
+        {"pcapng", {0x0A, 0x0D, 0x0D, 0x0A, 0, 0, 0, 0}, "pcapng section", 0},
+        {"ethernet", ethernet, "link type 1 is not USB", 0},
+        {"other byte order", swappedEthernet, "link type 16777216 is not USB", 0},
         {"header cut", std::vector<uint8_t>(whole.begin(), whole.begin() + 20),
          "pcap file header cut short", 0},
         {"record longer than its packet", Replace32(whole, firstRecord + 8, 100),
-         "packet 1: record lengths 100/36 make no sense", 0},
-        {"absurd record", Replace32(whole, firstRecord + 8, 0xFFFFFFF0), "packet 1: record lengths",
+         "packet 1: more data in the record than", 0},
+        {"absurd record", Replace32(whole, firstRecord + 8, 0xFFFFFFF0), "packet 1: record of 4294",
          0},
         {"usbpcap header too short",
          Replace32(Replace32(whole, firstRecord + 8, 20), firstRecord + 12, 20),
          "packet 1: record of 20 bytes, shorter than a USBPcap header", 0},
-        {"no headset device", nothingOfOurs, "no Watchman (28DE:2300) or MCU (35BD:0101)", 0},
+        {"no headset device", nothingOfOurs,
+         "no Watchman (28DE:2300) or MCU (35BD:0101) device descriptor and no IMU report", 0},
         {"cut inside the last report", std::vector<uint8_t>(whole.begin(), whole.end() - 30),
          nullptr, 3},
         {"cut inside a record header", std::vector<uint8_t>(whole.begin(), whole.end() - 90),
@@ -119,9 +207,9 @@ TEST(ReplaySchedule, RefusesWhatIsNoUsbPcapCaptureAndKeepsTheWholePacketsOfACutO
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
-        ReplaySchedule s;
+        ReplayPlan s;
         std::string error;
-        const bool ok = BuildReplaySchedule(r.bytes.data(), r.bytes.size(), {}, s, error);
+        const bool ok = ScanReplay(FromBytes(r.bytes), {}, s, error);
         if (r.error != nullptr) {
             EXPECT_FALSE(ok);
             EXPECT_EQ(error.substr(0, std::string(r.error).size()), r.error);
