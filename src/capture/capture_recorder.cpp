@@ -175,7 +175,7 @@ void CaptureRecorder::Encode(const Entry& e, std::vector<uint8_t>& out) {
         h.info = 0;
         h.stage = kStageSetup;
         h.status = 0;
-        AppendPacket(out, micros, h, buf, 8 + CapturedLength(buf + 8, outBytes), 8 + outBytes);
+        AppendPacket(out, micros, h, buf, 8 + outBytes, 8 + outBytes);
         h.info = kInfoDeviceToHost;
         h.stage = kStageComplete;
         h.status = status;
@@ -213,7 +213,9 @@ void CaptureRecorder::Encode(const Entry& e, std::vector<uint8_t>& out) {
             h.endpoint = static_cast<uint8_t>(kEndpointIn | (e.interfaceNumber + 1));
             h.transfer = kTransferInterrupt;
             h.status = e.ok ? 0 : kUsbdStatusDeviceGone;
-            AppendPacket(out, micros, h, e.bytes, CapturedLength(e.bytes, e.length), e.length);
+            // Every byte as read, trailing zeros too: a report's last byte may be a
+            // zero that means something.
+            AppendPacket(out, micros, h, e.bytes, e.length, e.length);
             break;
         case Kind::kFeatureSent:
             control(kUrbClassInterface, 0x00,
