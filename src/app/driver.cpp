@@ -43,9 +43,11 @@ void ReportImuStartup(TundraImu& imu) {
 }
 
 void PrintImuResult(const ImuStats& is) {
-    Print(stdout, "IMU RESULT: %llu samples (%llu reports), %llu seq gaps, %llu stalls\n",
-          static_cast<unsigned long long>(is.samples), static_cast<unsigned long long>(is.reports),
-          static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
+    PrintEvent(
+        LineEvent::kImuResult, stdout,
+        "IMU RESULT: %llu samples (%llu reports), %llu seq gaps, %llu stalls\n",
+        static_cast<unsigned long long>(is.samples), static_cast<unsigned long long>(is.reports),
+        static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
 }
 
 // The run log's view of the run; all of it idle without --log.
@@ -98,7 +100,7 @@ int Verdict(const ImuStats& is, const PresentStats* ps, RunLogSide& logSide) {
     }
     t.imuSamples = is.samples;
     const std::string line = FormatVerdictLine(t);
-    PrintText(stdout, line);
+    PrintText(stdout, line, LineEvent::kVerdict);
     const int code = ps != nullptr && ps->displayLost ? kExitDisplayLost : kExitVerdict;
     if (logSide.log != nullptr) {
         RunSummary s;

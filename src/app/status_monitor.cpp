@@ -25,7 +25,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
         if (haveProx && prox.IsWorn() != lastWorn) {
             lastWorn = prox.IsWorn();
             std::string event = FormatDonDoffLine(lastWorn, prox.Distance());
-            PrintText(stdout, event);
+            PrintText(stdout, event, lastWorn ? LineEvent::kDonned : LineEvent::kDoffed);
         }
 
         ImuSample s;

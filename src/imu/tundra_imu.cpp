@@ -86,7 +86,8 @@ bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
     reader.Device().Set(handle);
     seqFilter.Reset();
     silentSecs = 0;
-    Print(stderr, "TundraImu: reconnected to %s\n", Utf8FromWide(chosen).c_str());
+    PrintEvent(LineEvent::kImuBack, stderr, "TundraImu: reconnected to %s\n",
+               Utf8FromWide(chosen).c_str());
     return true;
 }
 
@@ -111,8 +112,9 @@ void TundraImu::OnTimeout(int& silentSecs) {
         ++counters.stalls;
     }
     if (++silentSecs >= kSilentLimit) {
-        Print(stderr, "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
-              silentSecs);
+        PrintEvent(LineEvent::kImuLost, stderr,
+                   "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
+                   silentSecs);
         reader.Device().Close();
     }
 }
@@ -146,7 +148,7 @@ void TundraImu::ReaderLoop() {
                     break;
                 }
                 // clang-format off
-                Print(stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
+                PrintEvent(LineEvent::kImuLost, stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
                         static_cast<unsigned long>(r.error));
                 // clang-format on
                 device.Close();
@@ -156,7 +158,7 @@ void TundraImu::ReaderLoop() {
                     break;  // the read Stop cancelled
                 }
                 // clang-format off
-                Print(stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
+                PrintEvent(LineEvent::kImuLost, stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
                         static_cast<unsigned long>(r.error));
                 // clang-format on
                 device.Close();

@@ -50,6 +50,7 @@ enum LogColumn : size_t {
     kColFrameP999,
     kColFrameMax,
     kColFramesOver,
+    kColEvent,
     kLogColumns
 };
 
@@ -94,6 +95,7 @@ inline constexpr std::array<std::string_view, kLogColumns> kLogColumnNames = {
     "frame_p999_ms",
     "frame_max_ms",
     "frames_over_1_5_periods",
+    "event",
 };
 
 }  // namespace brisk

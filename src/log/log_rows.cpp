@@ -112,10 +112,11 @@ LogCells StatusRow(const StatusFields& f, std::string_view line) {
     return cells;
 }
 
-LogCells MessageRow(bool toStderr, std::string_view line) {
+LogCells MessageRow(bool toStderr, std::string_view line, LineEvent event) {
     LogCells cells = Row("message");
     cells[kColStream] = toStderr ? "err" : "out";
     cells[kColText] = WithoutNewline(line);
+    cells[kColEvent] = std::string(LineEventName(event));
     return cells;
 }
 

@@ -12,6 +12,7 @@
 #include "app/command_line.h"
 #include "app/status_line.h"
 #include "log/log_columns.h"
+#include "platform/output.h"
 #include "present/frame_histogram.h"
 
 namespace brisk {
@@ -53,7 +54,8 @@ struct RunSummary {
 
 LogCells RunRow(const RunFacts& facts);
 LogCells StatusRow(const StatusFields& f, std::string_view line);
-LogCells MessageRow(bool toStderr, std::string_view line);
+// `event`: what the line marks, as the one who printed it said.
+LogCells MessageRow(bool toStderr, std::string_view line, LineEvent event = LineEvent::kNone);
 LogCells SummaryRow(const RunSummary& s);
 
 // "2026-12-08T12:57:14.123Z".

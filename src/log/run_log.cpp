@@ -39,8 +39,9 @@ std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::tim
     if (!written) {
         log->ReportFailure();
     }
-    SetOutputListener(
-        [raw = log.get()](std::FILE* stream, std::string_view text) { raw->Heard(stream, text); });
+    SetOutputListener([raw = log.get()](std::FILE* stream, std::string_view text, LineEvent event) {
+        raw->Heard(stream, text, event);
+    });
     return log;
 }
 
@@ -89,12 +90,12 @@ void RunLog::Summary(const RunSummary& summary) {
     summaryWritten = true;  // the summary stays the last row
 }
 
-void RunLog::Heard(std::FILE* stream, std::string_view text) {
+void RunLog::Heard(std::FILE* stream, std::string_view text, LineEvent event) {
     // One row per line; a text always ends with its newline.
     while (!text.empty()) {
         const size_t end = text.find('\n');
         const size_t next = end == std::string_view::npos ? text.size() : end + 1;
-        Append(MessageRow(stream == stderr, text.substr(0, next)), true);
+        Append(MessageRow(stream == stderr, text.substr(0, next), event), true);
         text.remove_prefix(next);
     }
 }

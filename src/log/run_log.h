@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "log/log_rows.h"
+#include "platform/output.h"
 
 namespace brisk {
 
@@ -45,7 +46,7 @@ class RunLog {
   private:
     RunLog(std::FILE* file, std::string path, SteadyClock::time_point started);
 
-    void Heard(std::FILE* stream, std::string_view text);
+    void Heard(std::FILE* stream, std::string_view text, LineEvent event);
     // Stamps and writes one row (held when `hold` and no run row yet).
     void Append(const LogCells& cells, bool hold);
     // Under the lock; false, with the file closed, when the write failed.

@@ -49,14 +49,14 @@ void WriteAll(std::FILE* stream, const char* data, size_t size) {
 std::mutex listenerMutex;
 std::shared_ptr<const OutputListener> listener;
 
-void Tell(std::FILE* stream, std::string_view text) {
+void Tell(std::FILE* stream, std::string_view text, LineEvent event) {
     std::shared_ptr<const OutputListener> heard;
     {
         std::lock_guard<std::mutex> lock(listenerMutex);
         heard = listener;
     }
     if (heard) {
-        (*heard)(stream, text);
+        (*heard)(stream, text, event);
     }
 }
 
@@ -75,29 +75,42 @@ void PrintTextUnheard(std::FILE* stream, std::string_view text) {
     WriteAll(stream, text.data(), text.size());
 }
 
-void PrintText(std::FILE* stream, std::string_view text) {
+void PrintText(std::FILE* stream, std::string_view text, LineEvent event) {
     WriteAll(stream, text.data(), text.size());
-    Tell(stream, text);
+    Tell(stream, text, event);
 }
 
-void Print(std::FILE* stream, const char* format, ...) {
+namespace {
+
+void PrintFormatted(LineEvent event, std::FILE* stream, const char* format, va_list args) {
     char line[kLineBytes];
+    va_list again;
+    va_copy(again, args);
+    const int needed = std::vsnprintf(line, sizeof line, format, args);
+    if (needed >= 0 && static_cast<size_t>(needed) < sizeof line) {
+        PrintText(stream, std::string_view(line, static_cast<size_t>(needed)), event);
+    } else if (needed >= 0) {
+        std::string longLine(static_cast<size_t>(needed) + 1, '\0');
+        std::vsnprintf(longLine.data(), longLine.size(), format, again);
+        PrintText(stream, std::string_view(longLine.data(), static_cast<size_t>(needed)), event);
+    }
+    va_end(again);
+}
+
+}  // namespace
+
+void Print(std::FILE* stream, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const int needed = std::vsnprintf(line, sizeof line, format, args);
+    PrintFormatted(LineEvent::kNone, stream, format, args);
     va_end(args);
-    if (needed < 0) {
-        return;
-    }
-    if (static_cast<size_t>(needed) < sizeof line) {
-        PrintText(stream, std::string_view(line, static_cast<size_t>(needed)));
-        return;
-    }
-    std::string longLine(static_cast<size_t>(needed) + 1, '\0');
+}
+
+void PrintEvent(LineEvent event, std::FILE* stream, const char* format, ...) {
+    va_list args;
     va_start(args, format);
-    std::vsnprintf(longLine.data(), longLine.size(), format, args);
+    PrintFormatted(event, stream, format, args);
     va_end(args);
-    PrintText(stream, std::string_view(longLine.data(), static_cast<size_t>(needed)));
 }
 
 }  // namespace brisk

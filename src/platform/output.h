@@ -10,6 +10,8 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/line_event.h"
+
 #if defined(__GNUC__)
 #define BRISK_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
 #else
@@ -21,14 +23,18 @@ namespace brisk {
 // Formats like printf and writes the result to `stream` (stdout or stderr) in
 // one call. The text carries its own newline, as a printf format would.
 void Print(std::FILE* stream, const char* format, ...) BRISK_PRINTF_FORMAT(2, 3);
+// The same for a line that marks `event`.
+void PrintEvent(LineEvent event, std::FILE* stream, const char* format, ...)
+    BRISK_PRINTF_FORMAT(3, 4);
 
 // Writes already formatted text (whole lines, newlines included) in one call.
-void PrintText(std::FILE* stream, std::string_view text);
+void PrintText(std::FILE* stream, std::string_view text, LineEvent event = LineEvent::kNone);
 
-// Told of each line after it is written: the stream and the text as written
-// (one or more whole lines). Called on the printing thread, outside any lock;
-// it may print (and is then told of that too).
-using OutputListener = std::function<void(std::FILE* stream, std::string_view text)>;
+// Told of each line after it is written: the stream, the text as written
+// (one or more whole lines) and what it marks. Called on the printing thread,
+// outside any lock; it may print (and is then told of that too).
+using OutputListener =
+    std::function<void(std::FILE* stream, std::string_view text, LineEvent event)>;
 
 // Installs the one listener; an empty one removes it. A Print already under
 // way on another thread may still reach the listener it found, so its owner

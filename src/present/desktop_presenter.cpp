@@ -93,8 +93,8 @@ void DesktopD3d12Presenter::Impl::PrintPresentError(uint32_t status, uint64_t fr
 
 bool DesktopD3d12Presenter::Impl::DisplayGone() {
     if (deviceGone) {
-        Print(stderr,
-              "Presenter: swap chain lost its device — display lost, exiting present loop\n");
+        PrintEvent(LineEvent::kDisplayLost, stderr,
+                   "Presenter: swap chain lost its device — display lost, exiting present loop\n");
         return true;
     }
     if (!displayChanged) {
@@ -107,9 +107,9 @@ bool DesktopD3d12Presenter::Impl::DisplayGone() {
               index, name.c_str());
         return false;
     }
-    Print(stderr,
-          "Presenter: output[%d] %s left the desktop — display lost, exiting present loop\n", index,
-          name.c_str());
+    PrintEvent(LineEvent::kDisplayLost, stderr,
+               "Presenter: output[%d] %s left the desktop — display lost, exiting present loop\n",
+               index, name.c_str());
     return true;
 }
 

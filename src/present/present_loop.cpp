@@ -134,10 +134,10 @@ bool FrameLoop::DeviceRemoved() {
     if (removed == 0) {
         return false;
     }
-    Print(stderr,
-          "Presenter: D3D12 device removed (0x%lx) — display lost (cable pulled?), "
-          "exiting present loop\n",
-          HresultHex(removed));
+    PrintEvent(LineEvent::kDisplayLost, stderr,
+               "Presenter: D3D12 device removed (0x%lx) — display lost (cable pulled?), "
+               "exiting present loop\n",
+               HresultHex(removed));
     count_.displayLost = true;
     return true;
 }
@@ -211,10 +211,10 @@ bool FrameLoop::WaitForScanOut() {
     if (count_.deadSeconds < kDeadSecondsLost) {
         return true;
     }
-    Print(stderr,
-          "Presenter: present waitable dead for %llus — display lost, exiting present "
-          "loop\n",
-          Ull(count_.deadSeconds));
+    PrintEvent(LineEvent::kDisplayLost, stderr,
+               "Presenter: present waitable dead for %llus — display lost, exiting present "
+               "loop\n",
+               Ull(count_.deadSeconds));
     count_.displayLost = true;
     return false;
 }
@@ -222,13 +222,13 @@ bool FrameLoop::WaitForScanOut() {
 void FrameLoop::TrackPacing(double dt, double elapsed) {
     switch (count_.pacing.OnFrame(dt, elapsed)) {
         case FreeRunChange::Entered:
-            Print(stderr,
-                  "WARNING: present loop free-running (vsync lost — headset doffed?), "
-                  "self-pacing at %.0f Hz\n",
-                  gpu_.refreshHz);
+            PrintEvent(LineEvent::kFreeRunBegin, stderr,
+                       "WARNING: present loop free-running (vsync lost — headset doffed?), "
+                       "self-pacing at %.0f Hz\n",
+                       gpu_.refreshHz);
             break;
         case FreeRunChange::Left:
-            Print(stderr, "free-run over: vsync pacing restored\n");
+            PrintEvent(LineEvent::kFreeRunEnd, stderr, "free-run over: vsync pacing restored\n");
             break;
         default:
             break;
@@ -270,11 +270,12 @@ void FrameLoop::Finish(Clock::time_point t0) {
     }
     const double total = Seconds(Clock::now() - t0);
     const double average = total > 0 ? static_cast<double>(count_.frames) / total : 0.0;
-    Print(stdout,
-          "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts "
-          "%llu, freeRunEvents %llu\n",
-          Ull(count_.frames), total, average, Ull(count_.presentErrors), Ull(count_.waitTimeouts),
-          Ull(count_.pacing.Events()));
+    PrintEvent(
+        LineEvent::kPresentResult, stdout,
+        "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts "
+        "%llu, freeRunEvents %llu\n",
+        Ull(count_.frames), total, average, Ull(count_.presentErrors), Ull(count_.waitTimeouts),
+        Ull(count_.pacing.Events()));
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ bool McuProx::Reconnect(TelemetryTracker& tracker) {
         return false;  // Stop closes it after the join
     }
     tracker.Restart();
-    Print(stderr, "McuProx: device reconnected, telemetry restarted\n");
+    PrintEvent(LineEvent::kMcuBack, stderr, "McuProx: device reconnected, telemetry restarted\n");
     return true;
 }
 
@@ -95,8 +95,9 @@ void McuProx::ReaderLoop() {
             if (reader.Stopping()) {
                 break;
             }
-            Print(stderr, "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
-                  static_cast<unsigned long>(err));
+            PrintEvent(LineEvent::kMcuLost, stderr,
+                       "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
+                       static_cast<unsigned long>(err));
             DropDevice();
             continue;
         }
@@ -105,9 +106,9 @@ void McuProx::ReaderLoop() {
                 break;
             }
             if (tracker.OnTimeout()) {
-                Print(stderr,
-                      "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
-                      tracker.SilentReads());
+                PrintEvent(LineEvent::kMcuLost, stderr,
+                           "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
+                           tracker.SilentReads());
                 DropDevice();
             }
             continue;

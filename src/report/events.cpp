@@ -1,6 +1,40 @@
 #include "report/events.h"
 
+#include "platform/line_event.h"
+
 namespace brisk::report {
+
+EventKind EventFromLogName(std::string_view name) {
+    switch (LineEventFromName(name)) {
+        case LineEvent::kImuLost:
+            return EventKind::ImuLost;
+        case LineEvent::kImuBack:
+            return EventKind::ImuBack;
+        case LineEvent::kMcuLost:
+            return EventKind::McuLost;
+        case LineEvent::kMcuBack:
+            return EventKind::McuBack;
+        case LineEvent::kDonned:
+            return EventKind::Donned;
+        case LineEvent::kDoffed:
+            return EventKind::Doffed;
+        case LineEvent::kFreeRunBegin:
+            return EventKind::FreeRunBegin;
+        case LineEvent::kFreeRunEnd:
+            return EventKind::FreeRunEnd;
+        case LineEvent::kDisplayLost:
+            return EventKind::DisplayLost;
+        case LineEvent::kPresentResult:
+            return EventKind::PresentResult;
+        case LineEvent::kImuResult:
+            return EventKind::ImuResult;
+        case LineEvent::kVerdict:
+            return EventKind::Verdict;
+        case LineEvent::kNone:
+            break;
+    }
+    return EventKind::None;
+}
 
 EventKind RecogniseEvent(std::string_view text) {
     struct Prefix {

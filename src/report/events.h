@@ -1,5 +1,5 @@
-// The moments a report marks on its time axis, told apart by the words the
-// tool prints for them (message rows of the run log).
+// The moments a report marks on its time axis: the events of the run log's
+// message rows.
 #pragma once
 
 #include <string_view>
@@ -24,6 +24,10 @@ enum class EventKind {
     Verdict,
 };
 
+// From the `event` column of a message row ("imu_lost", ...).
+EventKind EventFromLogName(std::string_view name);
+
+// From a line's words: for logs written before the tool logged its events.
 EventKind RecogniseEvent(std::string_view text);
 
 // Whether the charts draw a marker for it.

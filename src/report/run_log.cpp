@@ -170,7 +170,10 @@ class Reader {
 
     void Message(double elapsed) {
         const std::string_view text = Cell(kColText);
-        const EventKind kind = RecogniseEvent(text);
+        // The line's own event, as the tool logged it; a log written before
+        // the tool did so is read by the lines' words.
+        const EventKind kind =
+            columns[kColEvent] >= 0 ? EventFromLogName(Cell(kColEvent)) : RecogniseEvent(text);
         if (kind == EventKind::None) {
             return;
         }

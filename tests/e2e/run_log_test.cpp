@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include "e2e/e2e_support.h"
@@ -81,6 +82,87 @@ void ExpectFramedAndEveryMessage(const std::vector<Row>& log, const RunResult& r
 
 long long Int(const Row& row, const char* column) {
     return std::stoll(row.at(column));
+}
+
+// The kinds of marker a report page shows, from its markers' titles: "KIND at
+// T s" for one event, "N events, ...: KIND &#215;n ..." for several.
+std::set<std::string> MarkedKinds(const std::string& page) {
+    std::set<std::string> kinds;
+    const std::string open = "<g class=\"marker\" data-events=\"";
+    for (size_t at = page.find(open); at != std::string::npos; at = page.find(open, at + 1)) {
+        const size_t from = page.find("<title>", at) + 7;
+        const std::string title = page.substr(from, page.find("</title>", from) - from);
+        const size_t colon = title.find(": ");
+        if (colon == std::string::npos) {
+            kinds.insert(title.substr(0, title.find(" at ")));
+            continue;
+        }
+        std::stringstream list(title.substr(colon + 2));
+        for (std::string item; std::getline(list, item, '#');) {
+            const size_t times = item.find(" &");
+            const size_t start = item.find_first_not_of(" 0123456789;");
+            if (times != std::string::npos && start < times) {
+                kinds.insert(item.substr(start, times - start));
+            }
+        }
+    }
+    return kinds;
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// Every event the tool marks, logged as data where its line is printed, and
+// the report's markers taken from that data: with every line reworded, the
+// page marks the same.
+TEST(E2eRunLog, EveryEventReachesTheReportAsData) {
+    TempFile csv(".csv");
+    const RunResult run = RunSim(
+        "2 mcu distance 1700\n3 watchman unplug\n4 watchman plug\n5 mcu unplug\n6 mcu plug\n"
+        "8 mcu distance 200\n8.5 display vsync free\n10 display vsync on\n11.5 display remove\n",
+        {"--log", csv.Path(), "20"});
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 4);
+
+    std::set<std::string> logged;
+    for (const Row& row : OfKind(ReadLog(csv.Path()), "message")) {
+        if (!row.at("event").empty()) {
+            logged.insert(row.at("event"));
+        }
+    }
+    EXPECT_EQ(logged,
+              (std::set<std::string>{"imu_lost", "imu_back", "mcu_lost", "mcu_back", "donned",
+                                     "doffed", "free_run_begin", "free_run_end", "display_lost",
+                                     "present_result", "imu_result", "verdict"}));
+
+    std::string reworded = ReadText(csv.Path());
+    for (const char* words : {"TundraImu", "McuProx", "prox: headset", "WARNING: present loop",
+                              "free-run over", "display lost"}) {
+        for (size_t at = reworded.find(words); at != std::string::npos;
+             at = reworded.find(words, at)) {
+            reworded.replace(at, std::string(words).size(), "Reworded");
+        }
+    }
+    TempFile rewordedCsv("_reworded.csv");
+    rewordedCsv.Write(reworded);
+    std::set<std::string> marked[2];
+    const std::string* logs[] = {&csv.Path(), &rewordedCsv.Path()};
+    for (size_t i = 0; i < 2; ++i) {
+        TempFile page(i == 0 ? ".html" : "_reworded.html");
+        const RunResult report = RunProgram({BRISK_REPORT_PATH, *logs[i], "-o", page.Path()}, {});
+        ASSERT_EQ(report.exitCode, 0) << Describe(report);
+        marked[i] = MarkedKinds(ReadText(page.Path()));
+    }
+    EXPECT_EQ(marked[0],
+              (std::set<std::string>{"IMU lost", "IMU back", "MCU lost", "MCU back",
+                                     "headset donned", "headset doffed", "free-run begins",
+                                     "free-run over", "display lost"}));
+    EXPECT_EQ(marked[1], marked[0]);
 }
 
 TEST(E2eRunLog, AFaultyRunIsLoggedLineForLineWithItsFiguresAndSummary) {
