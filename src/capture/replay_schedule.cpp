@@ -5,15 +5,19 @@
 #include <map>
 #include <utility>
 
+#include "platform/headset_usb.h"
+
 namespace brisk::capture {
 
 namespace {
 
-constexpr uint16_t kImuVendor = 0x28DE, kImuProduct = 0x2300;
-constexpr uint16_t kMcuVendor = 0x35BD, kMcuProduct = 0x0101;
+using headset::kImuReportId;
+using headset::kImuReportMinBytes;
+constexpr uint16_t kImuVendor = headset::kWatchmanVendorId;
+constexpr uint16_t kImuProduct = headset::kWatchmanProductId;
+constexpr uint16_t kMcuVendor = headset::kMcuVendorId;
+constexpr uint16_t kMcuProduct = headset::kMcuProductId;
 constexpr uint8_t kDescriptorDevice = 1, kDescriptorString = 3;
-constexpr uint8_t kImuReportId = 0x20;
-constexpr uint32_t kImuReportMinBytes = 52;
 constexpr uint8_t kMcuEndpoint = 0x81;
 
 bool LooksLikeImuReport(const UsbPacket& p) {
@@ -28,6 +32,7 @@ bool IsInterruptInCompletion(const UsbPacket& p) {
 
 bool IsMcuAck(const uint8_t* report, size_t length) {
     // With report ID 0 first, or without report IDs at all.
+    using headset::kMcuAckTag;
     return length > 0 &&
            (report[0] == kMcuAckTag || (length > 1 && report[0] == 0 && report[1] == kMcuAckTag));
 }

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "capture/packet_source.h"
+#include "platform/headset_usb.h"
 
 namespace brisk::capture {
 
@@ -56,15 +57,14 @@ struct ReplayEvent {
 // replay must have it there by then.
 constexpr int64_t kReturnLeadMicros = 1000000;
 
-// The MCU's answer to the rate command starts with this byte (after report
-// ID 0, when the capture has it).
-constexpr uint8_t kMcuAckTag = '$';
+// The MCU's answer to the rate command (its tag after report ID 0, when the
+// capture has it).
 bool IsMcuAck(const uint8_t* report, size_t length);
 
 struct ReplayOptions {
     int imuAddress = 0;  // > 0: the IMU is this USB address, descriptors or not
     int mcuAddress = 0;
-    uint8_t imuEndpoint = 0x81;  // where its reports are
+    uint8_t imuEndpoint = headset::kImuEndpoint;  // where its reports are
 };
 
 struct ReplayDevice {

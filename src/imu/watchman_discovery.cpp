@@ -4,16 +4,17 @@
 #include <cwctype>
 
 #include "imu/watchman_select.h"
+#include "platform/headset_usb.h"
 #include "platform/output.h"
 #include "platform/utf8.h"
 
 namespace brisk {
 namespace {
 
-constexpr uint16_t kWatchmanVendorId = 0x28DE;
-constexpr uint16_t kWatchmanProductId = 0x2300;
-constexpr wchar_t kWatchmanIdPrefix[] = L"USB\\VID_28DE&PID_2300\\";
-constexpr wchar_t kMcuEnumerator[] = L"USB\\VID_35BD&PID_0101";
+using headset::kMcuEnumerator;
+using headset::kWatchmanDeviceIdPrefix;
+using headset::kWatchmanProductId;
+using headset::kWatchmanVendorId;
 constexpr wchar_t kInterfaceMarker[] = L"&MI_";
 constexpr int kMaxClimb = 6;
 
@@ -36,7 +37,7 @@ bool IsInterfaceNodeId(const std::wstring& upperId) {
 
 bool IsPairedWithMcu(HidHost& host, DevNode hidNode, const std::vector<std::wstring>& mcuPaths) {
     DevNode root = 0;
-    if (!FindUsbDeviceNode(host, hidNode, kWatchmanIdPrefix, root)) {
+    if (!FindUsbDeviceNode(host, hidNode, kWatchmanDeviceIdPrefix, root)) {
         return false;
     }
     const std::wstring lp = LocationPath(host, root);

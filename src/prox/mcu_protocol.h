@@ -9,18 +9,20 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/headset_usb.h"
+
 namespace brisk {
 
-constexpr uint16_t kMcuVendorId = 0x35BD;
-constexpr uint16_t kMcuProductId = 0x0101;
+using headset::kMcuProductId;
+using headset::kMcuVendorId;
 
 // Every report to and from the MCU: report ID 0 and 64 bytes of message.
 constexpr size_t kMcuReportBytes = 65;
 constexpr size_t kMcuMaxCommandBytes = kMcuReportBytes - 1;
 
-constexpr uint8_t kMcuRateTag = 'R';
-constexpr uint8_t kMcuAckTag = '$';
-constexpr uint8_t kMcuTelemetryTag = '#';
+using headset::kMcuAckTag;
+using headset::kMcuRateTag;
+using headset::kMcuTelemetryTag;
 
 // A telemetry message carries its distance at message bytes 4 and 5.
 constexpr size_t kTelemetryDistanceOffset = 4;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/headset_usb.h"
+
 namespace brisk::sim {
 
 using capture::ReplayEvent;
@@ -42,7 +44,8 @@ void ReplayStream::Deliver(const ReplayEvent& e, std::vector<InputReport>& out) 
     InputReport& r = out.emplace_back();
     std::memcpy(r.bytes, e.bytes, e.length);
     r.length = e.length;
-    const bool imuReport = e.length >= 52 && e.bytes[0] == 0x20;
+    const bool imuReport =
+        e.length >= headset::kImuReportMinBytes && e.bytes[0] == headset::kImuReportId;
     if (role == ReplayRole::kImu && !imuReport && feed->foreign.count++ == 0) {
         feed->foreign.firstId = e.length > 0 ? e.bytes[0] : 0;
         feed->foreign.firstLength = e.length;
@@ -67,7 +70,7 @@ void ReplayStream::Produce(Clock::time_point now, std::vector<InputReport>& out)
     if (ackPending && ackDue <= at) {
         ackPending = false;
         InputReport& ack = out.emplace_back();
-        ack.bytes[1] = capture::kMcuAckTag;
+        ack.bytes[1] = headset::kMcuAckTag;
         ack.length = capture::kMaxReplayReportBytes;
     }
     for (size_t sent = 0; sent < kPerLook && !queue.empty() && queue.front().micros <= at;) {
@@ -100,8 +103,7 @@ bool ReplayStream::OnFeature(const uint8_t* report, size_t length, Clock::time_p
     if (report == nullptr || length == 0) {
         return false;
     }
-    constexpr uint8_t kRateTag = 'R';
-    if (answersRateCommand && length >= 4 && report[0] == 0 && report[1] == kRateTag) {
+    if (answersRateCommand && length >= 4 && report[0] == 0 && report[1] == headset::kMcuRateTag) {
         // The answer goes out when the recorded one did: the first "$" in the
         // capture from a little before now on. None: the MCU stays silent.
         std::lock_guard<std::mutex> lock(feed->mtx);

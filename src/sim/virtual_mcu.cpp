@@ -1,5 +1,7 @@
 #include "sim/virtual_mcu.h"
 
+#include "platform/headset_usb.h"
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -9,10 +11,11 @@
 namespace brisk::sim {
 namespace {
 
-// The model's own copies of the MCU's identity and framing, not the tool's
-// (prox/mcu_protocol.h): a mistake there must show up, not be mirrored here.
-constexpr uint16_t kMcuVid = 0x35BD;
-constexpr uint16_t kMcuPid = 0x0101;
+// Who the MCU is comes from the one table; its framing is the model's own
+// copy, not the tool's (prox/mcu_protocol.h): a framing mistake there must
+// show up in a test, not be mirrored here.
+constexpr uint16_t kMcuVid = headset::kMcuVendorId;
+constexpr uint16_t kMcuPid = headset::kMcuProductId;
 constexpr uint8_t kRateTag = 'R';
 constexpr uint8_t kAckTag = '$';
 constexpr uint8_t kTelemetryTag = '#';

@@ -1,13 +1,15 @@
 #include "sim/watchman.h"
 
+#include "platform/headset_usb.h"
+
 #include <algorithm>
 #include <iterator>
 
 namespace brisk::sim {
 namespace {
 
-constexpr uint16_t kWatchmanVid = 0x28DE;
-constexpr uint16_t kWatchmanPid = 0x2300;
+constexpr uint16_t kWatchmanVid = headset::kWatchmanVendorId;
+constexpr uint16_t kWatchmanPid = headset::kWatchmanProductId;
 constexpr size_t kSampleBytes = 17;
 
 void PutLe16(uint8_t* p, int16_t v) {
