@@ -1,11 +1,10 @@
 #include "capture/capture_recorder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "capture/usbpcap.h"
-#include "platform/output.h"
+#include "platform/side_file.h"
 
 namespace brisk::capture {
 namespace {
@@ -13,10 +12,6 @@ namespace {
 // How often the writer takes the queue: often enough that a crash loses
 // little, seldom enough that a batch is one write of a few kilobytes.
 constexpr auto kWriterPeriod = std::chrono::milliseconds(50);
-
-std::string Reason(int err) {
-    return err != 0 ? std::strerror(err) : "unknown error";
-}
 
 }  // namespace
 
@@ -27,19 +22,16 @@ CaptureRecorder::~CaptureRecorder() {
 }
 
 bool CaptureRecorder::Create(const std::string& where, std::string& error) {
-    errno = 0;
-    file = std::fopen(where.c_str(), "wb");
-    if (file == nullptr) {
-        error = Reason(errno);
+    file = SideFile::Create("--record", where, error);
+    if (!file) {
         return false;
     }
-    path = where;
     pending.reserve(capacity);
     return true;
 }
 
 void CaptureRecorder::Start() {
-    if (file == nullptr || writer.joinable()) {
+    if (!file || writer.joinable()) {
         return;
     }
     steadyOrigin = std::chrono::steady_clock::now();
@@ -64,11 +56,8 @@ void CaptureRecorder::Stop() {
     if (writer.joinable()) {
         writer.join();
     }
-    if (file != nullptr) {
-        // Not started: nothing was written, only the empty file is left.
-        std::fclose(file);
-        file = nullptr;
-    }
+    // Not started: nothing was written, only the empty file is left.
+    file.reset();
 }
 
 bool CaptureRecorder::Recording() const {
@@ -244,22 +233,17 @@ void CaptureRecorder::WriterLoop() {
             Encode(e, bytes);
         }
         draining.clear();
-        errno = 0;
+        std::string reason;
         const bool written =
-            bytes.empty() || (std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size() &&
-                              std::fflush(file) == 0);
+            bytes.empty() || file->WriteFlushed(bytes.data(), bytes.size(), reason);
         bytes.clear();
         if (!written) {
-            Print(stderr,
-                  "brisk: --record: cannot write %s: %s — recording stopped, the run goes on\n",
-                  path.c_str(), Reason(errno).c_str());
+            file->Stop(reason);
             break;
         }
         if (overflow) {
-            Print(
-                stderr,
-                "brisk: --record: the disk cannot keep up (%zu transfers waiting) — recording stopped, the run goes on\n",
-                capacity);
+            file->Stop("the disk cannot keep up (" + std::to_string(capacity) +
+                       " transfers waiting)");
         }
     }
     {
@@ -267,8 +251,7 @@ void CaptureRecorder::WriterLoop() {
         recording = false;
         pending.clear();
     }
-    std::fclose(file);
-    file = nullptr;
+    file.reset();
 }
 
 }  // namespace brisk::capture

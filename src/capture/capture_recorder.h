@@ -13,10 +13,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/side_file.h"
 
 namespace brisk::capture {
 
@@ -67,15 +70,16 @@ class CaptureRecorder {
         uint8_t bytes[kMaxEntryBytes];
     };
 
-    // Null when the transfer is not to be recorded; the lock is then released.
+    // Takes the lock into `lock` and returns the entry to fill while it is
+    // held; null when the transfer is not to be recorded. Either way the lock
+    // stays held until the caller's `lock` goes.
     Entry* Slot(std::unique_lock<std::mutex>& lock, Kind kind, uint8_t address);
     void WriterLoop();
     void Encode(const Entry& e, std::vector<uint8_t>& out);
     uint64_t Micros(std::chrono::steady_clock::time_point at) const;
 
     const size_t capacity;
-    std::string path;
-    std::FILE* file = nullptr;  // the writer's alone once it runs
+    std::unique_ptr<SideFile> file;  // the writer's alone once it runs
     std::thread writer;
     uint64_t nextIrp = 1;
     std::chrono::steady_clock::time_point steadyOrigin;

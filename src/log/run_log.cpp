@@ -1,36 +1,17 @@
 #include "log/run_log.h"
 
-#include <cerrno>
-#include <cstring>
-
 #include "log/csv.h"
 #include "platform/output.h"
 
-#ifdef _WIN32
-#include "platform/utf8.h"
-#endif
-
 namespace brisk {
-namespace {
-
-std::FILE* OpenForWriting(const std::string& path) {
-#ifdef _WIN32
-    return _wfopen(WideFromUtf8OrLatin1(path).c_str(), L"wb");
-#else
-    return std::fopen(path.c_str(), "wb");
-#endif
-}
-
-}  // namespace
 
 std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::time_point started,
                                        std::string& error) {
-    std::FILE* file = OpenForWriting(path);
-    if (file == nullptr) {
-        error = std::strerror(errno);
+    std::unique_ptr<SideFile> file = SideFile::Create("--log", path, error);
+    if (!file) {
         return nullptr;
     }
-    std::unique_ptr<RunLog> log(new RunLog(file, path, started));
+    std::unique_ptr<RunLog> log(new RunLog(std::move(file), started));
     bool written = false;
     {
         std::lock_guard<std::mutex> lock(log->mtx);
@@ -45,18 +26,14 @@ std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::tim
     return log;
 }
 
-RunLog::RunLog(std::FILE* file, std::string path, SteadyClock::time_point started)
-    : path(std::move(path)),
-      started(started),
+RunLog::RunLog(std::unique_ptr<SideFile> file, SteadyClock::time_point started)
+    : started(started),
       createdAt(std::chrono::system_clock::now()),
       createdElapsed(std::chrono::duration<double>(SteadyClock::now() - started).count()),
-      file(file) {}
+      file(std::move(file)) {}
 
 RunLog::~RunLog() {
     SetOutputListener(nullptr);
-    if (file != nullptr) {
-        std::fclose(file);
-    }
 }
 
 void RunLog::Run(const RunFacts& facts) {
@@ -120,14 +97,7 @@ void RunLog::Append(const LogCells& cells, bool hold) {
 }
 
 bool RunLog::WriteLocked(const std::string& row) {
-    if (std::fwrite(row.data(), 1, row.size(), file) == row.size() && std::fflush(file) == 0) {
-        return true;
-    }
-    const int code = errno;
-    failure = std::strerror(code != 0 ? code : EIO);
-    std::fclose(file);
-    file = nullptr;
-    return false;
+    return file->WriteFlushed(row.data(), row.size(), failure);
 }
 
 // Printed outside the lock: the line is heard by this log too, which has
@@ -138,8 +108,7 @@ void RunLog::ReportFailure() {
         std::lock_guard<std::mutex> lock(mtx);
         reason = failure;
     }
-    Print(stderr, "brisk: --log: writing %s failed (%s) — log stopped, the run goes on\n",
-          path.c_str(), reason.c_str());
+    file->Stop(reason);
 }
 
 }  // namespace brisk

@@ -16,6 +16,7 @@
 
 #include "log/log_rows.h"
 #include "platform/output.h"
+#include "platform/side_file.h"
 
 namespace brisk {
 
@@ -44,7 +45,7 @@ class RunLog {
     void Summary(const RunSummary& summary);
 
   private:
-    RunLog(std::FILE* file, std::string path, SteadyClock::time_point started);
+    RunLog(std::unique_ptr<SideFile> file, SteadyClock::time_point started);
 
     void Heard(std::FILE* stream, std::string_view text, LineEvent event);
     // Stamps and writes one row (held when `hold` and no run row yet).
@@ -53,13 +54,12 @@ class RunLog {
     bool WriteLocked(const std::string& row);
     void ReportFailure();
 
-    const std::string path;
     const SteadyClock::time_point started;
     const std::chrono::system_clock::time_point createdAt;
     const double createdElapsed;
 
-    std::mutex mtx;  // guards the members below; never held while printing
-    std::FILE* file;
+    std::mutex mtx;                  // guards the members below; never held while printing
+    std::unique_ptr<SideFile> file;  // written under the lock; stopped outside it
     bool haveRunRow = false;
     bool summaryWritten = false;
     std::vector<std::string> held;

@@ -189,9 +189,9 @@ TEST(E2eRecordReplay, AFullDiskStopsTheRecordingNotTheRun) {
     SCOPED_TRACE(Describe(run));
     ASSERT_TRUE(run.exited);
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Texts(run.err), std::vector<std::string>{"brisk: --record: cannot write /dev/full: "
-                                                       "No space left on device — recording "
-                                                       "stopped, the run goes on"});
+    EXPECT_EQ(Texts(run.err), std::vector<std::string>{"brisk: --record: stopped writing "
+                                                       "/dev/full: No space left on device; the "
+                                                       "run goes on"});
     EXPECT_EQ(run.out.back().text, "VERDICT: PASS (sensors only — no display tested)");
 }
 

@@ -293,8 +293,8 @@ INSTANTIATE_TEST_SUITE_P(
                {"brisk: --log: cannot create /nonexistent-dir/run.csv: No such file or directory"},
                nullptr, nullptr},
         LogEnd{"DiskFull", "", "/dev/full", {"1"}, -1.0, 0,
-               {"brisk: --log: writing /dev/full failed (No space left on device) — log stopped, "
-                "the run goes on"},
+               {"brisk: --log: stopped writing /dev/full: No space left on device; the run goes "
+                "on"},
                kVerdictPass, nullptr},
         LogEnd{"ImuAbsent", "0 watchman absent\n", nullptr, {"5"}, -1.0, 2, {kNoMatchingWatchman},
                "TundraImu: 0 Watchman device(s), 0 MCU-paired", "IMU FAILED"},
