@@ -125,9 +125,10 @@ bool ParseModeText(const char* text, ModeRequest& out) {
     return true;
 }
 
-CommandLine ParseCommandLine(int argc, const char* const* argv) {
+CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defaultDisplay) {
     CommandLine cl;
     RunSettings& settings = cl.settings;
+    settings.display = defaultDisplay;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const bool hasValue = i + 1 < argc;

@@ -49,7 +49,9 @@ struct CommandLine {
 // and is neither an option nor a number is a usage error (a mistyped option
 // must not start an endless run); any other word is a duration read the way
 // atof reads it (text that is not a number is 0), the last one winning.
-CommandLine ParseCommandLine(int argc, const char* const* argv);
+// Without "--display" the run gets `defaultDisplay`.
+CommandLine ParseCommandLine(int argc, const char* const* argv,
+                             DisplayKind defaultDisplay = DisplayKind::kDirectMode);
 
 // "5088x2544@75", "1920x1080": false when `text` is not of that shape.
 bool ParseModeText(const char* text, ModeRequest& out);

@@ -188,6 +188,21 @@ std::unique_ptr<PresentBackend> MakePresenter(const RunSettings& settings,
     return std::make_unique<NvapiD3d12Presenter>(cfg);
 }
 
+// The kind as the command line spells it.
+std::string DisplayKindText(const RunSettings& settings) {
+    switch (settings.display) {
+        case DisplayKind::kDirectMode:
+            return "directmode";
+        case DisplayKind::kExtended:
+            return settings.extendedOutput < 0
+                       ? "extended"
+                       : "extended:" + std::to_string(settings.extendedOutput);
+        case DisplayKind::kNone:
+            break;
+    }
+    return "none";
+}
+
 // From the IMU stream's start to the verdict. The device objects are locals
 // so that every early return destroys them in reverse order.
 int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
@@ -254,10 +269,11 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
 
 }  // namespace
 
-int RunBrisk(int argc, const char* const* argv, HidHost& host) {
+int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* sensorsOnlyOn) {
     const auto started = std::chrono::steady_clock::now();
     MakeConsoleUnbuffered();
-    const CommandLine cl = ParseCommandLine(argc, argv);
+    const CommandLine cl = ParseCommandLine(
+        argc, argv, sensorsOnlyOn != nullptr ? DisplayKind::kNone : DisplayKind::kDirectMode);
     switch (cl.action) {
         case CommandAction::kHelp:
             PrintText(stdout, UsageText());
@@ -270,6 +286,11 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host) {
             return kExitUsage;
         case CommandAction::kRun:
             break;
+    }
+    if (sensorsOnlyOn != nullptr && cl.settings.display != DisplayKind::kNone) {
+        Print(stderr, "brisk: --display %s: only --display none on %s\n",
+              DisplayKindText(cl.settings).c_str(), sensorsOnlyOn);
+        return kExitUsage;
     }
     // The log file and the recording are created before any device is
     // touched: a path that cannot be written is a mistake on the command line.

@@ -31,8 +31,10 @@ bool OnConsoleControl(unsigned long eventType);
 
 inline namespace BRISK_GPU_NAMESPACE {
 
-// The whole run on this flavour's GPU; returns the exit code.
-int RunBrisk(int argc, const char* const* argv, HidHost& host);
+// The whole run on this flavour's GPU; returns the exit code. A build with
+// no display path names its platform in `sensorsOnlyOn` (brisk on Linux):
+// "--display none" is then the default, and any other kind a usage error.
+int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* sensorsOnlyOn = nullptr);
 
 }  // namespace BRISK_GPU_NAMESPACE
 
