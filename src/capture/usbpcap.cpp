@@ -186,7 +186,6 @@ bool ParseFileHeader(const uint8_t* data, size_t size, FileHeader& out, std::str
         const uint32_t v = Get32(data + offset);
         return h.swapped ? Swap32(v) : v;
     };
-    h.snapLength = field(16);
     h.linkType = field(20) & 0x0FFFFFFF;  // the top bits may carry FCS information
     if (h.linkType != kLinkTypeUsbPcap) {
         error = "link type " + std::to_string(h.linkType) + ", not USBPcap (249)";

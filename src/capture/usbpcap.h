@@ -111,7 +111,6 @@ struct FileHeader {
     bool swapped = false;  // written on a machine of the other byte order
     bool nanoseconds = false;
     uint32_t linkType = 0;
-    uint32_t snapLength = 0;
 };
 
 // False with `error` for anything but a classic pcap header of link type 249.

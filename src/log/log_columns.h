@@ -51,6 +51,7 @@ enum LogColumn : size_t {
     kColFrameMax,
     kColFramesOver,
     kColEvent,
+    kColLaunchedBy,
     kLogColumns
 };
 
@@ -96,6 +97,7 @@ inline constexpr std::array<std::string_view, kLogColumns> kLogColumnNames = {
     "frame_max_ms",
     "frames_over_1_5_periods",
     "event",
+    "launched_by",
 };
 
 }  // namespace brisk

@@ -42,8 +42,23 @@ LogCells LogHeader() {
     return cells;
 }
 
+namespace {
+
+// Written once before any thread of the run starts, read when the run row is made.
+std::string& RunLauncher() {
+    static std::string launcher;
+    return launcher;
+}
+
+}  // namespace
+
+void SetRunLauncher(std::string launcher) {
+    RunLauncher() = std::move(launcher);
+}
+
 RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv) {
     RunFacts facts;
+    facts.launchedBy = RunLauncher();
     for (int i = 1; i < argc; ++i) {
         if (i > 1) {
             facts.commandLine += ' ';
@@ -82,6 +97,7 @@ LogCells RunRow(const RunFacts& facts) {
     cells[kColDisplay] = facts.display;
     cells[kColMode] = facts.mode;
     cells[kColImuSerial] = facts.imuSerial;
+    cells[kColLaunchedBy] = facts.launchedBy;
     return cells;
 }
 

@@ -29,9 +29,15 @@ struct RunFacts {
     std::string display;      // "directmode", "extended", "extended:N", "none"
     std::string mode;         // "5088x2544@75", or "1272x636" when any refresh
     std::string imuSerial;    // empty when the IMU never started
+    std::string launchedBy;   // what ran the tool, when not a person: "brisk-sim --scenario F"
 };
 
+// The run's facts; `launchedBy` from SetRunLauncher.
 RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv);
+
+// Said once, before the run, by a program that runs the tool inside it (as
+// brisk-sim does), with its own arguments: its log then says what it ran.
+void SetRunLauncher(std::string launcher);
 
 // What the summary row says; totals of a part that did not run stay empty.
 struct RunSummary {

@@ -11,12 +11,7 @@
 #include <string_view>
 
 #include "platform/line_event.h"
-
-#if defined(__GNUC__)
-#define BRISK_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
-#else
-#define BRISK_PRINTF_FORMAT(fmt, args)
-#endif
+#include "platform/printf_format.h"
 
 namespace brisk {
 

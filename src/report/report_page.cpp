@@ -7,16 +7,9 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/printf_format.h"
 #include "report/html.h"
 #include "report/series.h"
-
-#if defined(__MINGW32__)
-#define BRISK_PRINTF(f, a) __attribute__((format(__MINGW_PRINTF_FORMAT, f, a)))
-#elif defined(__GNUC__)
-#define BRISK_PRINTF(f, a) __attribute__((format(printf, f, a)))
-#else
-#define BRISK_PRINTF(f, a)
-#endif
 
 namespace brisk::report {
 
@@ -67,16 +60,27 @@ std::vector<MarkerGroup> GroupMarkers(const std::vector<LogEvent>& events, doubl
 
 namespace {
 
-void Fmt(std::string& out, const char* format, ...) BRISK_PRINTF(2, 3);
+void Fmt(std::string& out, const char* format, ...) BRISK_PRINTF_FORMAT(2, 3);
 void Fmt(std::string& out, const char* format, ...) {
     char text[512];
     va_list args;
     va_start(args, format);
     const int n = std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    if (n > 0) {
-        out.append(text, std::min(static_cast<size_t>(n), sizeof text - 1));
+    if (n < 0) {
+        return;
     }
+    if (static_cast<size_t>(n) < sizeof text) {
+        out.append(text, static_cast<size_t>(n));
+        return;
+    }
+    // Longer than the buffer (a long command line, say): formatted again in full.
+    const size_t at = out.size();
+    out.resize(at + static_cast<size_t>(n) + 1);
+    va_start(args, format);
+    std::vsnprintf(out.data() + at, static_cast<size_t>(n) + 1, format, args);
+    va_end(args);
+    out.resize(at + static_cast<size_t>(n));
 }
 
 // "1:02:03" or "2:03" for long runs, seconds with decimals for short ones.
@@ -498,6 +502,11 @@ void FactsSection(std::string& out, const RunLog& log) {
     out += "<tr><th>command line</th><td><code>";
     AppendEscaped(out, r.commandLine.empty() ? std::string("brisk") : "brisk " + r.commandLine);
     out += "</code></td></tr>";
+    if (!r.launchedBy.empty()) {
+        out += "<tr><th>run by</th><td><code>";
+        AppendEscaped(out, r.launchedBy);
+        out += "</code></td></tr>";
+    }
     Row(out, "display", r.display, false);
     Row(out, "mode", r.mode, false);
     Row(out, "IMU serial", r.imuSerial, false);
@@ -709,13 +718,7 @@ void TimelineSection(std::string& out, const RunLog& log) {
         "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">elapsed since the tool started%s</text>",
         kLeft + kWidth / 2, lastBottom + 30, x1 - x0 < 600.0 ? "" : " (h:mm:ss)");
     out += "</svg>";
-    // Where each chart's plot area is, in the page's own words.
-    out += "<p class=\"boxes\">Plot areas (x, y, width, height in pixels of the timeline): ";
-    for (size_t i = 0; i < charts.size(); ++i) {
-        Fmt(out, "%s%s %d,%d,%d,%d", i ? "; " : "", charts[i].id, kLeft,
-            chartsTop + static_cast<int>(i) * chartStride + kTitleBand, kWidth, kPlotHeight);
-    }
-    out += ".</p></section>";
+    out += "</section>";
 }
 
 void EventsSection(std::string& out, const std::vector<LogEvent>& events) {

@@ -191,6 +191,7 @@ class Reader {
         r.display = Cell(kColDisplay);
         r.mode = Cell(kColMode);
         r.imuSerial = Cell(kColImuSerial);
+        r.launchedBy = Cell(kColLaunchedBy);
     }
 
     void Summary(double elapsed) {

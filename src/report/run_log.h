@@ -31,7 +31,7 @@ struct LogEvent {
 // Cells of the run and summary rows, as written.
 struct RunFacts {
     bool present = false;
-    std::string version, commandLine, display, mode, imuSerial;
+    std::string version, commandLine, display, mode, imuSerial, launchedBy;
 };
 
 struct RunSummary {

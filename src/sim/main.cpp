@@ -13,6 +13,7 @@
 
 #include "app/command_line.h"
 #include "app/driver.h"
+#include "log/log_rows.h"
 #include "platform/console.h"
 #include "platform/directmode.h"
 #include "platform/output.h"
@@ -126,6 +127,28 @@ void PrepareReplayRun(const std::string& file, const brisk::capture::ReplayPlan&
     }
 }
 
+// brisk-sim's own part of its command line, for the run log: which scenario
+// or which capture the tool ran on.
+std::string LaunchedBy(const brisk::sim::SimOptions& o) {
+    std::string text = "brisk-sim";
+    if (!o.scenarioFile.empty()) {
+        text += " --scenario " + o.scenarioFile;
+    }
+    if (!o.replayFile.empty()) {
+        text += " --replay " + o.replayFile;
+        if (o.replayImuAddress > 0) {
+            text += " --replay-imu " + std::to_string(o.replayImuAddress);
+        }
+        if (o.replayMcuAddress > 0) {
+            text += " --replay-mcu " + std::to_string(o.replayMcuAddress);
+        }
+    }
+    if (o.capture) {
+        text += " --capture " + std::to_string(o.captureFrame) + " " + o.capturePng;
+    }
+    return text;
+}
+
 // Input on the IMU's endpoint that the tool was given and is no IMU report.
 void ReportForeignInput(const std::string& file, const brisk::capture::ForeignInput& foreign) {
     if (foreign.count == 0) {
@@ -209,6 +232,7 @@ int main(int argc, char** argv) {
         PrepareReplayRun(options.replayFile, replayPlan, options.toolArgs, scenario);
     }
 
+    brisk::SetRunLauncher(LaunchedBy(options));
     auto start = std::chrono::steady_clock::now();
     std::shared_ptr<ReplayFeed> replayFeed;
     if (replaying) {

@@ -187,6 +187,9 @@ TEST(E2eRunLog, AFaultyRunIsLoggedLineForLineWithItsFiguresAndSummary) {
                   "|" + facts.at("mode") + "|" + facts.at("imu_serial"),
               std::string(BRISK_VERSION) + "|--log " + csv.Path() +
                   " 8|directmode|5088x2544@75|LHR-5A1B2C3D");
+    // Run by brisk-sim: the log says on what.
+    EXPECT_EQ(facts.at("launched_by").rfind("brisk-sim --scenario ", 0), 0u)
+        << facts.at("launched_by");
     std::string prevTime;
     for (const Row& row : log) {
         EXPECT_EQ(row.at("time").size(), 24u) << row.at("time");  // 2026-12-08T12:57:14.123Z

@@ -1,0 +1,9 @@
+// The one way to tell the compiler a function takes a printf format, so that
+// it checks the arguments against it. Header only.
+#pragma once
+
+#if defined(__GNUC__)
+#define BRISK_PRINTF_FORMAT(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#else
+#define BRISK_PRINTF_FORMAT(fmt, args)
+#endif
