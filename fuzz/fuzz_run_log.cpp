@@ -10,19 +10,19 @@
 #include "fuzz_support.h"
 #include "report/html.h"
 #include "report/report_page.h"
-#include "report/run_log.h"
+#include "report/log_reader.h"
 
 namespace {
 
 using brisk::report::IsMarked;
 using brisk::report::LogEvent;
-using brisk::report::RunLog;
+using brisk::report::LoggedRun;
 
 bool OneLine(const std::string& s) {
     return !s.empty() && s.find('\n') == std::string::npos && s.find('\r') == std::string::npos;
 }
 
-void CheckLog(const RunLog& log, size_t size) {
+void CheckLog(const LoggedRun& log, size_t size) {
     const auto& s = log.status;
     const size_t n = s.elapsed.size();
     for (size_t m :
@@ -46,7 +46,7 @@ void CheckLog(const RunLog& log, size_t size) {
     }
 }
 
-void CheckPage(const RunLog& log, const std::string& page) {
+void CheckPage(const LoggedRun& log, const std::string& page) {
     FUZZ_CHECK(page.starts_with("<!DOCTYPE html>\n"));
     FUZZ_CHECK(page.ends_with("</body></html>\n"));
     FUZZ_CHECK(page.find("<script") == std::string::npos);
@@ -69,7 +69,7 @@ void CheckPage(const RunLog& log, const std::string& page) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
-    const brisk::report::ReadResult r = brisk::report::ReadRunLog(in);
+    const brisk::report::LogReadResult r = brisk::report::ReadLoggedRun(in);
     if (!r.isBriskLog) {
         FUZZ_CHECK(OneLine(r.notBriskReason));
         return 0;

@@ -12,7 +12,7 @@
 #include "capture/capture_recorder.h"
 #include "capture/recording_host.h"
 #include "imu/tundra_imu.h"
-#include "log/run_log.h"
+#include "log/log_writer.h"
 #include "platform/console.h"
 #include "platform/output.h"
 #include "present/nvapi_d3d12_presenter.h"
@@ -52,7 +52,7 @@ void PrintImuResult(const ImuStats& is) {
 
 // The run log's view of the run; all of it idle without --log.
 struct RunLogSide {
-    RunLog* log = nullptr;
+    LogWriter* log = nullptr;
     RunFacts facts;
 
     // The run row, once the IMU has chosen its Watchman.
@@ -294,11 +294,11 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
     }
     // The log file and the recording are created before any device is
     // touched: a path that cannot be written is a mistake on the command line.
-    std::unique_ptr<RunLog> log;
+    std::unique_ptr<LogWriter> log;
     RunLogSide logSide;
     if (!cl.settings.logPath.empty()) {
         std::string error;
-        log = RunLog::Create(cl.settings.logPath, started, error);
+        log = LogWriter::Create(cl.settings.logPath, started, error);
         if (log == nullptr) {
             Print(stderr, "brisk: --log: cannot create %s: %s\n", cl.settings.logPath.c_str(),
                   error.c_str());

@@ -6,14 +6,14 @@
 
 #include "app/driver.h"
 #include "app/status_line.h"
-#include "log/run_log.h"
+#include "log/log_writer.h"
 #include "platform/output.h"
 
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
 
 void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend,
-                   RunLog* log) {
+                   LogWriter* log) {
     bool lastWorn = haveProx && prox.IsWorn();
     ImuStats prevImu;
     PresentStats prevP;

@@ -10,14 +10,14 @@
 
 namespace brisk {
 
-class RunLog;
+class LogWriter;
 
 inline namespace BRISK_GPU_NAMESPACE {
 
 // `backend` is null in a sensors-only run: the frame rate then reads n/a.
 // `log`, when not null, gets each status line with its figures.
 void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend,
-                   RunLog* log);
+                   LogWriter* log);
 
 }  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

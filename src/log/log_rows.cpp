@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "log/csv.h"
+#include "log/csv_writer.h"
 
 namespace brisk {
 namespace {
@@ -186,7 +186,7 @@ std::string FormatLogRow(LogCells cells, std::chrono::system_clock::time_point n
                          double elapsedSeconds) {
     cells[kColTime] = UtcTimeText(now);
     cells[kColElapsed] = Fixed(elapsedSeconds, 3);
-    return CsvRow(cells);
+    return FormatCsvRow(cells);
 }
 
 }  // namespace brisk

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "report/report_page.h"
-#include "report/run_log.h"
+#include "report/log_reader.h"
 
 namespace {
 
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
                      std::strerror(errno));
         return kNoInput;
     }
-    const brisk::report::ReadResult read = brisk::report::ReadRunLog(in);
+    const brisk::report::LogReadResult read = brisk::report::ReadLoggedRun(in);
     if (in.bad()) {
         std::fprintf(stderr, "brisk-report: %s: cannot read (read error)\n", log.c_str());
         return kNoInput;

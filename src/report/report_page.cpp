@@ -435,8 +435,8 @@ bool Passed(const std::string& verdict) {
     return verdict.starts_with("PASS");
 }
 
-void VerdictSection(std::string& out, const RunLog& log) {
-    const RunSummary& s = log.summary;
+void VerdictSection(std::string& out, const LoggedRun& log) {
+    const LoggedSummary& s = log.summary;
     if (s.present) {
         const std::string verdict = s.verdict.empty() ? "NO VERDICT" : s.verdict;
         Fmt(out, "<header id=\"verdict\" class=\"verdict %s\"><div class=\"big\">",
@@ -493,9 +493,9 @@ void Row(std::string& out, const char* label, const std::string& value, bool num
     out += "</td></tr>";
 }
 
-void FactsSection(std::string& out, const RunLog& log) {
-    const RunFacts& r = log.run;
-    const RunSummary& s = log.summary;
+void FactsSection(std::string& out, const LoggedRun& log) {
+    const LoggedFacts& r = log.run;
+    const LoggedSummary& s = log.summary;
     const double duration = s.present ? s.elapsed : log.lastElapsed;
     out += "<section class=\"facts\"><div><h2>The run</h2><table id=\"run\">";
     Row(out, "version", r.version, false);
@@ -538,7 +538,7 @@ double NumberOr(const std::string& s, double fallback) {
     return end != s.c_str() && *end == '\0' && std::isfinite(v) ? v : fallback;
 }
 
-void FrameIntervalSection(std::string& out, const RunSummary& s) {
+void FrameIntervalSection(std::string& out, const LoggedSummary& s) {
     out += "<div><h2>Frame intervals</h2><table id=\"frame-intervals\">";
     Row(out, "intervals measured", s.frameIntervals, true);
     Row(out, "p50 (ms)", s.p50Ms, true);
@@ -598,7 +598,7 @@ void MarkerLegend(std::string& out, const std::vector<LogEvent>& events) {
         kSeveralColour);
 }
 
-void TimelineSection(std::string& out, const RunLog& log) {
+void TimelineSection(std::string& out, const LoggedRun& log) {
     const StatusSeries& st = log.status;
     double x1 = std::max(1.0, log.lastElapsed);
     for (double t : st.elapsed) {
@@ -750,7 +750,7 @@ void EventsSection(std::string& out, const std::vector<LogEvent>& events) {
 
 }  // namespace
 
-std::string RenderReport(const RunLog& log, const std::string& logName,
+std::string RenderReport(const LoggedRun& log, const std::string& logName,
                          const std::string& version) {
     std::string out;
     out.reserve(1 << 20);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "report/events.h"
-#include "report/run_log.h"
+#include "report/log_reader.h"
 
 namespace brisk::report {
 
@@ -26,6 +26,7 @@ std::vector<MarkerGroup> GroupMarkers(const std::vector<LogEvent>& events, doubl
 constexpr int kPlotColumns = 1000;
 
 // `logName` is shown as the file the page was made from.
-std::string RenderReport(const RunLog& log, const std::string& logName, const std::string& version);
+std::string RenderReport(const LoggedRun& log, const std::string& logName,
+                         const std::string& version);
 
 }  // namespace brisk::report

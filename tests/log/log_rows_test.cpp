@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/csv.h"
+#include "log/csv_writer.h"
 
 namespace brisk {
 namespace {
@@ -18,7 +18,7 @@ TEST(RunLogRows, FieldsAreQuotedOnlyWhenTheyMustBe) {
     for (const auto& [text, field] : cases) {
         EXPECT_EQ(CsvField(text), field) << text;
     }
-    EXPECT_EQ(CsvRow(LogHeader()),
+    EXPECT_EQ(FormatCsvRow(LogHeader()),
               "time,elapsed_s,kind,fps,frame_gap_max_ms,imu_hz,imu_age_s,seq_gaps,stalls,"
               "accel_mag,gyro_x,gyro_y,gyro_z,prox,prox_distance,free_run,stream,text,version,"
               "command_line,display,mode,imu_serial,frames,present_errors,wait_timeouts,"

@@ -13,7 +13,7 @@ namespace {
 
 std::string Page(const test::LogShape& shape, size_t cut = std::string::npos) {
     std::istringstream in(test::MakeLog(shape).substr(0, cut));
-    const ReadResult r = ReadRunLog(in);
+    const LogReadResult r = ReadLoggedRun(in);
     EXPECT_TRUE(r.isBriskLog);
     return RenderReport(r.log, "run <1>.csv", "0.1.0");
 }

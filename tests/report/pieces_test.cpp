@@ -5,7 +5,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "report/csv.h"
+#include "report/csv_reader.h"
 #include "report/events.h"
 #include "report/html.h"
 #include "report/series.h"
@@ -43,7 +43,7 @@ TEST(Csv, ReadsRowsAsRfc4180WritesThem) {
     for (const CsvCase& c : cases) {
         std::istringstream in(c.text);
         CsvReader reader(in);
-        CsvRow row;
+        CsvRecord row;
         Rows got;
         bool complete = true;
         while (reader.Next(row)) {
@@ -59,7 +59,7 @@ TEST(Csv, ReadsRowsAsRfc4180WritesThem) {
 TEST(Csv, RowsKnowTheirLineAndStopWhenOverlong) {
     std::istringstream in("a\r\n\"b\nc\"\r\nd\r\n");
     CsvReader reader(in);
-    CsvRow row;
+    CsvRecord row;
     std::vector<uint64_t> lines;
     while (reader.Next(row)) {
         lines.push_back(row.line);

@@ -12,7 +12,7 @@
 
 namespace brisk::report {
 
-struct CsvRow {
+struct CsvRecord {
     std::vector<std::string> fields;
     uint64_t number = 0;    // 1-based, the header being row 1
     uint64_t line = 0;      // 1-based line of the file where the row starts
@@ -28,7 +28,7 @@ class CsvReader {
 
     explicit CsvReader(std::istream& in) : in(in) {}
     // The next row into `row` (its storage reused); false at the end.
-    bool Next(CsvRow& row);
+    bool Next(CsvRecord& row);
 
   private:
     int Get();

@@ -1,21 +1,21 @@
-#include "log/run_log.h"
+#include "log/log_writer.h"
 
-#include "log/csv.h"
+#include "log/csv_writer.h"
 #include "platform/output.h"
 
 namespace brisk {
 
-std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::time_point started,
-                                       std::string& error) {
+std::unique_ptr<LogWriter> LogWriter::Create(const std::string& path,
+                                             SteadyClock::time_point started, std::string& error) {
     std::unique_ptr<SideFile> file = SideFile::Create("--log", path, error);
     if (!file) {
         return nullptr;
     }
-    std::unique_ptr<RunLog> log(new RunLog(std::move(file), started));
+    std::unique_ptr<LogWriter> log(new LogWriter(std::move(file), started));
     bool written = false;
     {
         std::lock_guard<std::mutex> lock(log->mtx);
-        written = log->WriteLocked(CsvRow(LogHeader()));
+        written = log->WriteLocked(FormatCsvRow(LogHeader()));
     }
     if (!written) {
         log->ReportFailure();
@@ -26,17 +26,17 @@ std::unique_ptr<RunLog> RunLog::Create(const std::string& path, SteadyClock::tim
     return log;
 }
 
-RunLog::RunLog(std::unique_ptr<SideFile> file, SteadyClock::time_point started)
+LogWriter::LogWriter(std::unique_ptr<SideFile> file, SteadyClock::time_point started)
     : started(started),
       createdAt(std::chrono::system_clock::now()),
       createdElapsed(std::chrono::duration<double>(SteadyClock::now() - started).count()),
       file(std::move(file)) {}
 
-RunLog::~RunLog() {
+LogWriter::~LogWriter() {
     SetOutputListener(nullptr);
 }
 
-void RunLog::Run(const RunFacts& facts) {
+void LogWriter::Run(const RunFacts& facts) {
     bool written = true;
     {
         std::lock_guard<std::mutex> lock(mtx);
@@ -57,17 +57,17 @@ void RunLog::Run(const RunFacts& facts) {
     }
 }
 
-void RunLog::Status(const StatusFields& fields, std::string_view line) {
+void LogWriter::Status(const StatusFields& fields, std::string_view line) {
     Append(StatusRow(fields, line), false);
 }
 
-void RunLog::Summary(const RunSummary& summary) {
+void LogWriter::Summary(const RunSummary& summary) {
     Append(SummaryRow(summary), false);
     std::lock_guard<std::mutex> lock(mtx);
     summaryWritten = true;  // the summary stays the last row
 }
 
-void RunLog::Heard(std::FILE* stream, std::string_view text, LineEvent event) {
+void LogWriter::Heard(std::FILE* stream, std::string_view text, LineEvent event) {
     // One row per line; a text always ends with its newline.
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -77,7 +77,7 @@ void RunLog::Heard(std::FILE* stream, std::string_view text, LineEvent event) {
     }
 }
 
-void RunLog::Append(const LogCells& cells, bool hold) {
+void LogWriter::Append(const LogCells& cells, bool hold) {
     {
         std::lock_guard<std::mutex> lock(mtx);
         if (!failure.empty() || summaryWritten) {
@@ -96,13 +96,13 @@ void RunLog::Append(const LogCells& cells, bool hold) {
     ReportFailure();
 }
 
-bool RunLog::WriteLocked(const std::string& row) {
+bool LogWriter::WriteLocked(const std::string& row) {
     return file->WriteFlushed(row.data(), row.size(), failure);
 }
 
 // Printed outside the lock: the line is heard by this log too, which has
 // stopped by now and lets it pass.
-void RunLog::ReportFailure() {
+void LogWriter::ReportFailure() {
     std::string reason;
     {
         std::lock_guard<std::mutex> lock(mtx);

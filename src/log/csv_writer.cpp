@@ -1,4 +1,4 @@
-#include "log/csv.h"
+#include "log/csv_writer.h"
 
 namespace brisk {
 
@@ -17,7 +17,7 @@ std::string CsvField(std::string_view text) {
     return quoted;
 }
 
-std::string CsvRow(std::span<const std::string> cells) {
+std::string FormatCsvRow(std::span<const std::string> cells) {
     std::string row;
     for (size_t i = 0; i < cells.size(); ++i) {
         if (i > 0) {

@@ -29,12 +29,12 @@ struct LogEvent {
 };
 
 // Cells of the run and summary rows, as written.
-struct RunFacts {
+struct LoggedFacts {
     bool present = false;
     std::string version, commandLine, display, mode, imuSerial, launchedBy;
 };
 
-struct RunSummary {
+struct LoggedSummary {
     bool present = false;
     double elapsed = 0.0;
     std::string frames, presentErrors, waitTimeouts, freeRunEvents, imuSamples, imuReports,
@@ -42,9 +42,9 @@ struct RunSummary {
         maxMs, over15Periods, text;
 };
 
-struct RunLog {
-    RunFacts run;
-    RunSummary summary;
+struct LoggedRun {
+    LoggedFacts run;
+    LoggedSummary summary;
     StatusSeries status;
     std::vector<LogEvent> events;     // every recognised message, in log order
     std::string verdictLine;          // the last VERDICT message, if any
@@ -57,12 +57,12 @@ struct RunLog {
     uint64_t stopRow = 0;
 };
 
-struct ReadResult {
+struct LogReadResult {
     bool isBriskLog = false;
     std::string notBriskReason;  // when it is not: why, in a few words
-    RunLog log;
+    LoggedRun log;
 };
 
-ReadResult ReadRunLog(std::istream& in);
+LogReadResult ReadLoggedRun(std::istream& in);
 
 }  // namespace brisk::report

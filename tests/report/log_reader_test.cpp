@@ -5,26 +5,26 @@
 #include <cmath>
 #include <sstream>
 
-#include "report/csv.h"
+#include "report/csv_reader.h"
 #include "report/log_generator.h"
-#include "report/run_log.h"
+#include "report/log_reader.h"
 
 namespace brisk::report {
 namespace {
 
-ReadResult Read(const std::string& text) {
+LogReadResult Read(const std::string& text) {
     std::istringstream in(text);
-    return ReadRunLog(in);
+    return ReadLoggedRun(in);
 }
 
-TEST(RunLog, AWholeRunGivesFactsSeriesEventsAndSummary) {
+TEST(LoggedRun, AWholeRunGivesFactsSeriesEventsAndSummary) {
     for (bool crlf : {true, false}) {
         test::LogShape shape;
         shape.seconds = 120;
         shape.crlf = crlf;
-        const ReadResult r = Read(test::MakeLog(shape));
+        const LogReadResult r = Read(test::MakeLog(shape));
         ASSERT_TRUE(r.isBriskLog) << r.notBriskReason;
-        const RunLog& log = r.log;
+        const LoggedRun& log = r.log;
         EXPECT_EQ(log.stopReason, "");
         EXPECT_EQ(log.run.display, "directmode");
         EXPECT_EQ(log.run.imuSerial, "LHR-5A1B2C3D");
@@ -48,13 +48,13 @@ TEST(RunLog, AWholeRunGivesFactsSeriesEventsAndSummary) {
     }
 }
 
-TEST(RunLog, ColumnsAreFoundByNameAndUnknownOnesIgnored) {
+TEST(LoggedRun, ColumnsAreFoundByNameAndUnknownOnesIgnored) {
     const std::string log =
         "kind,new_column,elapsed_s,time,fps,text\r\n"
         "status,\"x,y\",1.000,T1,74.5,line\r\n"
         "future_kind,?,2.000,T2,,\r\n"
         "message,,2.500,T3,,prox: headset DONNED (distance 1700)\r\n";
-    const ReadResult r = Read(log);
+    const LogReadResult r = Read(log);
     ASSERT_TRUE(r.isBriskLog);
     ASSERT_EQ(r.log.status.Size(), 1u);
     EXPECT_FLOAT_EQ(r.log.status.fps[0], 74.5f);
@@ -65,7 +65,7 @@ TEST(RunLog, ColumnsAreFoundByNameAndUnknownOnesIgnored) {
     EXPECT_EQ(r.log.lastTime, "T3");
 }
 
-TEST(RunLog, ABrokenLogIsReadUpToWhereItBreaks) {
+TEST(LoggedRun, ABrokenLogIsReadUpToWhereItBreaks) {
     test::LogShape shape;
     shape.seconds = 30;
     const std::string whole = test::MakeLog(shape);
@@ -95,7 +95,7 @@ TEST(RunLog, ABrokenLogIsReadUpToWhereItBreaks) {
          0},
     };
     for (const Case& c : cases) {
-        const ReadResult r = Read(c.text);
+        const LogReadResult r = Read(c.text);
         ASSERT_TRUE(r.isBriskLog) << c.name;
         EXPECT_NE(r.log.stopReason.find(c.reason), std::string::npos)
             << c.name << ": " << r.log.stopReason;
@@ -106,14 +106,14 @@ TEST(RunLog, ABrokenLogIsReadUpToWhereItBreaks) {
     }
     // A crash between rows: nothing is wrong with what is there, there is
     // just no summary.
-    const RunLog crashed =
+    const LoggedRun crashed =
         Read(whole.substr(0, whole.rfind("\r\n", whole.find(",summary,")) + 2)).log;
     EXPECT_FALSE(crashed.summary.present);
     EXPECT_EQ(crashed.stopReason, "");
     EXPECT_EQ(crashed.verdictLine, "VERDICT: PASS (eyeball check still required)");
 }
 
-TEST(RunLog, WhatIsNotABriskLogIsToldWhy) {
+TEST(LoggedRun, WhatIsNotABriskLogIsToldWhy) {
     const std::pair<std::string, const char*> cases[] = {
         {"", "the file is empty"},
         {"time,elapsed_s\r\n1,2\r\n", "the first row has no 'kind' column"},
@@ -122,7 +122,7 @@ TEST(RunLog, WhatIsNotABriskLogIsToldWhy) {
         {std::string(CsvReader::kMaxRowBytes + 1, 'x'), "no complete header row"},
     };
     for (const auto& [text, reason] : cases) {
-        const ReadResult r = Read(text);
+        const LogReadResult r = Read(text);
         EXPECT_FALSE(r.isBriskLog);
         EXPECT_EQ(r.notBriskReason, reason);
     }

@@ -13,6 +13,6 @@ namespace brisk {
 std::string CsvField(std::string_view text);
 
 // The whole row, CRLF included.
-std::string CsvRow(std::span<const std::string> cells);
+std::string FormatCsvRow(std::span<const std::string> cells);
 
 }  // namespace brisk

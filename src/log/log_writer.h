@@ -20,20 +20,20 @@
 
 namespace brisk {
 
-class RunLog {
+class LogWriter {
   public:
     using SteadyClock = std::chrono::steady_clock;
 
     // Creates (or replaces) the file at `path`, writes the header and starts
     // listening to the output function. Null, with the reason in `error`,
     // when the file cannot be created. Elapsed times count from `started`.
-    static std::unique_ptr<RunLog> Create(const std::string& path, SteadyClock::time_point started,
-                                          std::string& error);
+    static std::unique_ptr<LogWriter> Create(const std::string& path,
+                                             SteadyClock::time_point started, std::string& error);
 
     // Stops listening and closes the file. Whatever prints must have ended.
-    ~RunLog();
-    RunLog(const RunLog&) = delete;
-    RunLog& operator=(const RunLog&) = delete;
+    ~LogWriter();
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
 
     // The run row, stamped with the log's start so that the times read in
     // order. Message rows heard before it are held and follow it. Only the
@@ -45,7 +45,7 @@ class RunLog {
     void Summary(const RunSummary& summary);
 
   private:
-    RunLog(std::unique_ptr<SideFile> file, SteadyClock::time_point started);
+    LogWriter(std::unique_ptr<SideFile> file, SteadyClock::time_point started);
 
     void Heard(std::FILE* stream, std::string_view text, LineEvent event);
     // Stamps and writes one row (held when `hold` and no run row yet).

@@ -1,4 +1,4 @@
-#include "report/csv.h"
+#include "report/csv_reader.h"
 
 namespace brisk::report {
 
@@ -27,7 +27,7 @@ int CsvReader::Get() {
     return c;
 }
 
-bool CsvReader::Next(CsvRow& row) {
+bool CsvReader::Next(CsvRecord& row) {
     if (stopped || Peek() < 0) {
         return false;
     }

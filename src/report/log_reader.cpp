@@ -1,4 +1,4 @@
-#include "report/run_log.h"
+#include "report/log_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "log/log_columns.h"
-#include "report/csv.h"
+#include "report/csv_reader.h"
 
 namespace brisk::report {
 namespace {
@@ -50,7 +50,7 @@ std::string Quote(std::string_view cell) {
     return out + (cell.size() > 40 ? "...'" : "'");
 }
 
-std::string Where(const CsvRow& row) {
+std::string Where(const CsvRecord& row) {
     char text[96];
     if (row.line != row.number) {
         std::snprintf(text, sizeof text, "row %llu (line %llu)",
@@ -64,10 +64,10 @@ std::string Where(const CsvRow& row) {
 
 class Reader {
   public:
-    explicit Reader(ReadResult& result) : result(result), log(result.log) {}
+    explicit Reader(LogReadResult& result) : result(result), log(result.log) {}
 
     // False with a reason when the first row is not a brisk log's header.
-    bool Header(const CsvRow& row) {
+    bool Header(const CsvRecord& row) {
         columns.fill(-1);
         if (!row.complete || row.overlong) {
             return Refuse("no complete header row");
@@ -95,7 +95,7 @@ class Reader {
     }
 
     // False when reading has to stop at this row.
-    bool Row(const CsvRow& row) {
+    bool Row(const CsvRecord& row) {
         if (row.overlong) {
             return Stop(row, Where(row) + " is longer than 1 MiB");
         }
@@ -140,7 +140,7 @@ class Reader {
         return false;
     }
 
-    bool Stop(const CsvRow& row, std::string reason) {
+    bool Stop(const CsvRecord& row, std::string reason) {
         log.stopReason = std::move(reason);
         log.stopRow = row.number;
         return false;
@@ -184,7 +184,7 @@ class Reader {
     }
 
     void Run() {
-        RunFacts& r = log.run;
+        LoggedFacts& r = log.run;
         r.present = true;
         r.version = Cell(kColVersion);
         r.commandLine = Cell(kColCommandLine);
@@ -195,7 +195,7 @@ class Reader {
     }
 
     void Summary(double elapsed) {
-        RunSummary& s = log.summary;
+        LoggedSummary& s = log.summary;
         s.present = true;
         s.elapsed = elapsed;
         const std::pair<std::string*, LogColumn> cells[] = {
@@ -223,8 +223,8 @@ class Reader {
         }
     }
 
-    ReadResult& result;
-    RunLog& log;
+    LogReadResult& result;
+    LoggedRun& log;
     std::array<int, kLogColumns> columns{};
     size_t fieldCount = 0;
     const std::vector<std::string>* fields = nullptr;
@@ -232,11 +232,11 @@ class Reader {
 
 }  // namespace
 
-ReadResult ReadRunLog(std::istream& in) {
-    ReadResult result;
+LogReadResult ReadLoggedRun(std::istream& in) {
+    LogReadResult result;
     Reader reader(result);
     CsvReader csv(in);
-    CsvRow row;
+    CsvRecord row;
     if (!csv.Next(row)) {
         result.notBriskReason = "the file is empty";
         return result;
