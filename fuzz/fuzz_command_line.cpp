@@ -4,7 +4,7 @@
 // Input: the arguments after the program name, separated by zero bytes.
 #include <cmath>
 
-#include "app/command_line.h"
+#include "run/command_line.h"
 #include "fuzz_support.h"
 #include "sim/sim_command_line.h"
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "app/command_line.h"
+#include "run/command_line.h"
 #include "app/frame_painter.h"
-#include "app/status_line.h"
+#include "run/status_line.h"
 #include "app/status_monitor.h"
 #include "capture/capture_recorder.h"
 #include "capture/recording_host.h"

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "app/driver.h"
-#include "app/status_line.h"
+#include "run/status_line.h"
 #include "log/log_writer.h"
 #include "platform/output.h"
 

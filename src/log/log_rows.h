@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/command_line.h"
-#include "app/status_line.h"
+#include "run/command_line.h"
+#include "run/status_line.h"
 #include "log/log_columns.h"
 #include "platform/output.h"
 #include "present/frame_histogram.h"

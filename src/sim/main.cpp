@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/command_line.h"
+#include "run/command_line.h"
 #include "app/driver.h"
 #include "log/log_rows.h"
 #include "platform/console.h"

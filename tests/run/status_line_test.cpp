@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/status_line.h"
+#include "run/status_line.h"
 
 namespace brisk {
 namespace {

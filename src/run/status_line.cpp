@@ -1,4 +1,4 @@
-#include "app/status_line.h"
+#include "run/status_line.h"
 
 #include <cmath>
 #include <cstdio>
