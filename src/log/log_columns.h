@@ -52,6 +52,8 @@ enum LogColumn : size_t {
     kColFramesOver,
     kColEvent,
     kColLaunchedBy,
+    kColProxWornAt,
+    kColProxAwayAt,
     kLogColumns
 };
 
@@ -98,6 +100,8 @@ inline constexpr std::array<std::string_view, kLogColumns> kLogColumnNames = {
     "frames_over_1_5_periods",
     "event",
     "launched_by",
+    "prox_worn_at",
+    "prox_away_at",
 };
 
 }  // namespace brisk

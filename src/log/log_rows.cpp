@@ -1,5 +1,7 @@
 #include "log/log_rows.h"
 
+#include "prox/prox_tracker.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -59,6 +61,8 @@ void SetRunLauncher(std::string launcher) {
 RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv) {
     RunFacts facts;
     facts.launchedBy = RunLauncher();
+    facts.proxWornAt = std::to_string(kProxThreshold + kProxHysteresis);
+    facts.proxAwayAt = std::to_string(kProxThreshold - kProxHysteresis);
     for (int i = 1; i < argc; ++i) {
         if (i > 1) {
             facts.commandLine += ' ';
@@ -98,6 +102,8 @@ LogCells RunRow(const RunFacts& facts) {
     cells[kColMode] = facts.mode;
     cells[kColImuSerial] = facts.imuSerial;
     cells[kColLaunchedBy] = facts.launchedBy;
+    cells[kColProxWornAt] = facts.proxWornAt;
+    cells[kColProxAwayAt] = facts.proxAwayAt;
     return cells;
 }
 

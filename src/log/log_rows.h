@@ -30,6 +30,9 @@ struct RunFacts {
     std::string mode;         // "5088x2544@75", or "1272x636" when any refresh
     std::string imuSerial;    // empty when the IMU never started
     std::string launchedBy;   // what ran the tool, when not a person: "brisk-sim --scenario F"
+    // The proximity decision band: worn at a mean distance of this or more,
+    // away at this or less.
+    std::string proxWornAt, proxAwayAt;
 };
 
 // The run's facts; `launchedBy` from SetRunLauncher.

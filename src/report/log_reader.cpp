@@ -192,13 +192,15 @@ class Reader {
         r.mode = Cell(kColMode);
         r.imuSerial = Cell(kColImuSerial);
         r.launchedBy = Cell(kColLaunchedBy);
+        r.proxWornAt = Number(Cell(kColProxWornAt));
+        r.proxAwayAt = Number(Cell(kColProxAwayAt));
     }
 
     void Summary(double elapsed) {
         LoggedSummary& s = log.summary;
         s.present = true;
         s.elapsed = elapsed;
-        const std::pair<std::string*, LogColumn> cells[] = {
+        const std::pair<double*, LogColumn> numbers[] = {
             {&s.frames, kColFrames},
             {&s.presentErrors, kColPresentErrors},
             {&s.waitTimeouts, kColWaitTimeouts},
@@ -207,20 +209,20 @@ class Reader {
             {&s.imuReports, kColImuReports},
             {&s.imuSeqGaps, kColImuSeqGaps},
             {&s.imuStalls, kColImuStalls},
-            {&s.verdict, kColVerdict},
             {&s.exitCode, kColExitCode},
-            {&s.failReasons, kColFailReasons},
             {&s.frameIntervals, kColFrameIntervals},
             {&s.p50Ms, kColFrameP50},
             {&s.p99Ms, kColFrameP99},
             {&s.p999Ms, kColFrameP999},
             {&s.maxMs, kColFrameMax},
             {&s.over15Periods, kColFramesOver},
-            {&s.text, kColText},
         };
-        for (const auto& [field, column] : cells) {
-            *field = Cell(column);
+        for (const auto& [field, column] : numbers) {
+            *field = Number(Cell(column));
         }
+        s.verdict = Cell(kColVerdict);
+        s.failReasons = Cell(kColFailReasons);
+        s.text = Cell(kColText);
     }
 
     LogReadResult& result;

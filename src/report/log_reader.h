@@ -3,6 +3,7 @@
 // number never stops the report, it only ends what is read and says where.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <istream>
 #include <string>
@@ -32,14 +33,20 @@ struct LogEvent {
 struct LoggedFacts {
     bool present = false;
     std::string version, commandLine, display, mode, imuSerial, launchedBy;
+    // The proximity decision band the tool used; NaN in logs older than it.
+    double proxWornAt = NAN, proxAwayAt = NAN;
 };
 
+// The summary row, its numbers read once here: NaN where a cell was empty or
+// not a number (the part did not run, or the log is damaged).
 struct LoggedSummary {
     bool present = false;
     double elapsed = 0.0;
-    std::string frames, presentErrors, waitTimeouts, freeRunEvents, imuSamples, imuReports,
-        imuSeqGaps, imuStalls, verdict, exitCode, failReasons, frameIntervals, p50Ms, p99Ms, p999Ms,
-        maxMs, over15Periods, text;
+    double frames = NAN, presentErrors = NAN, waitTimeouts = NAN, freeRunEvents = NAN,
+           imuSamples = NAN, imuReports = NAN, imuSeqGaps = NAN, imuStalls = NAN, exitCode = NAN,
+           frameIntervals = NAN, p50Ms = NAN, p99Ms = NAN, p999Ms = NAN, maxMs = NAN,
+           over15Periods = NAN;
+    std::string verdict, failReasons, text;
 };
 
 struct LoggedRun {

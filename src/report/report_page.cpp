@@ -493,6 +493,20 @@ void Row(std::string& out, const char* label, const std::string& value, bool num
     out += "</td></tr>";
 }
 
+// A count as written ("12345"), or the dash when there is none.
+void CountRow(std::string& out, const char* label, double count) {
+    Row(out, label, std::isnan(count) ? std::string() : std::to_string(std::llround(count)), true);
+}
+
+// Milliseconds as the log writes them, with two decimals.
+void MsRow(std::string& out, const char* label, double ms) {
+    std::string text;
+    if (!std::isnan(ms)) {
+        Fmt(text, "%.2f", ms);
+    }
+    Row(out, label, text, true);
+}
+
 void FactsSection(std::string& out, const LoggedRun& log) {
     const LoggedFacts& r = log.run;
     const LoggedSummary& s = log.summary;
@@ -516,15 +530,15 @@ void FactsSection(std::string& out, const LoggedRun& log) {
     Fmt(out, "<tr><th>log rows</th><td>%llu status, %zu events</td></tr>",
         static_cast<unsigned long long>(log.status.Size()), log.events.size());
     out += "</table></div><div><h2>Totals</h2><table id=\"totals\">";
-    Row(out, "frames", s.frames, true);
-    Row(out, "present errors", s.presentErrors, true);
-    Row(out, "wait time-outs", s.waitTimeouts, true);
-    Row(out, "free-run events", s.freeRunEvents, true);
-    Row(out, "IMU samples", s.imuSamples, true);
-    Row(out, "IMU reports", s.imuReports, true);
-    Row(out, "IMU sequence gaps", s.imuSeqGaps, true);
-    Row(out, "IMU stalls", s.imuStalls, true);
-    Row(out, "exit code", s.exitCode, true);
+    CountRow(out, "frames", s.frames);
+    CountRow(out, "present errors", s.presentErrors);
+    CountRow(out, "wait time-outs", s.waitTimeouts);
+    CountRow(out, "free-run events", s.freeRunEvents);
+    CountRow(out, "IMU samples", s.imuSamples);
+    CountRow(out, "IMU reports", s.imuReports);
+    CountRow(out, "IMU sequence gaps", s.imuSeqGaps);
+    CountRow(out, "IMU stalls", s.imuStalls);
+    CountRow(out, "exit code", s.exitCode);
     out += "</table>";
     if (!s.present) {
         out += "<p>No totals: the run ended before it wrote them.</p>";
@@ -532,28 +546,22 @@ void FactsSection(std::string& out, const LoggedRun& log) {
     out += "</div>";
 }
 
-double NumberOr(const std::string& s, double fallback) {
-    char* end = nullptr;
-    const double v = std::strtod(s.c_str(), &end);
-    return end != s.c_str() && *end == '\0' && std::isfinite(v) ? v : fallback;
-}
-
 void FrameIntervalSection(std::string& out, const LoggedSummary& s) {
     out += "<div><h2>Frame intervals</h2><table id=\"frame-intervals\">";
-    Row(out, "intervals measured", s.frameIntervals, true);
-    Row(out, "p50 (ms)", s.p50Ms, true);
-    Row(out, "p99 (ms)", s.p99Ms, true);
-    Row(out, "p99.9 (ms)", s.p999Ms, true);
-    Row(out, "max (ms)", s.maxMs, true);
-    Row(out, "over 1.5 periods", s.over15Periods, true);
+    CountRow(out, "intervals measured", s.frameIntervals);
+    MsRow(out, "p50 (ms)", s.p50Ms);
+    MsRow(out, "p99 (ms)", s.p99Ms);
+    MsRow(out, "p99.9 (ms)", s.p999Ms);
+    MsRow(out, "max (ms)", s.maxMs);
+    CountRow(out, "over 1.5 periods", s.over15Periods);
     out += "</table>";
     // The log carries the percentiles, not the interval histogram itself, so
     // the picture is of those: one bar each, on a common millisecond scale.
     const std::pair<const char*, double> bars[] = {
-        {"p50", NumberOr(s.p50Ms, NAN)},
-        {"p99", NumberOr(s.p99Ms, NAN)},
-        {"p99.9", NumberOr(s.p999Ms, NAN)},
-        {"max", NumberOr(s.maxMs, NAN)},
+        {"p50", s.p50Ms},
+        {"p99", s.p99Ms},
+        {"p99.9", s.p999Ms},
+        {"max", s.maxMs},
     };
     double top = 0.0;
     for (const auto& [name, v] : bars) {
@@ -680,15 +688,18 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         c.leftUnit = "distance";
         c.emptyNote = "no proximity readings";
         const std::vector<Span> worn = FlagPeriods(st.elapsed, st.worn);
-        c.underlay = [worn](std::string& o, const Scale& s) {
+        // The sensor's decision band as the run logged it (older logs: the
+        // band the tool has always used).
+        const double wornAt = std::isnan(log.run.proxWornAt) ? 1600.0 : log.run.proxWornAt;
+        const double awayAt = std::isnan(log.run.proxAwayAt) ? 1400.0 : log.run.proxAwayAt;
+        c.underlay = [worn, wornAt, awayAt](std::string& o, const Scale& s) {
             ShadeSpans(o, worn, s, "#f3dd8c", "headset worn");
-            // The sensor's decision band: worn above 1600, away below 1400.
-            const double top = std::round(s.Y(1600.0)), bottom = std::round(s.Y(1400.0));
+            const double top = std::round(s.Y(wornAt)), bottom = std::round(s.Y(awayAt));
             Fmt(o,
                 "<rect x=\"%.0f\" y=\"%.0f\" width=\"%.0f\" height=\"%.0f\" fill=\"#9e9e9e\" "
-                "fill-opacity=\"0.35\" shape-rendering=\"crispEdges\"><title>worn/away band, "
-                "1500 &#177; 100</title></rect>",
-                s.left, top, s.width, bottom - top);
+                "fill-opacity=\"0.35\" shape-rendering=\"crispEdges\"><title>worn/away band: worn "
+                "at %.0f or more, away at %.0f or less</title></rect>",
+                s.left, top, s.width, bottom - top, wornAt, awayAt);
         };
         charts.push_back(std::move(c));
     }

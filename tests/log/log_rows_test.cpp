@@ -24,7 +24,7 @@ TEST(RunLogRows, FieldsAreQuotedOnlyWhenTheyMustBe) {
               "command_line,display,mode,imu_serial,frames,present_errors,wait_timeouts,"
               "free_run_events,imu_samples,imu_reports,imu_seq_gaps,imu_stalls,verdict,exit_code,"
               "fail_reasons,frame_intervals,frame_p50_ms,frame_p99_ms,frame_p999_ms,frame_max_ms,"
-              "frames_over_1_5_periods,event,launched_by\r\n");
+              "frames_over_1_5_periods,event,launched_by,prox_worn_at,prox_away_at\r\n");
 }
 
 TEST(RunLogRows, EachKindFillsItsOwnCells) {
@@ -60,15 +60,16 @@ TEST(RunLogRows, EachKindFillsItsOwnCells) {
     const std::pair<LogCells, std::string> cases[] = {
         {RunRow(facts),
          t + "run,,,,,,,,,,,,,,,,,--display extended:2 --log a b.csv 5,"
-             "extended:2,5088x2544@74.97,,,,,,,,,,,,,,,,,,,,brisk-sim --scenario s.txt"},
+             "extended:2,5088x2544@74.97,,,,,,,,,,,,,,,,,,,,brisk-sim --scenario s.txt,1600,"
+             "1400"},
         {StatusRow(sensorsOnly, "  fps=  n/a\n"),
-         t + "status,,,0,,0,0,0,0,0,0,,,,,  fps=  n/a,,,,,,,,,,,,,,,,,,,,,,,,"},
+         t + "status,,,0,,0,0,0,0,0,0,,,,,  fps=  n/a,,,,,,,,,,,,,,,,,,,,,,,,,,"},
         // A message row carries what its line marks, as the printer said.
         {MessageRow(true, "TundraImu: reconnected to X\n", LineEvent::kImuBack),
-         t + "message,,,,,,,,,,,,,,err,TundraImu: reconnected to X,,,,,,,,,,,,,,,,,,,,,,,imu_back,"},
+         t + "message,,,,,,,,,,,,,,err,TundraImu: reconnected to X,,,,,,,,,,,,,,,,,,,,,,,imu_back,,,"},
         {SummaryRow(fail), t + "summary,,,,,,,,,,,,,,,VERDICT: FAIL,,,,,,700,3,0,0,9000,0,0,0,"
-                               "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2,,"},
-        {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,,,"},
+                               "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2,,,,"},
+        {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,,,,,"},
     };
     for (const auto& [cells, row] : cases) {
         EXPECT_EQ(FormatLogRow(cells, at, 1.5), row + "\r\n");

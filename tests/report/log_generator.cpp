@@ -8,46 +8,16 @@
 namespace brisk::test {
 namespace {
 
-const char* const kColumns[] = {"time",
-                                "elapsed_s",
-                                "kind",
-                                "fps",
-                                "frame_gap_max_ms",
-                                "imu_hz",
-                                "imu_age_s",
-                                "seq_gaps",
-                                "stalls",
-                                "accel_mag",
-                                "gyro_x",
-                                "gyro_y",
-                                "gyro_z",
-                                "prox",
-                                "prox_distance",
-                                "free_run",
-                                "stream",
-                                "text",
-                                "version",
-                                "command_line",
-                                "display",
-                                "mode",
-                                "imu_serial",
-                                "frames",
-                                "present_errors",
-                                "wait_timeouts",
-                                "free_run_events",
-                                "imu_samples",
-                                "imu_reports",
-                                "imu_seq_gaps",
-                                "imu_stalls",
-                                "verdict",
-                                "exit_code",
-                                "fail_reasons",
-                                "frame_intervals",
-                                "frame_p50_ms",
-                                "frame_p99_ms",
-                                "frame_p999_ms",
-                                "frame_max_ms",
-                                "frames_over_1_5_periods"};
+const char* const kColumns[] = {
+    "time", "elapsed_s", "kind", "fps", "frame_gap_max_ms", "imu_hz", "imu_age_s", "seq_gaps",
+    "stalls", "accel_mag", "gyro_x", "gyro_y", "gyro_z", "prox", "prox_distance", "free_run",
+    "stream", "text", "version", "command_line", "display", "mode", "imu_serial", "frames",
+    "present_errors", "wait_timeouts", "free_run_events", "imu_samples", "imu_reports",
+    "imu_seq_gaps", "imu_stalls", "verdict", "exit_code", "fail_reasons", "frame_intervals",
+    "frame_p50_ms", "frame_p99_ms", "frame_p999_ms", "frame_max_ms", "frames_over_1_5_periods",
+    // No event and no launched_by: the events of
+    // a generated log are read by their words.
+    "prox_worn_at", "prox_away_at"};
 constexpr size_t kCount = sizeof kColumns / sizeof kColumns[0];
 
 size_t Index(const std::string& name) {
@@ -135,7 +105,9 @@ void WriteLog(std::ostream& out, const LogShape& shape) {
            {"command_line", display ? "--mode 5088x2544@75 86400" : "--display none 86400"},
            {"display", display ? "directmode" : "none"},
            {"mode", display ? "5088x2544@75" : ""},
-           {"imu_serial", "LHR-5A1B2C3D"}});
+           {"imu_serial", "LHR-5A1B2C3D"},
+           {"prox_worn_at", shape.proxWornAt},
+           {"prox_away_at", shape.proxAwayAt}});
     w.Message(0.06, "TundraImu: using LHR-5A1B2C3D", "out");
     // Where in its cycle each second falls decides the state of the headset.
     const double c = shape.cycleSeconds;

@@ -15,8 +15,9 @@ struct LogShape {
     bool sensorsOnly = false;    // no display: fps and frame gaps empty
     std::string verdict = "PASS";
     std::string failReasons;
-    int extraEventsPerSecond = 0;  // that many more doffs at one instant each second
-    bool crlf = true;              // rows end with CRLF (the schema's), else LF
+    int extraEventsPerSecond = 0;        // that many more doffs at one instant each second
+    bool crlf = true;                    // rows end with CRLF (the schema's), else LF
+    std::string proxWornAt, proxAwayAt;  // the run row's band; empty as in older logs
 };
 
 void WriteLog(std::ostream& out, const LogShape& shape);

@@ -34,7 +34,7 @@ TEST(LoggedRun, AWholeRunGivesFactsSeriesEventsAndSummary) {
         EXPECT_EQ(log.status.worn[5], 1);
         EXPECT_TRUE(log.summary.present);
         EXPECT_EQ(log.summary.verdict, "PASS");
-        EXPECT_EQ(log.summary.p999Ms, "26.71");
+        EXPECT_DOUBLE_EQ(log.summary.p999Ms, 26.71);  // read as a number once, here
         EXPECT_EQ(log.verdictLine, "VERDICT: PASS (eyeball check still required)");
         EXPECT_EQ(log.firstTime, "2026-12-08T00:00:00.050Z");
         // Two cycles, each: don, doff, IMU lost and back, free-run begin and

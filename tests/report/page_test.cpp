@@ -66,6 +66,14 @@ TEST(Page, CrowdedEventsShareAMarkerThatCountsThem) {
     EXPECT_NE(page.find("headset doffed &#215;3</title>"), std::string::npos);
 }
 
+TEST(Page, TheWornBandIsTheOneTheRunLogged) {
+    test::LogShape shape;
+    EXPECT_EQ(Count(Page(shape), "worn at 1600 or more, away at 1400 or less"), 1);  // older logs
+    shape.proxWornAt = "1700";
+    shape.proxAwayAt = "1300";
+    EXPECT_EQ(Count(Page(shape), "worn at 1700 or more, away at 1300 or less"), 1);
+}
+
 TEST(Page, VerdictAndWhatStoppedTheLogInPlainWords) {
     test::LogShape fail;
     fail.verdict = "FAIL";
