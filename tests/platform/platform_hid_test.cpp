@@ -22,9 +22,8 @@ TEST(PlatformHidHost, NoHeadsetInterfacesWithoutDevices) {
         EXPECT_EQ(lower.find(L"vid_35bd"), std::wstring::npos) << iface.path.c_str();
         EXPECT_NE(iface.path, L"stale");
     }
-#ifndef _WIN32
-    EXPECT_TRUE(found.empty());
-#endif
+    // Other HID devices (a keyboard, say) may be listed: Windows and Linux
+    // both have a real host now, and a machine running the tests may have them.
 }
 
 TEST(PlatformHidHost, NoMcuNodesWithoutDevices) {
