@@ -84,6 +84,7 @@ TEST(RecordingHost, RecordsTheReportsAsReadTheLossAndTheReturn) {
     EXPECT_EQ(deviceDescriptors, 2);  // when it first took part, and when it came back
     EXPECT_EQ(losses, 1);
     EXPECT_EQ(recorded, read);
+    source.reset();  // Windows removes no file that is still open
     std::filesystem::remove(path);
 }
 
