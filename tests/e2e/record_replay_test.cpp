@@ -126,7 +126,11 @@ TEST(E2eRecordReplay, AReplayOfARecordedRunTellsTheSameStory) {
 
     const std::optional<ImuResult> a = FindImuResult(live), b = FindImuResult(replay);
     ASSERT_TRUE(a && b);
-    EXPECT_EQ(a->seqGaps, 1);
+    // The skip is one gap. A reader kept off the CPU for longer than the 32
+    // reports its handle holds (32 ms at the real cadence, on a loaded
+    // machine) loses reports as it would on a real HID stack: a gap more.
+    // Whatever the live run saw, the replay must see the same.
+    EXPECT_GE(a->seqGaps, 1);
     EXPECT_EQ(b->seqGaps, a->seqGaps);
     // A run's readers go on until the status monitor's last second is over,
     // so a run may outlast its own end by up to a second. A replay that
