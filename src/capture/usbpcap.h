@@ -94,8 +94,10 @@ void AppendFileHeader(std::vector<uint8_t>& out);
 void AppendPacket(std::vector<uint8_t>& out, uint64_t micros, const UsbPcapHeader& h,
                   const uint8_t* data, uint32_t captured, uint32_t length);
 
-// How many of `length` bytes a recording keeps: trailing zero bytes are left
-// out (a 64-byte IMU report carries 12 of them, MCU telemetry nearly 60).
+// How many of `length` bytes are left once trailing zero bytes are cut, as a
+// capture made with a snap length may hold them. brisk's own recordings keep
+// every byte; the tests use this to write captures that cut them, which the
+// replay must pad back.
 uint32_t CapturedLength(const uint8_t* data, uint32_t length);
 
 // ---- reading ------------------------------------------------------------
