@@ -8,7 +8,7 @@
 namespace brisk::sim {
 namespace {
 
-enum class Args { None, Text, Int1, Int3, OnOff, Vsync, On };
+enum class Args { None, Text, Int1, Int3, Decimal, Axis, OnOff, Vsync, On };
 
 struct ActionSpec {
     const char* device;
@@ -30,6 +30,13 @@ constexpr ActionSpec kActions[] = {
     {"watchman", "rate", ActionKind::WatchmanRate, Args::Int1, 1, 20000},
     {"watchman", "accel", ActionKind::WatchmanAccel, Args::Int3, -32768, 32767},
     {"watchman", "gyro", ActionKind::WatchmanGyro, Args::Int3, -32768, 32767},
+    {"watchman", "accel-noise", ActionKind::WatchmanAccelNoise, Args::Decimal, 0, 1000},
+    {"watchman", "gyro-noise", ActionKind::WatchmanGyroNoise, Args::Decimal, 0, 1000},
+    {"watchman", "gyro-walk", ActionKind::WatchmanGyroWalk, Args::Decimal, 0, 1000},
+    {"watchman", "clock", ActionKind::WatchmanClock, Args::Decimal, -100000, 100000},
+    {"watchman", "stuck", ActionKind::WatchmanStuck, Args::Axis, 0, 0},
+    {"watchman", "saturate", ActionKind::WatchmanSaturate, Args::Axis, 0, 0},
+    {"watchman", "drop-every", ActionKind::WatchmanDropEvery, Args::Int1, 0, 1000000},
     {"watchman", "skip", ActionKind::WatchmanSkip, Args::Int1, 1, 255},
     {"watchman", "repeat", ActionKind::WatchmanRepeat, Args::None, 0, 0},
     {"watchman", "junk", ActionKind::WatchmanJunk, Args::None, 0, 0},
@@ -72,6 +79,34 @@ bool ParseSeconds(const std::string& word, double& out) {
     }
     out = std::strtod(word.c_str(), nullptr);
     return true;
+}
+
+// Decimal values: the plain form of seconds, with a '-' in front where the
+// range has negative values.
+bool ParseDecimal(const std::string& word, int64_t min, int64_t max, double& out) {
+    bool negative = !word.empty() && word[0] == '-' && min < 0;
+    if (!ParseSeconds(negative ? word.substr(1) : word, out)) {
+        return false;
+    }
+    out = negative ? -out : out;
+    return out >= double(min) && out <= double(max);
+}
+
+// The axes in sample order; "off" releases them all.
+constexpr const char* kAxisNames[] = {"ax", "ay", "az", "gx", "gy", "gz"};
+
+bool ParseAxis(const std::string& word, int64_t& out) {
+    if (word == "off") {
+        out = -1;
+        return true;
+    }
+    for (int64_t i = 0; i < 6; ++i) {
+        if (word == kAxisNames[i]) {
+            out = i;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseInteger(const std::string& word, int64_t min, int64_t max, int64_t& out) {
@@ -137,9 +172,17 @@ std::string ParseArgs(const ActionSpec& row, const std::vector<std::string>& wor
                 break;
             case Args::Int1:
             case Args::Int3:
-                if (!ParseInteger(w, row.min, row.max, act.value[i])) {
+            case Args::Decimal:
+                if (row.args == Args::Decimal ? !ParseDecimal(w, row.min, row.max, act.number)
+                                              : !ParseInteger(w, row.min, row.max, act.value[i])) {
                     return "bad number '" + w + "' for '" + name + "' (expected " +
                            std::to_string(row.min) + " to " + std::to_string(row.max) + ")";
+                }
+                break;
+            case Args::Axis:
+                if (!ParseAxis(w, act.value[0])) {
+                    return "expected an axis (ax, ay, az, gx, gy, gz) or 'off' for '" + name +
+                           "', got '" + w + "'";
                 }
                 break;
             case Args::OnOff:

@@ -20,10 +20,17 @@ enum class ActionKind {
     WatchmanPlug,
     WatchmanSleep,
     WatchmanWake,
-    WatchmanRate,   // value[0] samples per second
-    WatchmanAccel,  // value[0..2] raw counts
-    WatchmanGyro,   // value[0..2] raw counts
-    WatchmanSkip,   // value[0]
+    WatchmanRate,        // value[0] samples per second
+    WatchmanAccel,       // value[0..2] raw counts
+    WatchmanGyro,        // value[0..2] raw counts
+    WatchmanAccelNoise,  // number: white noise density, counts/sqrt(Hz)
+    WatchmanGyroNoise,   // number: white noise density, counts/sqrt(Hz)
+    WatchmanGyroWalk,    // number: bias random walk, counts/sqrt(s)
+    WatchmanClock,       // number: clock offset, ppm
+    WatchmanStuck,       // value[0]: a WatchmanAxis, or -1 for off
+    WatchmanSaturate,    // value[0]: a WatchmanAxis, or -1 for off
+    WatchmanDropEvery,   // value[0]: every n-th sample lost, 0 off
+    WatchmanSkip,        // value[0]
     WatchmanRepeat,
     WatchmanJunk,
     TrackerAdd,  // text: serial
@@ -57,6 +64,7 @@ struct ScenarioAction {
     ActionKind kind = ActionKind::ToolStop;
     std::string text;
     int64_t value[3] = {0, 0, 0};
+    double number = 0.0;  // the decimal argument
 };
 
 struct Scenario {

@@ -196,6 +196,27 @@ void VirtualHeadset::Apply(const ScenarioAction& a) {
         case ActionKind::WatchmanSkip:
             watchman->Skip(static_cast<unsigned>(v[0]));
             break;
+        case ActionKind::WatchmanAccelNoise:
+            watchman->SetAccelNoise(a.number);
+            break;
+        case ActionKind::WatchmanGyroNoise:
+            watchman->SetGyroNoise(a.number);
+            break;
+        case ActionKind::WatchmanGyroWalk:
+            watchman->SetGyroWalk(a.number);
+            break;
+        case ActionKind::WatchmanClock:
+            watchman->SetClockOffset(a.number);
+            break;
+        case ActionKind::WatchmanStuck:
+            v[0] < 0 ? watchman->Unstick() : watchman->Stick(static_cast<int>(v[0]));
+            break;
+        case ActionKind::WatchmanSaturate:
+            v[0] < 0 ? watchman->Unsaturate() : watchman->Saturate(static_cast<int>(v[0]));
+            break;
+        case ActionKind::WatchmanDropEvery:
+            watchman->DropEvery(static_cast<unsigned>(v[0]));
+            break;
         case ActionKind::WatchmanRepeat:
             watchman->Repeat();
             break;

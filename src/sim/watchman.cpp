@@ -3,6 +3,7 @@
 #include "platform/headset_usb.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 
 namespace brisk::sim {
@@ -63,18 +64,64 @@ void EncodeImuReport(const WatchmanSample (&samples)[3], InputReport& out) {
     }
 }
 
-WatchmanModel::WatchmanModel(Clock::time_point start)
-    : epoch(start),
-      samplePeriod(std::chrono::nanoseconds(1'000'000'000 / kDefaultRate)),
-      nextSampleAt(start + samplePeriod) {}
+WatchmanModel::WatchmanModel(Clock::time_point start) {
+    Retime();
+    StartGrid(start, 0.0);  // power-up: the time stamps count from here
+}
+
+void WatchmanModel::Retime() {
+    ticksPerSample = double(kWatchmanTicksPerSecond) / rate;
+    nsPerSample = ticksPerSample * 1e9 / ticksPerSecond;
+    sensorNoise.SetRate(rate);
+}
+
+void WatchmanModel::StartGrid(Clock::time_point host, double ticks) {
+    gridHost = host;
+    gridNs = 0;
+    gridTicks = ticks;
+    nextIndex = 1;
+}
+
+Clock::time_point WatchmanModel::SampleTime(uint64_t index) const {
+    // Rounded up: a sample is never handed out before its time.
+    auto ns = int64_t(std::ceil(gridNs + double(index) * nsPerSample));
+    return gridHost + std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns));
+}
+
+double WatchmanModel::SampleTicks(uint64_t index) const {
+    return gridTicks + double(index) * ticksPerSample;
+}
+
+double WatchmanModel::TicksAt(Clock::time_point t) const {
+    double ns = double(std::chrono::duration_cast<std::chrono::nanoseconds>(t - gridHost).count());
+    return gridTicks + (ns - gridNs) * ticksPerSecond / 1e9;
+}
 
 void WatchmanModel::SetRate(int samplesPerSecond, Clock::time_point now) {
-    int rate = std::clamp(samplesPerSecond, 1, kMaxRate);
     std::lock_guard<std::mutex> lock(mtx);
-    Clock::time_point lastSample = nextSampleAt - samplePeriod;
-    samplePeriod = std::chrono::nanoseconds(1'000'000'000 / rate);
+    Clock::time_point lastSample = SampleTime(nextIndex - 1);
+    double lastTicks = SampleTicks(nextIndex - 1);
     // The new rate starts now: no samples back-dated into the past.
-    nextSampleAt = std::max(lastSample, now) + samplePeriod;
+    if (now > lastSample) {
+        StartGrid(now, TicksAt(now));
+    } else {
+        StartGrid(lastSample, lastTicks);
+    }
+    rate = std::clamp(samplesPerSecond, 1, kMaxRate);
+    Retime();
+}
+
+void WatchmanModel::SetClockOffset(double ppm, Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(mtx);
+    // The device keeps its count and its sampling grid; only the host time
+    // its ticks take changes from now on.
+    double lastTicks = SampleTicks(nextIndex - 1);
+    double ticksNow = TicksAt(now);
+    ppm = std::clamp(ppm, -kMaxClockPpm, kMaxClockPpm);
+    ticksPerSecond = kWatchmanTicksPerSecond * (1.0 + ppm * 1e-6);
+    Retime();
+    StartGrid(now, lastTicks);
+    gridNs = (lastTicks - ticksNow) * 1e9 / ticksPerSecond;
 }
 
 void WatchmanModel::Sleep() {
@@ -86,7 +133,7 @@ void WatchmanModel::Wake(Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mtx);
     if (asleep) {
         asleep = false;
-        nextSampleAt = now + samplePeriod;  // no backlog from the nap
+        StartGrid(now, TicksAt(now));  // no backlog from the nap; the clock ran on
         // The sensor starts over as at power-up: what the slots held is
         // stale, so they are empty until new samples fill them.
         std::fill(std::begin(slots), std::end(slots), WatchmanSample{});
@@ -109,6 +156,66 @@ void WatchmanModel::SetGyro(int16_t x, int16_t y, int16_t z) {
     gyro[1] = y;
     gyro[2] = z;
     gyroExact = true;
+}
+
+void WatchmanModel::SetAccelNoise(double density) {
+    std::lock_guard<std::mutex> lock(mtx);
+    for (int a = kAxisAx; a <= kAxisAz; ++a) {
+        sensorNoise.SetTerms(a, {density, sensorNoise.Terms(a).walk});
+    }
+    accelModelled = true;
+}
+
+void WatchmanModel::SetGyroNoise(double density) {
+    std::lock_guard<std::mutex> lock(mtx);
+    for (int a = kAxisGx; a <= kAxisGz; ++a) {
+        sensorNoise.SetTerms(a, {density, sensorNoise.Terms(a).walk});
+    }
+    gyroModelled = true;
+}
+
+void WatchmanModel::SetGyroWalk(double walk) {
+    std::lock_guard<std::mutex> lock(mtx);
+    for (int a = kAxisGx; a <= kAxisGz; ++a) {
+        sensorNoise.SetTerms(a, {sensorNoise.Terms(a).density, walk});
+    }
+    gyroModelled = true;
+}
+
+void WatchmanModel::Stick(int axis) {
+    if (axis < 0 || axis >= kAxisCount) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mtx);
+    if ((stuckMask & (1u << axis)) == 0) {
+        int16_t set = axis < kAxisGx ? accel[axis] : gyro[axis - kAxisGx];
+        stuckAt[axis] = haveLast ? last[axis] : set;
+        stuckMask |= 1u << axis;
+    }
+}
+
+void WatchmanModel::Unstick() {
+    std::lock_guard<std::mutex> lock(mtx);
+    stuckMask = 0;
+}
+
+void WatchmanModel::Saturate(int axis) {
+    if (axis < 0 || axis >= kAxisCount) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(mtx);
+    saturatedMask |= 1u << axis;
+}
+
+void WatchmanModel::Unsaturate() {
+    std::lock_guard<std::mutex> lock(mtx);
+    saturatedMask = 0;
+}
+
+void WatchmanModel::DropEvery(unsigned n) {
+    std::lock_guard<std::mutex> lock(mtx);
+    dropEvery = n;
+    sinceDrop = 0;
 }
 
 void WatchmanModel::Skip(unsigned n) {
@@ -140,26 +247,65 @@ int16_t WatchmanModel::Noisy(int16_t base, int sd) {
     return int16_t(std::clamp(int(base) + delta, -32768, 32767));
 }
 
-void WatchmanModel::TakeSample(Clock::time_point at) {
+void WatchmanModel::Measure(double ticks, WatchmanSample& s) {
+    s.timestamp = uint32_t(uint64_t(ticks));
+    int16_t set[kAxisCount] = {accel[0], accel[1], accel[2], gyro[0], gyro[1], gyro[2]};
+    int16_t modelled[kAxisCount] = {};
+    if (accelModelled || gyroModelled) {
+        sensorNoise.Step(set, modelled);
+    }
+    // The default noise draws axis by axis, accel before gyro, as it always
+    // has: scenarios without the noise actions see the same samples.
+    for (int axis = 0; axis < 3; ++axis) {
+        s.accel[axis] = accelModelled ? modelled[axis]
+                        : accelExact  ? accel[axis]
+                                      : Noisy(accel[axis], kAccelNoise);
+        s.gyro[axis] = gyroModelled ? modelled[kAxisGx + axis]
+                       : gyroExact  ? gyro[axis]
+                                    : Noisy(gyro[axis], kGyroNoise[axis]);
+    }
+    for (int axis = 0; axis < kAxisCount; ++axis) {
+        int16_t& v = axis < kAxisGx ? s.accel[axis] : s.gyro[axis - kAxisGx];
+        if ((saturatedMask & (1u << axis)) != 0) {
+            v = 32767;
+        } else if ((stuckMask & (1u << axis)) != 0) {
+            v = stuckAt[axis];
+        }
+        last[axis] = v;
+    }
+    haveLast = true;
+}
+
+void WatchmanModel::TakeSample(double ticks) {
     nextSeq = uint8_t(nextSeq + pendingSkip);
     pendingSkip = 0;
     WatchmanSample& s = slots[nextSlot];
     nextSlot = (nextSlot + 1) % 3;
-    auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at - epoch).count();
-    s.timestamp = uint32_t(uint64_t(ns) * (kWatchmanTicksPerSecond / 1'000'000) / 1000);
     s.seq = nextSeq++;
-    for (int axis = 0; axis < 3; ++axis) {
-        s.accel[axis] = accelExact ? accel[axis] : Noisy(accel[axis], kAccelNoise);
-        s.gyro[axis] = gyroExact ? gyro[axis] : Noisy(gyro[axis], kGyroNoise[axis]);
+    Measure(ticks, s);
+}
+
+bool WatchmanModel::LosesNextSample() {
+    if (dropEvery == 0 || ++sinceDrop < dropEvery) {
+        return false;
     }
+    sinceDrop = 0;
+    return true;
 }
 
 void WatchmanModel::PassOver(uint64_t samples) {
     // Samples nobody will see: only their numbers, slots and time go by.
-    nextSeq = uint8_t(nextSeq + pendingSkip + samples % 256);
+    uint64_t taken = samples;
+    if (dropEvery != 0) {
+        uint64_t times = sinceDrop + samples;
+        taken -= times / dropEvery;
+        sinceDrop = unsigned(times % dropEvery);
+    }
+    nextSeq = uint8_t(nextSeq + pendingSkip + taken % 256);
     pendingSkip = 0;
-    nextSlot = size_t((nextSlot + samples % 3) % 3);
-    nextSampleAt += int64_t(samples) * samplePeriod;
+    nextSlot = size_t((nextSlot + taken % 3) % 3);
+    nextIndex += samples;
+    sensorNoise.Skip(taken);
 }
 
 bool WatchmanModel::HostTakesReport() {
@@ -192,10 +338,7 @@ void WatchmanModel::Produce(Clock::time_point now, std::vector<InputReport>& out
         junk.bytes[0] = kWatchmanJunkReportId;
         std::fill(junk.bytes + 1, junk.bytes + kWatchmanReportBytes, uint8_t(0x5A));
     }
-    if (now < nextSampleAt) {
-        return;
-    }
-    auto due = uint64_t((now - nextSampleAt) / samplePeriod) + 1;
+    uint64_t due = DueUpTo(now);
     uint64_t unsent = 0;  // sampled into the ring, but their reports are lost
     if (due > kMaxBurst) {
         // Too far behind to matter: only the newest kMaxBurst reports are
@@ -207,8 +350,11 @@ void WatchmanModel::Produce(Clock::time_point now, std::vector<InputReport>& out
         heldBack = 0;
     }
     for (uint64_t i = 0; i < due; ++i) {
-        TakeSample(nextSampleAt);
-        nextSampleAt += samplePeriod;
+        uint64_t index = nextIndex++;
+        if (LosesNextSample()) {
+            continue;  // its time passes with no sample and no report
+        }
+        TakeSample(SampleTicks(index));
         if (i < unsent || !HostTakesReport()) {
             continue;
         }
@@ -220,6 +366,24 @@ void WatchmanModel::Produce(Clock::time_point now, std::vector<InputReport>& out
     }
 }
 
+uint64_t WatchmanModel::DueUpTo(Clock::time_point now) const {
+    if (now < SampleTime(nextIndex)) {
+        return 0;
+    }
+    // An estimate from the elapsed time, then set right by the very times
+    // NextDue hands out, so the two never disagree by a rounding.
+    double ns =
+        double(std::chrono::duration_cast<std::chrono::nanoseconds>(now - gridHost).count());
+    auto newest = std::max(uint64_t(std::max(ns - gridNs, 0.0) / nsPerSample), nextIndex);
+    while (SampleTime(newest + 1) <= now) {
+        ++newest;
+    }
+    while (newest > nextIndex && SampleTime(newest) > now) {
+        --newest;
+    }
+    return newest - nextIndex + 1;
+}
+
 Clock::time_point WatchmanModel::NextDue(Clock::time_point now) const {
     std::lock_guard<std::mutex> lock(mtx);
     if (asleep) {
@@ -228,7 +392,7 @@ Clock::time_point WatchmanModel::NextDue(Clock::time_point now) const {
     if (pendingJunk != 0 || (pendingRepeats != 0 && haveLastImu)) {
         return now;
     }
-    return nextSampleAt;
+    return SampleTime(nextIndex);
 }
 
 bool WatchmanModel::OnFeature(const uint8_t* report, size_t length, Clock::time_point) {

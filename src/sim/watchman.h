@@ -25,6 +25,12 @@
 // like the real sensor's (sd about 12 counts per accel axis, 4 to 6 per gyro
 // axis; the real gyro's bias of tens of counts is left out); values set with
 // SetAccel/SetGyro are sent exactly, so what a test sets is what the tool shows.
+//
+// Faults a bring-up engineer looks for, injected with known sizes: noise of
+// a given density and a gyro bias random walk (sim/imu_noise.h, on top of
+// the set values), a device clock off its nominal 48 MHz by some ppm, an
+// axis stuck at one value or pinned at the int16 limit, and a firmware that
+// loses every N-th sample in time while its sequence numbers go on unbroken.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/imu_noise.h"
 #include "sim/usb_bus.h"
 
 namespace brisk::sim {
@@ -42,6 +49,9 @@ constexpr uint8_t kWatchmanJunkReportId = 0x21;
 constexpr uint8_t kWatchmanReportBytes = 64;
 constexpr int16_t kWatchmanCountsPerG = 8192;
 constexpr uint32_t kWatchmanTicksPerSecond = 48'000'000;
+
+// Axis numbers in sample order, as the fault controls take them.
+enum WatchmanAxis : int { kAxisAx, kAxisAy, kAxisAz, kAxisGx, kAxisGy, kAxisGz, kAxisCount };
 
 struct WatchmanSample {
     int16_t accel[3] = {};
@@ -65,6 +75,7 @@ class WatchmanModel final : public HidInterfaceModel {
     static constexpr int kDefaultRate = 1000;  // samples per second
     static constexpr int kMaxRate = 100000;
     static constexpr size_t kMaxBurst = 32;  // the host keeps no more anyway
+    static constexpr double kMaxClockPpm = 100000;
 
     // `start` is model time zero and the device's power-up: the time stamps
     // count from it and the slots start empty.
@@ -79,6 +90,29 @@ class WatchmanModel final : public HidInterfaceModel {
     // Raw counts carried by the following samples, exactly.
     void SetAccel(int16_t x, int16_t y, int16_t z);
     void SetGyro(int16_t x, int16_t y, int16_t z);
+    // Noise from the noise model (sim/imu_noise.h) on every axis of the
+    // sensor, added to its set values; the first of these replaces that
+    // sensor's default noise, so a density of 0 makes its samples exact.
+    // Densities in counts/sqrt(Hz), the walk in counts/sqrt(s).
+    void SetAccelNoise(double density);
+    void SetGyroNoise(double density);
+    void SetGyroWalk(double walk);
+    // The device clock runs `ppm` parts per million fast (slow if negative)
+    // from now on: time stamps tick at 48 MHz * (1 + ppm / 1e6) of host time
+    // and samples still come every 48,000 of the device's ticks at 1 kHz, so
+    // a slow clock also sends fewer samples per host second. The tick count
+    // goes on from where it is; clamped to +-kMaxClockPpm.
+    void SetClockOffset(double ppm, Clock::time_point now = Clock::now());
+    // The axis repeats its current value exactly until Unstick (all axes).
+    void Stick(int axis);
+    void Unstick();
+    // The axis reads +32767 until Unsaturate (all axes); above Stick.
+    void Saturate(int axis);
+    void Unsaturate();
+    // Every n-th sample from now on is lost in the firmware: its time passes
+    // with neither a sample nor a report, and the next sample carries the
+    // next sequence number. 0 turns it off; 1 loses them all.
+    void DropEvery(unsigned n);
     // The next sample's sequence number jumps ahead by n (a gap of n).
     void Skip(unsigned n);
     // The last IMU report goes out once more, unchanged.
@@ -96,14 +130,32 @@ class WatchmanModel final : public HidInterfaceModel {
 
   private:
     int16_t Noisy(int16_t base, int sd);
-    void TakeSample(Clock::time_point at);
+    // Sample `index` of the current grid: its host time and its device ticks.
+    Clock::time_point SampleTime(uint64_t index) const;
+    double SampleTicks(uint64_t index) const;
+    double TicksAt(Clock::time_point t) const;  // the device clock at host time t
+    void StartGrid(Clock::time_point host, double ticks);
+    void Retime();
+    uint64_t DueUpTo(Clock::time_point now) const;
+    bool LosesNextSample();
+    void Measure(double ticks, WatchmanSample& s);
+    void TakeSample(double ticks);
     void PassOver(uint64_t samples);
     bool HostTakesReport();
 
     mutable std::mutex mtx;
-    Clock::time_point epoch;
-    Clock::duration samplePeriod;
-    Clock::time_point nextSampleAt;
+    // Samples fall on a grid of device time: sample i of the grid at
+    // gridTicks + i * ticksPerSample ticks of the device clock since
+    // power-up, which the host sees gridNs + i * nsPerSample after gridHost.
+    // The grid starts over at a rate change, a wake-up or a clock change.
+    int rate = kDefaultRate;
+    double ticksPerSecond = kWatchmanTicksPerSecond;  // device ticks per host second
+    double ticksPerSample = 0;
+    double nsPerSample = 0;
+    Clock::time_point gridHost;
+    double gridNs = 0;
+    double gridTicks = 0;
+    uint64_t nextIndex = 1;
     uint8_t nextSeq = 0;
     WatchmanSample slots[3] = {};
     size_t nextSlot = 0;  // where the next sample goes
@@ -112,6 +164,16 @@ class WatchmanModel final : public HidInterfaceModel {
     int16_t gyro[3] = {};
     bool accelExact = false;
     bool gyroExact = false;
+    bool accelModelled = false;  // noise from `sensorNoise` rather than the default
+    bool gyroModelled = false;
+    ImuNoise sensorNoise;
+    int16_t last[kAxisCount] = {};  // the latest sample's values
+    bool haveLast = false;
+    unsigned stuckMask = 0;
+    int16_t stuckAt[kAxisCount] = {};
+    unsigned saturatedMask = 0;
+    unsigned dropEvery = 0;
+    unsigned sinceDrop = 0;  // sample times since the last one lost
     uint32_t noise = 0x2545F491u;
     uint32_t delivery = 0x9E3779B9u;  // the host's jitter: a stream of its own
     unsigned heldBack = 0;            // reports in a row the host has not taken

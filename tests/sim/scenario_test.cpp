@@ -99,5 +99,44 @@ TEST(Scenario, RefusesBinaryAndOverlongSerials) {
               "demo.txt:1: serial longer than 126 characters");
 }
 
+TEST(Scenario, ReadsTheWatchmansNoiseAndFaultLines) {
+    Scenario s;
+    std::string error;
+    ASSERT_TRUE(ParseScenario(
+        "0 watchman gyro-noise 0.2\n0 watchman clock -950.5\n1 watchman gyro-walk .05\n"
+        "2 watchman accel-noise 1000\n3 watchman stuck gz\n4 watchman saturate off\n"
+        "5 watchman drop-every 10\n",
+        "f", s, error))
+        << error;
+    ASSERT_EQ(s.actions.size(), 7u);
+    const ActionKind kinds[] = {ActionKind::WatchmanGyroNoise, ActionKind::WatchmanClock,
+                                ActionKind::WatchmanGyroWalk,  ActionKind::WatchmanAccelNoise,
+                                ActionKind::WatchmanStuck,     ActionKind::WatchmanSaturate,
+                                ActionKind::WatchmanDropEvery};
+    const double numbers[] = {0.2, -950.5, 0.05, 1000, 0, 0, 0};
+    const int64_t values[] = {0, 0, 0, 0, 5, -1, 10};
+    for (size_t i = 0; i < 7; ++i) {
+        EXPECT_EQ(s.actions[i].kind, kinds[i]) << i;
+        EXPECT_EQ(s.actions[i].number, numbers[i]) << i;
+        EXPECT_EQ(s.actions[i].value[0], values[i]) << i;
+    }
+    const std::string range = " (expected -100000 to 100000)";
+    EXPECT_EQ(ErrorOf("1 watchman gyro-noise -1\n"),
+              "demo.txt:1: bad number '-1' for 'watchman gyro-noise' (expected 0 to 1000)");
+    EXPECT_EQ(ErrorOf("1 watchman gyro-walk 1e2\n"),
+              "demo.txt:1: bad number '1e2' for 'watchman gyro-walk' (expected 0 to 1000)");
+    for (const char* v : {"-100001", "--5", "-", "nan"}) {
+        EXPECT_EQ(ErrorOf(std::string("1 watchman clock ") + v + "\n"),
+                  std::string("demo.txt:1: bad number '") + v + "' for 'watchman clock'" + range);
+    }
+    EXPECT_EQ(ErrorOf("1 watchman stuck gw\n"),
+              "demo.txt:1: expected an axis (ax, ay, az, gx, gy, gz) or 'off' for 'watchman "
+              "stuck', got 'gw'");
+    EXPECT_EQ(ErrorOf("1 watchman saturate ax ay\n"),
+              "demo.txt:1: unexpected argument 'ay' for 'watchman saturate'");
+    EXPECT_EQ(ErrorOf("1 watchman drop-every 1.5\n"),
+              "demo.txt:1: bad number '1.5' for 'watchman drop-every' (expected 0 to 1000000)");
+}
+
 }  // namespace
 }  // namespace brisk::sim
