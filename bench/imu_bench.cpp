@@ -3,13 +3,16 @@
 // on the reader thread and must never allocate.
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "bench_targets.h"
+#include "imu/imu_health.h"
 #include "imu/imu_report.h"
 
 namespace {
@@ -104,6 +107,64 @@ void BM_DecodeAndAcceptReport(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DecodeAndAcceptReport);
+
+// What the health figures add per accepted sample: the same reports, each
+// report's accepted samples handed to the accumulator as the reader does.
+// Per iteration one report, which carries one new sample almost always, so
+// the figure is the cost per sample (the samples counter shows the ratio).
+void BM_HealthPerAcceptedSample(benchmark::State& state) {
+    const std::vector<std::vector<uint8_t>> reports = MakeReports(4096);
+    bench::SetTarget(state, 30.0);
+    auto health = std::make_unique<ImuHealth>();
+    SeqFilter filter;
+    ImuStats stats;
+    ImuSample latest;
+    // The accepted samples of every report, worked out before the clock runs.
+    std::vector<std::array<ImuSample, 3>> accepted(reports.size());
+    std::vector<size_t> counts(reports.size());
+    for (size_t i = 0; i < reports.size(); ++i) {
+        ImuSample parsed[kImuSamplesPerReport];
+        DecodeImuReport(reports[i].data(), reports[i].size(), parsed);
+        counts[i] = AcceptReport(filter, parsed, stats, latest, accepted[i].data());
+    }
+    size_t next = 0;
+    int64_t hostNs = 0;
+    uint64_t samples = 0;
+    const uint64_t allocationsBefore = gAllocations.load();
+    for (auto _ : state) {
+        hostNs += 1'000'000;
+        health->AddReport(hostNs, accepted[next].data(), counts[next]);
+        samples += counts[next];
+        next = next + 1 == reports.size() ? 0 : next + 1;
+        benchmark::ClobberMemory();
+    }
+    const uint64_t allocations = gAllocations.load() - allocationsBefore;
+    state.counters["allocs"] = static_cast<double>(allocations);
+    state.counters["samples_per_report"] =
+        static_cast<double>(samples) / static_cast<double>(state.iterations());
+    state.counters["state_bytes"] = static_cast<double>(sizeof(ImuHealth));
+    if (allocations != 0) {
+        state.SkipWithError("the health path allocated");
+    }
+}
+BENCHMARK(BM_HealthPerAcceptedSample);
+
+// A snapshot of the figures: at the end of a run and for the metrics, not per sample.
+void BM_HealthFigures(benchmark::State& state) {
+    auto health = std::make_unique<ImuHealth>();
+    ImuSample s;
+    for (uint32_t i = 0; i < 3'600'000; ++i) {  // an hour at 1 kHz
+        s.timestamp = i * 48000u;
+        s.seq = static_cast<uint8_t>(i);
+        s.gyro[0] = static_cast<int16_t>(i % 7);
+        health->AddReport(int64_t{i} * 1'000'000, &s, 1);
+    }
+    bench::SetInfo(state, "one snapshot after an hour of samples");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(health->Figures());
+    }
+}
+BENCHMARK(BM_HealthFigures);
 
 }  // namespace
 }  // namespace brisk

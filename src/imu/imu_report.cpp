@@ -114,7 +114,7 @@ size_t SlotsInSequenceOrder(const SeqFilter& filter,
 }
 
 size_t AcceptReport(SeqFilter& filter, const ImuSample (&parsed)[kImuSamplesPerReport],
-                    ImuStats& counters, ImuSample& latest) {
+                    ImuStats& counters, ImuSample& latest, ImuSample* acceptedOut) {
     ++counters.reports;
     size_t order[kImuSamplesPerReport];
     const size_t filled = SlotsInSequenceOrder(filter, parsed, order);
@@ -130,6 +130,9 @@ size_t AcceptReport(SeqFilter& filter, const ImuSample (&parsed)[kImuSamplesPerR
         }
         latest = sample;
         ++counters.samples;
+        if (acceptedOut != nullptr) {
+            acceptedOut[accepted] = sample;
+        }
         ++accepted;
     }
     return accepted;

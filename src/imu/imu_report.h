@@ -76,8 +76,9 @@ size_t SlotsInSequenceOrder(const SeqFilter& filter,
 // them: `reports` + 1, and per accepted sample `samples` + 1 (and `seqGaps` + 1
 // when it broke the sequence), `latest` = that sample. Empty slots are passed
 // over. Returns the number accepted, so the caller knows whether to refresh
-// the sample's arrival time.
+// the sample's arrival time; with `acceptedOut` (room for three), the
+// accepted samples are copied there in the order they were accepted.
 size_t AcceptReport(SeqFilter& filter, const ImuSample (&parsed)[kImuSamplesPerReport],
-                    ImuStats& counters, ImuSample& latest);
+                    ImuStats& counters, ImuSample& latest, ImuSample* acceptedOut = nullptr);
 
 }  // namespace brisk

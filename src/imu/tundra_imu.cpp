@@ -1,6 +1,7 @@
 #include "imu/tundra_imu.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "imu/watchman_discovery.h"
 #include "platform/output.h"
@@ -16,7 +17,7 @@ constexpr std::chrono::milliseconds kRediscoveryWait{2000};
 
 }  // namespace
 
-TundraImu::TundraImu(HidHost& host) : host(host) {}
+TundraImu::TundraImu(HidHost& host, double countsPerG) : host(host), health(countsPerG) {}
 
 TundraImu::~TundraImu() {
     Stop();
@@ -74,6 +75,17 @@ ImuStats TundraImu::Stats() const {
     return counters;
 }
 
+ImuHealthFigures TundraImu::Health() const {
+    // A copy under the lock (tens of KB, microseconds); the figures, which
+    // walk the histograms, are read from it without holding up the reader.
+    std::unique_ptr<ImuHealth> copy;
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        copy = std::make_unique<ImuHealth>(health);
+    }
+    return copy->Figures();
+}
+
 bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
     if (!reader.Pause(kRediscoveryWait)) {
         return false;
@@ -85,6 +97,10 @@ bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
     }
     reader.Device().Set(handle);
     seqFilter.Reset();
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        health.Reconnect();
+    }
     silentSecs = 0;
     PrintEvent(LineEvent::kImuBack, stderr, "TundraImu: reconnected to %s\n",
                Utf8FromWide(chosen).c_str());
@@ -99,8 +115,13 @@ void TundraImu::OnReport(const uint8_t* buf, size_t got, SeqFilter& seqFilter) {
         return;
     }
     const SteadyClock::time_point now = SteadyClock::now();
+    const int64_t nowNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
+    ImuSample accepted[kImuSamplesPerReport];
     std::lock_guard<std::mutex> lock(mtx);
-    if (AcceptReport(seqFilter, parsed, counters, latest) > 0) {
+    const size_t count = AcceptReport(seqFilter, parsed, counters, latest, accepted);
+    health.AddReport(nowNs, accepted, count);
+    if (count > 0) {
         latestAt = now;
         haveLatest = true;
     }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "imu/imu_health.h"
 #include "imu/imu_report.h"
 #include "platform/hid.h"
 #include "platform/reader_thread.h"
@@ -15,7 +16,8 @@ namespace brisk {
 
 class TundraImu {
   public:
-    explicit TundraImu(HidHost& host = PlatformHidHost());
+    explicit TundraImu(HidHost& host = PlatformHidHost(),
+                       double countsPerG = kImuDefaultCountsPerG);
     ~TundraImu();
     TundraImu(const TundraImu&) = delete;
     TundraImu& operator=(const TundraImu&) = delete;
@@ -30,6 +32,8 @@ class TundraImu {
     // (outputs untouched) before the first sample.
     bool Latest(ImuSample& out, double* ageSeconds = nullptr) const;
     ImuStats Stats() const;
+    // The health figures over every accepted sample so far.
+    ImuHealthFigures Health() const;
     bool IsRunning() const { return reader.Running(); }
     // The serial of the Watchman Start chose (UTF-8); empty before.
     const std::string& ChosenSerial() const { return chosenSerial; }
@@ -47,11 +51,12 @@ class TundraImu {
     std::wstring wserial;
     std::string chosenSerial;
 
-    mutable std::mutex mtx;  // guards the four members below
+    mutable std::mutex mtx;  // guards the five members below
     ImuSample latest;
     bool haveLatest = false;
     SteadyClock::time_point latestAt{};
     ImuStats counters;
+    ImuHealth health;
 };
 
 }  // namespace brisk
