@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "log/csv_writer.h"
+#include "log/health_cells.h"
 
 namespace brisk {
 namespace {
@@ -104,6 +105,7 @@ LogCells RunRow(const RunFacts& facts) {
     cells[kColLaunchedBy] = facts.launchedBy;
     cells[kColProxWornAt] = facts.proxWornAt;
     cells[kColProxAwayAt] = facts.proxAwayAt;
+    cells[kColStation] = facts.station;
     return cells;
 }
 
@@ -163,6 +165,9 @@ LogCells SummaryRow(const RunSummary& s) {
         cells[kColImuReports] = Count(s.imuReports);
         cells[kColImuSeqGaps] = Count(s.imuSeqGaps);
         cells[kColImuStalls] = Count(s.imuStalls);
+    }
+    if (s.haveHealth) {
+        AddHealthCells(cells, s.health);
     }
     cells[kColVerdict] = s.verdict;
     cells[kColExitCode] = std::to_string(s.exitCode);

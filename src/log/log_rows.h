@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "imu/imu_health.h"
 #include "run/command_line.h"
 #include "run/status_line.h"
 #include "log/log_columns.h"
@@ -33,6 +34,9 @@ struct RunFacts {
     // The proximity decision band: worn at a mean distance of this or more,
     // away at this or less.
     std::string proxWornAt, proxAwayAt;
+    // Where the run ran: --station NAME, else the host's name; a fleet page
+    // groups runs by it.
+    std::string station;
 };
 
 // The run's facts; `launchedBy` from SetRunLauncher.
@@ -55,6 +59,8 @@ struct RunSummary {
     uint64_t imuReports = 0;
     uint64_t imuSeqGaps = 0;
     uint64_t imuStalls = 0;
+    bool haveHealth = false;  // the IMU health figures below were taken
+    ImuHealthFigures health;
     std::string verdict;  // VerdictName(), or "IMU FAILED" / "INIT FAILED"
     int exitCode = 0;
     std::string failReasons;

@@ -192,6 +192,7 @@ class Reader {
         r.mode = Cell(kColMode);
         r.imuSerial = Cell(kColImuSerial);
         r.launchedBy = Cell(kColLaunchedBy);
+        r.station = Cell(kColStation);
         r.proxWornAt = Number(Cell(kColProxWornAt));
         r.proxAwayAt = Number(Cell(kColProxAwayAt));
     }
@@ -220,6 +221,7 @@ class Reader {
         for (const auto& [field, column] : numbers) {
             *field = Number(Cell(column));
         }
+        s.imuHealth = ReadLoggedHealth([this](LogColumn c) { return Cell(c); });
         s.verdict = Cell(kColVerdict);
         s.failReasons = Cell(kColFailReasons);
         s.text = Cell(kColText);

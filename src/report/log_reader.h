@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "report/events.h"
+#include "report/logged_health.h"
 
 namespace brisk::report {
 
@@ -33,6 +34,7 @@ struct LogEvent {
 struct LoggedFacts {
     bool present = false;
     std::string version, commandLine, display, mode, imuSerial, launchedBy;
+    std::string station;  // empty in logs older than its column
     // The proximity decision band the tool used; NaN in logs older than it.
     double proxWornAt = NAN, proxAwayAt = NAN;
 };
@@ -47,6 +49,7 @@ struct LoggedSummary {
            frameIntervals = NAN, p50Ms = NAN, p99Ms = NAN, p999Ms = NAN, maxMs = NAN,
            over15Periods = NAN;
     std::string verdict, failReasons, text;
+    LoggedHealth imuHealth;
 };
 
 struct LoggedRun {

@@ -1,5 +1,6 @@
 // brisk-report LOG [-o REPORT.html]: one self-contained HTML page from a
-// brisk run log. Exit codes follow sysexits: 64 usage, 65 not a run log,
+// brisk run log. Several logs, or a folder of them, make a fleet page
+// (fleet_command.h). Exit codes follow sysexits: 64 usage, 65 not a run log,
 // 66 log unreadable, 73 report not written.
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
+#include "report/fleet_command.h"
 #include "report/report_page.h"
 #include "report/log_reader.h"
 
@@ -17,6 +20,7 @@ constexpr int kUsage = 64, kDataError = 65, kNoInput = 66, kCantCreate = 73;
 
 const char* const kUsageText =
     "usage: brisk-report LOG [-o REPORT.html]\n"
+    "       brisk-report LOG... | FOLDER -o FLEET.html\n"
     "       brisk-report --help | -h | --version\n"
     "\n"
     "Turns a brisk run log (CSV) into one self-contained HTML page: the verdict,\n"
@@ -26,9 +30,15 @@ const char* const kUsageText =
     "\n"
     "  -o REPORT.html   where to write the page (default: LOG with .html for its extension)\n"
     "\n"
+    "Several LOGs, or a FOLDER of them (its *.csv files), make a fleet page instead: a table\n"
+    "of every run (station, IMU serial, start, duration, verdict, p99 frame interval, gaps,\n"
+    "stalls, reconnects, dons and doffs) and each IMU serial's runs, passes and worst figures.\n"
+    "Each run's own page goes into the folder FLEET-runs beside FLEET.html, linked from its\n"
+    "row. A log that cannot be read is named and keeps its row.\n"
+    "\n"
     "exit codes: 0 report written (also for a log cut short: the page says where it stops),\n"
-    "            64 usage error, 65 not a brisk run log, 66 log cannot be read,\n"
-    "            73 report cannot be written\n";
+    "            64 usage error, 65 not a brisk run log, 66 log cannot be read (a fleet:\n"
+    "            none of its logs), 73 report cannot be written\n";
 
 int Usage(const std::string& reason) {
     std::fprintf(stderr, "brisk-report: %s (brisk-report --help for usage)\n", reason.c_str());
@@ -45,6 +55,7 @@ std::string DefaultOutput(const std::string& log) {
 
 int main(int argc, char** argv) {
     std::string log, output;
+    std::vector<std::string> moreLogs;  // a fleet: every LOG after the first
     bool haveOutput = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -67,16 +78,24 @@ int main(int argc, char** argv) {
             haveOutput = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return Usage("unknown option " + arg);
-        } else if (!log.empty()) {
-            return Usage("more than one LOG: " + arg);
         } else if (arg.empty()) {
             return Usage("an empty LOG name");
-        } else {
+        } else if (log.empty()) {
             log = arg;
+        } else {
+            moreLogs.push_back(arg);
         }
     }
     if (log.empty()) {
         return Usage("no LOG given");
+    }
+    std::error_code fleetEc;
+    if (!moreLogs.empty() || std::filesystem::is_directory(log, fleetEc)) {
+        if (!haveOutput) {
+            return Usage("a fleet page (several LOGs or a folder) needs -o FLEET.html");
+        }
+        moreLogs.insert(moreLogs.begin(), log);
+        return brisk::report::WriteFleet(moreLogs, output, BRISK_VERSION);
     }
     if (!haveOutput) {
         output = DefaultOutput(log);

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "report/charts.h"
+#include "report/health_section.h"
 #include "report/html.h"
 #include "report/page_style.h"
 #include "report/page_text.h"
@@ -347,6 +348,7 @@ std::string RenderReport(const LoggedRun& log, const std::string& logName,
     FactsSection(out, log);
     FrameIntervalSection(out, log.summary);
     out += "\n";
+    HealthSection(out, log.summary.imuHealth);
     TimelineSection(out, log);
     out += "\n";
     EventsSection(out, log.events);

@@ -24,7 +24,13 @@ TEST(RunLogRows, FieldsAreQuotedOnlyWhenTheyMustBe) {
               "command_line,display,mode,imu_serial,frames,present_errors,wait_timeouts,"
               "free_run_events,imu_samples,imu_reports,imu_seq_gaps,imu_stalls,verdict,exit_code,"
               "fail_reasons,frame_intervals,frame_p50_ms,frame_p99_ms,frame_p999_ms,frame_max_ms,"
-              "frames_over_1_5_periods,event,launched_by,prox_worn_at,prox_away_at\r\n");
+              "frames_over_1_5_periods,event,launched_by,prox_worn_at,prox_away_at,station,"
+              "imu_clock_ppm,imu_ticks_per_s,imu_ticks_per_sample,imu_interval_p50_ms,"
+              "imu_interval_p99_ms,imu_interval_max_ms,imu_missing_by_time,imu_missing_by_seq,"
+              "imu_delivery_p50_ms,imu_delivery_p99_ms,imu_delivery_max_ms,imu_reports_several,"
+              "imu_reports_none,imu_counts_per_g,imu_accel_mag_g,imu_ax,imu_ay,imu_az,imu_gx,"
+              "imu_gy,imu_gz,imu_allan_gx,imu_allan_gy,imu_allan_gz,imu_arw,imu_bias_instability,"
+              "imu_health_flags\r\n");
 }
 
 TEST(RunLogRows, EachKindFillsItsOwnCells) {
@@ -35,6 +41,7 @@ TEST(RunLogRows, EachKindFillsItsOwnCells) {
     settings.mode = {5088, 2544, 74.97, false};
     SetRunLauncher("brisk-sim --scenario s.txt");
     RunFacts facts = MakeRunFacts(settings, 6, argv);
+    facts.station = "bench 3, left";
     SetRunLauncher("");
     settings.mode = {1272, 636, 0.0, true};
     const std::string anyRefresh = MakeRunFacts(settings, 1, argv).mode;
@@ -61,18 +68,20 @@ TEST(RunLogRows, EachKindFillsItsOwnCells) {
         {RunRow(facts),
          t + "run,,,,,,,,,,,,,,,,,--display extended:2 --log a b.csv 5,"
              "extended:2,5088x2544@74.97,,,,,,,,,,,,,,,,,,,,brisk-sim --scenario s.txt,1600,"
-             "1400"},
+             "1400,\"bench 3, left\""},
         {StatusRow(sensorsOnly, "  fps=  n/a\n"),
-         t + "status,,,0,,0,0,0,0,0,0,,,,,  fps=  n/a,,,,,,,,,,,,,,,,,,,,,,,,,,"},
+         t + "status,,,0,,0,0,0,0,0,0,,,,,  fps=  n/a,,,,,,,,,,,,,,,,,,,,,,,,,,,"},
         // A message row carries what its line marks, as the printer said.
         {MessageRow(true, "TundraImu: reconnected to X\n", LineEvent::kImuBack),
-         t + "message,,,,,,,,,,,,,,err,TundraImu: reconnected to X,,,,,,,,,,,,,,,,,,,,,,,imu_back,,,"},
+         t + "message,,,,,,,,,,,,,,err,TundraImu: reconnected to X,,,,,,,,,,,,,,,,,,,,,,,imu_back,,,,"},
         {SummaryRow(fail), t + "summary,,,,,,,,,,,,,,,VERDICT: FAIL,,,,,,700,3,0,0,9000,0,0,0,"
-                               "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2,,,,"},
-        {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,,,,,"},
+                               "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2,,,,,"},
+        {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,,,,,,"},
     };
+    // The IMU health columns come last, empty in these rows.
+    const std::string noHealth(27, ',');
     for (const auto& [cells, row] : cases) {
-        EXPECT_EQ(FormatLogRow(cells, at, 1.5), row + "\r\n");
+        EXPECT_EQ(FormatLogRow(cells, at, 1.5), row + noHealth + "\r\n");
     }
     EXPECT_EQ(anyRefresh, "1272x636");
 }

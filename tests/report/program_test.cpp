@@ -65,17 +65,20 @@ TEST_F(ReportProgram, ExitCodesAndWhatItSays) {
          64,
          "brisk-report: unknown option --colour (brisk-report --help for usage)\n"},
         {{log, "-o"}, 64, "brisk-report: -o needs a file name (brisk-report --help for usage)\n"},
+        // Several logs, or a folder, make a fleet page: its place must be given.
         {{log, log},
          64,
-         "brisk-report: more than one LOG: " + log + " (brisk-report --help for usage)\n"},
+         "brisk-report: a fleet page (several LOGs or a folder) needs -o FLEET.html "
+         "(brisk-report --help for usage)\n"},
         {{notLog},
          65,
          "brisk-report: " + notLog +
              ": not a brisk run log (the first row has no 'time' column)\n"},
         {{missing}, 66, "brisk-report: " + missing + ": cannot read (No such file or directory)\n"},
         {{dir.string()},
-         66,
-         "brisk-report: " + dir.string() + ": cannot read (it is a directory)\n"},
+         64,
+         "brisk-report: a fleet page (several LOGs or a folder) needs -o FLEET.html "
+         "(brisk-report --help for usage)\n"},
         {{log, "-o", (dir / "no" / "such.html").string()},
          73,
          "brisk-report: " + (dir / "no" / "such.html").string() +

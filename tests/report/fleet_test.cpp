@@ -1,0 +1,216 @@
+// The fleet page's pieces: a log brought down to its row (read from logs the
+// tool's own row functions wrote), the rows brought down per IMU serial, the
+// table's order and cells, the run pages' names and links, and the page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "log/log_rows.h"
+#include "report/fleet_files.h"
+#include "report/fleet_logs.h"
+#include "report/fleet_page.h"
+#include "report/fleet_rows.h"
+#include "report/log_generator.h"
+
+namespace brisk::report {
+namespace {
+
+LoggedRun Read(const std::string& text) {
+    std::istringstream in(text);
+    LogReadResult r = ReadLoggedRun(in);
+    EXPECT_TRUE(r.isBriskLog) << r.notBriskReason;
+    return r.log;
+}
+
+using Cells = std::array<std::string, kRunColumns.size()>;
+
+TEST(FleetRows, EachLogGivesItsRow) {
+    test::FleetLogShape twoUnplugs;
+    twoUnplugs.station = "bench <3>";
+    twoUnplugs.imuUnplugs = 2;
+    twoUnplugs.donDoffs = 1;
+    twoUnplugs.seqGaps = 5;
+    test::FleetLogShape failed;
+    failed.imuSerial = "LHR-FFFF0001";
+    failed.seconds = 3700;
+    failed.presentErrors = 2;
+    failed.p99Ms = 33.5;
+    test::FleetLogShape cut = twoUnplugs;
+    cut.seconds = 100;
+    cut.donDoffs = 3;
+    cut.finished = false;
+    // Words that read as a don but carry no event: not counted, as the page
+    // counts what the log says a line marks, never its words.
+    std::string decoy = test::MakeFleetLog(failed);
+    const size_t third = decoy.find("\r\n", decoy.find("\r\n") + 2) + 2;
+    decoy.insert(third, FormatLogRow(MessageRow(false, "prox: headset DONNED (distance 1700)\n"),
+                                     std::chrono::system_clock::time_point(), 0.07));
+    // A log from before the station and event columns still reads.
+    test::LogShape old;
+    old.seconds = 120;
+
+    const std::pair<std::string, Cells> cases[] = {
+        {test::MakeFleetLog(twoUnplugs),
+         {"a.csv", "bench <3>", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "1:00", "PASS", "",
+          "14.02", "5", "4", "2", "1", "1"}},
+        {decoy,
+         {"a.csv", "bench-1", "LHR-FFFF0001", "2026-12-08 00:00:00 UTC", "1:01:40", "FAIL",
+          "present errors", "33.50", "0", "0", "0", "0", "0"}},
+        {test::MakeFleetLog(cut),
+         {"a.csv", "bench <3>", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "1:40", "NO VERDICT",
+          "did not finish: the log stops at elapsed 100.002 s", "", "5", "4", "2", "3", "3"}},
+        {test::MakeLog(old),
+         {"a.csv", "", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "2:00", "PASS", "", "14.02", "2",
+          "2", "2", "2", "2"}},
+    };
+    for (const auto& [log, cells] : cases) {
+        EXPECT_EQ(RunCells(SummariseRun(Read(log), "a.csv")), cells) << cells[2];
+    }
+    const LoggedRun broken = Read(test::MakeFleetLog(twoUnplugs).substr(0, 2000));
+    const FleetRun stopped = SummariseRun(broken, "b.csv");
+    EXPECT_EQ(stopped.outcome, RunOutcome::Unfinished);
+    EXPECT_NE(stopped.reasons.find("; row "), std::string::npos) << stopped.reasons;
+    // Counted by kind: a loss is not a reconnect, an MCU's return is not the IMU's.
+    LoggedRun flapping;
+    for (EventKind k :
+         {EventKind::ImuLost, EventKind::ImuLost, EventKind::ImuBack, EventKind::McuBack,
+          EventKind::Donned, EventKind::Doffed, EventKind::Doffed, EventKind::FreeRunBegin}) {
+        flapping.events.push_back(LogEvent{1.0, k, "?"});
+    }
+    const FleetRun flapped = SummariseRun(flapping, "f.csv");
+    EXPECT_EQ(flapped.reconnects, 1u);
+    EXPECT_EQ(flapped.donned, 1u);
+    EXPECT_EQ(flapped.doffed, 2u);
+    EXPECT_EQ(RunCells(UnreadableRun("gone.csv", "cannot read (No such file or directory)")),
+              (Cells{"gone.csv", "", "", "", "", "NOT READ",
+                     "cannot read (No such file or directory)", "", "", "", "", "", ""}));
+}
+
+FleetRun MadeRun(const char* station, const char* serial, RunOutcome outcome, double p99,
+                 double gaps, double stalls, uint64_t reconnects, const char* started = "") {
+    FleetRun r;
+    r.logName = std::string(station) + ".csv";
+    r.station = station;
+    r.imuSerial = serial;
+    r.outcome = outcome;
+    r.p99Ms = p99;
+    r.seqGaps = gaps;
+    r.stalls = stalls;
+    r.reconnects = reconnects;
+    r.started = started;
+    return r;
+}
+
+TEST(FleetRows, PerSerialRunsPassesAndWorstFigures) {
+    const std::vector<FleetRun> runs = {
+        MadeRun("b", "LHR-2", RunOutcome::Pass, 14.1, 0, 1, 0),
+        MadeRun("a", "LHR-1", RunOutcome::Fail, 30.0, 2, 0, 1),
+        MadeRun("", "", RunOutcome::Fail, NAN, NAN, NAN, 0),
+        MadeRun("c", "LHR-2", RunOutcome::Unfinished, NAN, 7, NAN, 4),
+        MadeRun("a", "LHR-2", RunOutcome::Pass, 15.5, 3, 0, 2),
+        UnreadableRun("x.csv", "not a brisk run log (the file is empty)"),
+        MadeRun("a", "LHR-1", RunOutcome::Pass, 14.0, 0, 0, 0),
+    };
+    const std::vector<SerialFigures> got = BySerial(runs);
+    struct Want {
+        const char* serial;
+        size_t runs, passes;
+        std::vector<std::string> stations;
+        double p99, gaps, stalls;
+        uint64_t reconnects;
+    };
+    const Want want[] = {
+        {"LHR-1", 2, 1, {"a"}, 30.0, 2, 0, 1},
+        {"LHR-2", 3, 2, {"a", "b", "c"}, 15.5, 7, 1, 4},
+        {"", 1, 0, {""}, NAN, NAN, NAN, 0},
+    };
+    ASSERT_EQ(got.size(), std::size(want));
+    for (size_t i = 0; i < got.size(); ++i) {
+        const Want& w = want[i];
+        const SerialFigures& g = got[i];
+        EXPECT_EQ(g.imuSerial, w.serial);
+        EXPECT_EQ(g.runs, w.runs) << w.serial;
+        EXPECT_EQ(g.passes, w.passes) << w.serial;
+        EXPECT_EQ(g.stations, w.stations) << w.serial;
+        for (const auto& [have, wanted] :
+             {std::pair{g.worstP99Ms, w.p99}, {g.mostSeqGaps, w.gaps}, {g.mostStalls, w.stalls}}) {
+            EXPECT_TRUE(std::isnan(wanted) ? std::isnan(have) : have == wanted)
+                << w.serial << ": " << have << " for " << wanted;
+        }
+        EXPECT_EQ(g.mostReconnects, w.reconnects) << w.serial;
+    }
+}
+
+TEST(FleetRows, RunsSortByStationThenStartWithUnreadableLast) {
+    std::vector<FleetRun> runs = {
+        UnreadableRun("z1.csv", "?"),
+        MadeRun("b", "", RunOutcome::Pass, NAN, NAN, NAN, 0, "2026-12-08T01:00:00.000Z"),
+        MadeRun("a", "", RunOutcome::Pass, NAN, NAN, NAN, 0, "2026-12-08T03:00:00.000Z"),
+        UnreadableRun("a0.csv", "?"),
+        MadeRun("a", "", RunOutcome::Fail, NAN, NAN, NAN, 0, "2026-12-08T02:00:00.000Z"),
+    };
+    SortRuns(runs);
+    std::vector<std::string> order;
+    for (const FleetRun& r : runs) {
+        order.push_back(r.logName + " " + (r.started.empty() ? "" : r.started.substr(11, 2)));
+    }
+    EXPECT_EQ(order,
+              (std::vector<std::string>{"a.csv 02", "a.csv 03", "b.csv 01", "z1.csv ", "a0.csv "}));
+}
+
+TEST(FleetFiles, RunPagesGetSafeDistinctNamesAndLinks) {
+    EXPECT_EQ(RunPageNames({"lab/a/run.csv", "lab/b/run.csv", "lab/c/RUN.csv", "run-2.csv",
+                            "bench 3 <ü>.csv", ".csv", "/x/night.v2.log.csv", "noext"}),
+              (std::vector<std::string>{"run.html", "run-2.html", "RUN-3.html", "run-2-2.html",
+                                        "bench_3_____.html", "run.csv.html", "night.v2.log.html",
+                                        "noext.html"}));
+    // Compared as paths: Windows joins them with its own separator.
+    EXPECT_EQ(std::filesystem::path(RunsFolderFor("lab/fleet.html")),
+              std::filesystem::path("lab/fleet-runs"));
+    EXPECT_EQ(std::filesystem::path(RunsFolderFor("fleet")), std::filesystem::path("fleet-runs"));
+    EXPECT_EQ(PageHref("night #1 ü-runs", "run.html"), "night%20%231%20%C3%BC-runs/run.html");
+    const std::pair<const char*, bool> names[] = {
+        {"run.csv", true},       {"RUN.CSV", true}, {".csv", false},
+        {"run.csv.html", false}, {"csv", false},    {"run.csvx", false},
+    };
+    for (const auto& [name, log] : names) {
+        EXPECT_EQ(IsLogFileName(name), log) << name;
+    }
+    const std::pair<std::string, std::string> times[] = {
+        {"2026-12-08T12:57:14.123Z", "2026-12-08 12:57:14 UTC"},
+        {"2026-12-08T12:57:14Z", "2026-12-08T12:57:14Z"},
+        {"", ""},
+    };
+    for (const auto& [logged, shown] : times) {
+        EXPECT_EQ(StartText(logged), shown);
+    }
+}
+
+TEST(FleetPage, OneRowPerRunAndSerialEscapedAndLinked) {
+    std::vector<FleetRun> runs = {
+        MadeRun("<b>", "LHR-1", RunOutcome::Pass, 14.0, 0, 0, 1),
+        MadeRun("a", "LHR-1", RunOutcome::Fail, 30.0, 2, 0, 1),
+        UnreadableRun("x&y.csv", "not a brisk run log (the file is empty)"),
+    };
+    runs[0].pageHref = "fleet-runs/b.html";
+    const std::string page = RenderFleetPage(runs, "9.9.9");
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    const auto count = [&](const std::string& text) {
+        int n = 0;
+        for (size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("<tr class=\"run "), 3);
+    EXPECT_EQ(count("<tr class=\"run fail\">"), 1);
+    EXPECT_EQ(count("<tr class=\"run unreadable\"><td>x&amp;y.csv</td>"), 1);
+    EXPECT_EQ(count("<tr class=\"serial fail\"><td>LHR-1</td><td class=\"n\">2</td>"), 1);
+    EXPECT_EQ(count("<td><a href=\"fleet-runs/b.html\">&lt;b&gt;.csv</a></td>"), 1);
+    EXPECT_EQ(count("<div class=\"big\">1 of 3 runs passed</div>"), 1);
+}
+
+}  // namespace
+}  // namespace brisk::report
