@@ -28,9 +28,10 @@ brisk::CommandLine Parse(const std::vector<std::string>& args) {
 }
 
 // The tool's reading of a run, told independently: "--imu-serial" takes the
-// next word when there is one, "--display", "--mode", "--log" and "--record"
-// take theirs, every other word is a duration read as atof reads it, the last
-// one winning.
+// next word when there is one, "--display", "--mode", "--log", "--record",
+// "--counts-per-g", "--metrics" and "--station" take theirs, "--imu-health"
+// none, every other word is a duration read as atof reads it, the last one
+// winning.
 void CheckTool(const std::vector<std::string>& args) {
     const brisk::CommandLine cl = Parse(args);
     FUZZ_CHECK(cl.error.empty() == (cl.action != brisk::CommandAction::kUsageError));
@@ -40,6 +41,7 @@ void CheckTool(const std::vector<std::string>& args) {
     const brisk::RunSettings& s = cl.settings;
     std::string serial, log, record;
     double seconds = 0.0;
+    bool imuHealth = false;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--imu-serial" && i + 1 < args.size()) {
             serial = args[++i];
@@ -49,12 +51,19 @@ void CheckTool(const std::vector<std::string>& args) {
             log = args[++i];  // a run has it: without one it is a usage error
         } else if (args[i] == "--record") {
             record = args[++i];
+        } else if (args[i] == "--imu-health") {
+            imuHealth = true;
+        } else if (args[i] == "--counts-per-g" || args[i] == "--metrics" ||
+                   args[i] == "--station") {
+            ++i;  // a run has a valid value: without one it is a usage error
         } else {
             seconds = std::atof(args[i].c_str());
         }
     }
     FUZZ_CHECK(s.imuSerial == serial);
     FUZZ_CHECK(s.logPath == log && s.recordFile == record);
+    FUZZ_CHECK(s.imuHealth == imuHealth);
+    FUZZ_CHECK(std::isfinite(s.countsPerG) && s.countsPerG > 0.0);
     FUZZ_CHECK(SameNumber(s.runSeconds, seconds));
     FUZZ_CHECK(s.mode.width > 0 && s.mode.height > 0 && s.mode.refreshHz > 0.0);
     FUZZ_CHECK((s.extendedOutput >= 0) <= (s.display == brisk::DisplayKind::kExtended));
