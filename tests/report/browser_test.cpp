@@ -10,7 +10,7 @@
 
 #include "report/log_generator.h"
 #include "support/png_image.h"
-#include "support/subprocess.h"
+#include "support/headless_chromium.h"
 
 namespace brisk::test {
 namespace {
@@ -18,8 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using support::PngImage;
 using support::Rgb;
-
-const char* const kChromium = "/usr/bin/chromium";
 
 struct ChartOnPage {
     std::string id;
@@ -85,8 +83,8 @@ std::string Slurp(const fs::path& p) {
 }
 
 TEST(ReportInBrowser, ChartsRenderWhereThePageSaysWithoutConsoleErrors) {
-    if (!fs::exists(kChromium)) {
-        GTEST_SKIP() << kChromium << " is not installed (scripts/deps installs it)";
+    if (!fs::exists(kChromiumPath)) {
+        GTEST_SKIP() << kChromiumPath << " is not installed (scripts/deps installs it)";
     }
     const fs::path dir = fs::temp_directory_path() /
                          ("brisk-report-browser-" +
@@ -105,25 +103,12 @@ TEST(ReportInBrowser, ChartsRenderWhereThePageSaysWithoutConsoleErrors) {
     const std::vector<ChartOnPage> charts = ChartsOf(page);
     ASSERT_EQ(charts.size(), 5u);
 
-    RunOptions slow;
-    slow.timeoutSeconds = 120;
     const std::string png = (dir / "report.png").string();
-    const RunResult browser = RunProgram(
-        {kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-         "--no-first-run", "--disable-background-networking", "--disable-component-update",
-         "--disable-sync", "--hide-scrollbars", "--force-device-scale-factor=1",
-         "--user-data-dir=" + (dir / "profile").string(), "--enable-logging=stderr", "--v=0",
-         "--screenshot=" + png, "--window-size=1200,2600", "file://" + (dir / "run.html").string()},
-        slow);
+    const RunResult browser =
+        RunHeadlessChromium((dir / "profile").string(), (dir / "run.html").string(),
+                            {"--screenshot=" + png, "--window-size=1200,2600"});
     ASSERT_TRUE(browser.exited && browser.exitCode == 0) << Describe(browser);
-    // The page has no script, so any console message at all (Chromium logs
-    // them as "...:CONSOLE...", whatever their level) means something broke.
-    for (const auto* stream : {&browser.out, &browser.err}) {
-        for (const TimedLine& l : *stream) {
-            EXPECT_EQ(l.text.find(":CONSOLE"), std::string::npos) << l.text;
-            EXPECT_EQ(l.text.find("Uncaught"), std::string::npos) << l.text;
-        }
-    }
+    EXPECT_EQ(ConsoleMessages(browser), std::vector<std::string>{});
     const PngImage shot(png);
     ASSERT_TRUE(shot.Loaded());
 

@@ -12,14 +12,12 @@
 #include <sstream>
 
 #include "report/fleet_logs.h"
-#include "support/subprocess.h"
+#include "support/headless_chromium.h"
 
 namespace brisk::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kChromium = "/usr/bin/chromium";
 
 class FleetProgram : public ::testing::Test {
   protected:
@@ -141,8 +139,8 @@ std::string StationOf(const std::string& log) {
 }
 
 TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
-    if (!fs::exists(kChromium)) {
-        GTEST_SKIP() << kChromium << " is not installed (scripts/deps installs it)";
+    if (!fs::exists(kChromiumPath)) {
+        GTEST_SKIP() << kChromiumPath << " is not installed (scripts/deps installs it)";
     }
     const std::string demo = (dir / "demo.csv").string();
     RunOptions slow;
@@ -197,21 +195,13 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
                                         " (6 runs, 2 logs not read; run pages in " +
                                         (dir / "out" / "fleet-runs").string() + ")"}));
 
-    RunOptions browserOptions;
-    browserOptions.timeoutSeconds = 120;
-    const RunResult browser = RunProgram(
-        {kChromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-         "--no-first-run", "--disable-background-networking", "--disable-component-update",
-         "--disable-sync", "--user-data-dir=" + (dir / "profile").string(),
-         "--enable-logging=stderr", "--v=0", "--dump-dom", "file://" + fleet.string()},
-        browserOptions);
+    const RunResult browser =
+        RunHeadlessChromium((dir / "profile").string(), fleet.string(), {"--dump-dom"});
     ASSERT_TRUE(browser.exited && browser.exitCode == 0) << Describe(browser);
+    EXPECT_EQ(ConsoleMessages(browser), std::vector<std::string>{});
     std::string dom;
     for (const TimedLine& l : browser.out) {
         dom += l.text + "\n";
-    }
-    for (const TimedLine& l : browser.err) {
-        EXPECT_EQ(l.text.find(":CONSOLE"), std::string::npos) << l.text;
     }
     EXPECT_NE(dom.find("<div class=\"big\">2 of 6 runs passed</div><div class=\"why\">1 failed, "
                        "1 did not finish, 2 logs not read</div>"),

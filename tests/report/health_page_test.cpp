@@ -15,7 +15,7 @@
 #include "log/log_rows.h"
 #include "report/log_reader.h"
 #include "support/png_image.h"
-#include "support/subprocess.h"
+#include "support/headless_chromium.h"
 
 namespace brisk::test {
 namespace {
@@ -87,8 +87,7 @@ TEST(HealthOnThePage, FiguresReadBackAndTheAllanPlotRenders) {
     EXPECT_EQ(h.flags, "gyro y stuck");
 
     // The page, in Chromium.
-    const char* const chromium = "/usr/bin/chromium";
-    ASSERT_TRUE(fs::exists(chromium)) << "scripts/deps installs it";
+    ASSERT_TRUE(fs::exists(kChromiumPath)) << "scripts/deps installs it";
     const fs::path dir =
         fs::temp_directory_path() /
         ("brisk-health-page-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
@@ -104,17 +103,12 @@ TEST(HealthOnThePage, FiguresReadBackAndTheAllanPlotRenders) {
     EXPECT_NE(page.find("<tr><th>gyro y</th>"), std::string::npos);
     EXPECT_NE(page.find("<td>from 101.000 s</td>"), std::string::npos);
 
-    RunOptions slow;
-    slow.timeoutSeconds = 120;
     const std::string png = (dir / "page.png").string();
     const RunResult browser =
-        RunProgram({chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                    "--disable-background-networking", "--disable-component-update",
-                    "--disable-sync", "--hide-scrollbars", "--force-device-scale-factor=1",
-                    "--user-data-dir=" + (dir / "profile").string(), "--screenshot=" + png,
-                    "--window-size=1400,1400", "file://" + (dir / "run.html").string()},
-                   slow);
+        RunHeadlessChromium((dir / "profile").string(), (dir / "run.html").string(),
+                            {"--screenshot=" + png, "--window-size=1400,1400"});
     ASSERT_TRUE(browser.exited && browser.exitCode == 0) << Describe(browser);
+    EXPECT_EQ(ConsoleMessages(browser), std::vector<std::string>{});
     const support::PngImage shot(png);
     ASSERT_TRUE(shot.Loaded());
     // The plot's box is the only area of #fafafa on the page (text edges
