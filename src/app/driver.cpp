@@ -7,6 +7,7 @@
 
 #include "run/command_line.h"
 #include "app/frame_painter.h"
+#include "app/metrics_feed.h"
 #include "run/status_line.h"
 #include "app/status_monitor.h"
 #include "capture/capture_recorder.h"
@@ -50,6 +51,23 @@ void PrintImuResult(const ImuStats& is) {
         static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
 }
 
+// What the IMU's totals and health say once the readers have stopped; the
+// health line and its flags only with --imu-health.
+struct ImuEnd {
+    ImuStats stats;
+    ImuHealthFigures health;
+    bool judgeHealth = false;
+};
+
+ImuEnd EndImu(const TundraImu& imu, const RunSettings& settings) {
+    ImuEnd end{imu.Stats(), imu.Health(), settings.imuHealth};
+    PrintImuResult(end.stats);
+    if (end.judgeHealth) {
+        PrintText(stdout, FormatHealthLine(end.health));
+    }
+    return end;
+}
+
 // The run log's view of the run; all of it idle without --log.
 struct RunLogSide {
     LogWriter* log = nullptr;
@@ -70,7 +88,7 @@ struct RunLogSide {
             log->Run(facts);
             RunSummary s;
             if (imu != nullptr) {
-                AddImu(s, imu->Stats());
+                AddImu(s, *imu);
             }
             s.verdict = verdict;
             s.exitCode = code;
@@ -86,11 +104,18 @@ struct RunLogSide {
         s.imuSeqGaps = is.seqGaps;
         s.imuStalls = is.stalls;
     }
+
+    static void AddImu(RunSummary& s, const TundraImu& imu) {
+        AddImu(s, imu.Stats());
+        s.haveHealth = true;
+        s.health = imu.Health();
+    }
 };
 
 // The verdict on the totals, printed and logged; `ps` is null in a
 // sensors-only run. Returns the exit code.
-int Verdict(const ImuStats& is, const PresentStats* ps, RunLogSide& logSide) {
+int Verdict(const ImuEnd& imu, const PresentStats* ps, RunLogSide& logSide) {
+    const ImuStats& is = imu.stats;
     RunTotals t;
     t.displayTested = ps != nullptr;
     if (ps != nullptr) {
@@ -99,12 +124,18 @@ int Verdict(const ImuStats& is, const PresentStats* ps, RunLogSide& logSide) {
         t.presentErrors = ps->presentErrors;
     }
     t.imuSamples = is.samples;
+    if (imu.judgeHealth) {
+        t.imuHealthFlags = HealthFlagText(imu.health);
+    }
     const std::string line = FormatVerdictLine(t);
     PrintText(stdout, line, LineEvent::kVerdict);
+    PublishTotals(is, ps, VerdictName(t).rfind("PASS", 0) == 0);
     const int code = ps != nullptr && ps->displayLost ? kExitDisplayLost : kExitVerdict;
     if (logSide.log != nullptr) {
         RunSummary s;
         RunLogSide::AddImu(s, is);
+        s.haveHealth = true;
+        s.health = imu.health;
         if (ps != nullptr) {
             s.presentRan = true;
             s.frames = ps->frames;
@@ -126,7 +157,7 @@ int Verdict(const ImuStats& is, const PresentStats* ps, RunLogSide& logSide) {
 // first (without it there is no run), its start-up rate reported, then the
 // proximity sensor (optional).
 struct Sensors {
-    explicit Sensors(HidHost& host) : imu(host), prox(host) {}
+    Sensors(HidHost& host, double countsPerG) : imu(host, countsPerG), prox(host) {}
     TundraImu imu;
     McuProx prox;
     bool haveProx = false;
@@ -157,7 +188,7 @@ void WaitForStopOrTime(double runSeconds) {
 // The IMU stream and the proximity sensor without a display: the status
 // lines, the IMU totals and a verdict on the sensors alone.
 int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
-    Sensors sensors(host);
+    Sensors sensors(host, settings.countsPerG);
     if (!StartSensors(sensors, settings, logSide)) {
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
@@ -170,9 +201,7 @@ int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSi
     sensors.prox.Stop();
     sensors.imu.Stop();
 
-    ImuStats is = sensors.imu.Stats();
-    PrintImuResult(is);
-    return Verdict(is, nullptr, logSide);
+    return Verdict(EndImu(sensors.imu, settings), nullptr, logSide);
 }
 
 // DirectMode, or the desktop output where this flavour has one.
@@ -219,7 +248,7 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
         return logSide.EndEarly("INIT FAILED", kExitInitFailed, nullptr);
     }
 #endif
-    Sensors sensors(host);
+    Sensors sensors(host, settings.countsPerG);
     if (!StartSensors(sensors, settings, logSide)) {
         return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
     }
@@ -261,10 +290,9 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
     prox.Stop();
     imu.Stop();
 
-    ImuStats is = imu.Stats();
     PresentStats ps = backend.Stats();
-    PrintImuResult(is);
-    return Verdict(is, &ps, logSide);
+    const ImuEnd imuEnd = EndImu(imu, settings);
+    return Verdict(imuEnd, &ps, logSide);
 }
 
 }  // namespace
@@ -292,6 +320,12 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
               DisplayKindText(cl.settings).c_str(), sensorsOnlyOn);
         return kExitUsage;
     }
+    // /metrics listens before any device is touched: an address it cannot
+    // have is a mistake on the command line, like a log it cannot write.
+    MetricsExporter metrics;
+    if (!metrics.Start(cl.settings, argc, argv)) {
+        return kExitUsage;
+    }
     // The log file and the recording are created before any device is
     // touched: a path that cannot be written is a mistake on the command line.
     std::unique_ptr<LogWriter> log;
@@ -307,6 +341,7 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
         logSide.log = log.get();
         logSide.facts = MakeRunFacts(cl.settings, argc, argv);
         logSide.facts.version = ToolVersion();
+        logSide.facts.station = StationName(cl.settings);
     }
     // The recording wraps the host: the devices' code never knows about it.
     capture::CaptureRecorder recorder;
@@ -330,6 +365,7 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();
+    metrics.Finish(code);  // the last scrape sees the verdict
     return code;
 }
 

@@ -14,6 +14,9 @@ namespace brisk {
 // Raised by a console stop request and by the driver once the present loop
 // has returned; never lowered.
 extern std::atomic<bool> stopRequested;
+// Console stop requests so far: one that comes after stopRequested is
+// already raised (while /metrics waits for its last scrape) shows here.
+extern std::atomic<unsigned> consoleStops;
 
 // Exit codes.
 constexpr int kExitVerdict = 0;      // PASS or FAIL was printed

@@ -6,10 +6,12 @@
 namespace brisk {
 
 std::atomic<bool> stopRequested{false};
+std::atomic<unsigned> consoleStops{0};
 
 bool OnConsoleControl(unsigned long eventType) {
     if (eventType == kCtrlCEvent || eventType == kCtrlBreakEvent || eventType == kCtrlCloseEvent) {
         stopRequested.store(true);
+        consoleStops.fetch_add(1);
         return true;
     }
     return false;

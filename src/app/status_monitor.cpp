@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/driver.h"
+#include "app/metrics_feed.h"
 #include "run/status_line.h"
 #include "log/log_writer.h"
 #include "platform/output.h"
@@ -51,6 +52,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
         f.haveDisplay = backend != nullptr;
         f.maxFrameGapMs = ps.maxFrameGapMs;
         std::string line = FormatStatusLine(f);
+        PublishStatus(f, is, backend != nullptr ? &ps : nullptr, imu.ChosenSerial());
         if (log != nullptr) {
             // A status row, with the figures, rather than a message row.
             PrintTextUnheard(stdout, line);

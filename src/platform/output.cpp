@@ -1,5 +1,7 @@
 #include "platform/output.h"
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <memory>
@@ -60,7 +62,15 @@ void Tell(std::FILE* stream, std::string_view text, LineEvent event) {
     }
 }
 
+// Lines printed per event; relaxed, as nothing else is ordered by them.
+std::array<std::atomic<uint64_t>, kLineEventNames.size()> marked{};
+
 }  // namespace
+
+uint64_t LinesMarked(LineEvent event) {
+    const auto i = static_cast<size_t>(event);
+    return i < marked.size() ? marked[i].load(std::memory_order_relaxed) : 0;
+}
 
 void SetOutputListener(OutputListener newListener) {
     std::shared_ptr<const OutputListener> next;
@@ -77,6 +87,9 @@ void PrintTextUnheard(std::FILE* stream, std::string_view text) {
 
 void PrintText(std::FILE* stream, std::string_view text, LineEvent event) {
     WriteAll(stream, text.data(), text.size());
+    if (event != LineEvent::kNone && static_cast<size_t>(event) < marked.size()) {
+        marked[static_cast<size_t>(event)].fetch_add(1, std::memory_order_relaxed);
+    }
     Tell(stream, text, event);
 }
 

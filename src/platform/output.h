@@ -6,6 +6,7 @@
 // One listener (the run log) may be told of every line once it is written.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string_view>
@@ -35,6 +36,11 @@ using OutputListener =
 // way on another thread may still reach the listener it found, so its owner
 // removes it only once the threads that print have ended.
 void SetOutputListener(OutputListener listener);
+
+// How many lines marking `event` have been printed since the process
+// started. Lock-free, from any thread: the metrics take reconnects and
+// don/doff events from here rather than counting them a second time.
+uint64_t LinesMarked(LineEvent event);
 
 // PrintText without telling the listener: for a line whose caller hands it to
 // the listener's owner itself, with more than its text (the status line).

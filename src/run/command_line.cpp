@@ -1,5 +1,6 @@
 #include "run/command_line.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -104,6 +105,30 @@ CommandLine UsageError(std::string reason) {
 
 }  // namespace
 
+bool ParseMetricsAddress(const char* text, std::string& host, uint16_t& port) {
+    const char* end = text + std::strlen(text);
+    const char* colon = std::strrchr(text, ':');
+    const char* portBegin = colon != nullptr ? colon + 1 : text;
+    uint32_t p = 0;
+    if (!ParseUnsigned(portBegin, end, p) || p == 0 || p > 65535) {
+        return false;
+    }
+    if (colon != nullptr) {
+        std::string h(text, colon);
+        if (h.size() >= 2 && h.front() == '[' && h.back() == ']') {
+            h = h.substr(1, h.size() - 2);  // an IPv6 address
+        } else if (h.find_first_of("[]:") != std::string::npos) {
+            return false;
+        }
+        if (h.empty()) {
+            return false;
+        }
+        host = h;
+    }
+    port = static_cast<uint16_t>(p);
+    return true;
+}
+
 bool ParseModeText(const char* text, ModeRequest& out) {
     const char* end = text + std::strlen(text);
     const char* x = std::strpbrk(text, "xX");
@@ -164,6 +189,20 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
             }
             continue;
         }
+        if (std::strcmp(arg, "--imu-health") == 0) {
+            settings.imuHealth = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--counts-per-g") == 0) {
+            if (!hasValue ||
+                !ParseDecimal(argv[i + 1], argv[i + 1] + std::strlen(argv[i + 1]),
+                              settings.countsPerG) ||
+                !(settings.countsPerG > 0.0) || !std::isfinite(settings.countsPerG)) {
+                return UsageError("--counts-per-g needs a positive number (e.g. 8192)");
+            }
+            ++i;
+            continue;
+        }
         if (std::strcmp(arg, "--log") == 0) {
             if (!hasValue) {
                 return UsageError("--log needs a FILE");
@@ -178,6 +217,23 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
             settings.recordFile = argv[++i];
             continue;
         }
+        if (std::strcmp(arg, "--metrics") == 0) {
+            if (!hasValue) {
+                return UsageError("--metrics needs [HOST:]PORT");
+            }
+            if (!ParseMetricsAddress(argv[++i], settings.metricsHost, settings.metricsPort)) {
+                return UsageError(std::string("--metrics: bad address '") + argv[i] +
+                                  "' (expected PORT or HOST:PORT, port 1-65535, e.g. 9100)");
+            }
+            continue;
+        }
+        if (std::strcmp(arg, "--station") == 0) {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                return UsageError("--station needs a NAME");
+            }
+            settings.station = argv[++i];
+            continue;
+        }
         if (arg[0] == '-' && std::strcmp(arg, "--imu-serial") != 0 && !IsNegativeNumber(arg)) {
             return UsageError(std::string("unknown option '") + arg + "' (see --help)");
         }
@@ -188,7 +244,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
 
 std::string UsageText() {
     return "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [--log FILE]\n"
-           "             [--record FILE] [SECONDS]\n"
+           "             [--record FILE] [--imu-health] [--counts-per-g N]\n"
+           "             [--metrics [HOST:]PORT] [--station NAME] [SECONDS]\n"
            "       brisk --help | --version\n"
            "\n"
            "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
@@ -204,6 +261,15 @@ std::string UsageText() {
            "                       exists)\n"
            "  --record FILE        record every HID transfer to FILE as a USBPcap capture\n"
            "                       (opens in Wireshark; brisk-sim --replay plays it back)\n"
+           "  --imu-health         print the IMU's health figures after IMU RESULT; a stuck\n"
+           "                       axis, saturation, a clock off by over 2500 ppm or a p99\n"
+           "                       sample interval over 1.5 periods fails the run\n"
+           "  --counts-per-g N     the accelerometer's counts per g (default 8192)\n"
+           "  --metrics [HOST:]PORT\n"
+           "                       serve live figures for Prometheus at /metrics (HOST\n"
+           "                       default 127.0.0.1); after the verdict it stays up until\n"
+           "                       a scrape has seen it, 5 s at most\n"
+           "  --station NAME       the metrics' station label; default: the host name\n"
            "  SECONDS              end the run after this long; default: until Ctrl+C\n"
            "  -h, --help           this text\n"
            "  --version            the version\n"

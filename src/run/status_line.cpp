@@ -9,9 +9,10 @@ namespace {
 
 bool Passed(const RunTotals& t) {
     if (!t.displayTested) {
-        return t.imuSamples > 0;
+        return t.imuSamples > 0 && t.imuHealthFlags.empty();
     }
-    return !t.displayLost && t.frames > 0 && t.presentErrors == 0 && t.imuSamples > 0;
+    return !t.displayLost && t.frames > 0 && t.presentErrors == 0 && t.imuSamples > 0 &&
+           t.imuHealthFlags.empty();
 }
 
 }  // namespace
@@ -88,6 +89,9 @@ std::string FailReasons(const RunTotals& t) {
     add(t.displayTested && t.frames == 0, "no frames");
     add(t.displayTested && t.presentErrors > 0, "present errors");
     add(t.imuSamples == 0, "no IMU samples");
+    if (!t.imuHealthFlags.empty()) {
+        add(true, ("IMU health: " + t.imuHealthFlags).c_str());
+    }
     return reasons;
 }
 

@@ -40,6 +40,7 @@ struct RunTotals {
     uint64_t frames = 0;
     uint64_t presentErrors = 0;
     uint64_t imuSamples = 0;
+    std::string imuHealthFlags;  // with --imu-health: the raised flags; empty when none
 };
 
 // The VERDICT line, newline included. A sensors-only run passes on IMU
@@ -51,7 +52,7 @@ std::string FormatVerdictLine(const RunTotals& t);
 std::string VerdictName(const RunTotals& t);
 
 // Why a run failed: the failed conditions ("no frames", "present errors",
-// "no IMU samples") joined by "; ". Empty unless the verdict is a FAIL.
+// "no IMU samples", "IMU health: FLAGS") joined by "; ". Empty unless the verdict is a FAIL.
 std::string FailReasons(const RunTotals& t);
 
 // "prox: headset DONNED (distance 1612)\n" and its DOFFED twin.

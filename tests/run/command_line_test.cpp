@@ -38,6 +38,7 @@ std::string Reading(std::vector<const char*> args) {
 
 TEST(CommandLine, ReadsEachFormAndRefusesWhatNoOptionTakes) {
     // Errors are checked up to the end of the quoted word.
+    const std::string manyNines(400, '9');  // a number past any double
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{}, "run |0|directmode|5088x2544@75.000000"},
         {{"10", "--imu-serial", "ABC", "20"}, "run ABC|20|directmode|"},  // the last number wins
@@ -78,11 +79,28 @@ TEST(CommandLine, ReadsEachFormAndRefusesWhatNoOptionTakes) {
         {{"--IMU-SERIAL", "7"}, "error: unknown option '--IMU-SERIAL'"},
         {{"-"}, "error: unknown option '-'"},
         {{"-5s"}, "error: unknown option '-5s'"},
+        {{"--imu-health", "--counts-per-g", "4096", "6"}, "run |6|directmode|"},
+        {{"--counts-per-g"}, "error: --counts-per-g needs a positive number (e.g. 8192)"},
+        {{"--counts-per-g", "0"}, "error: --counts-per-g needs a positive number"},
+        {{"--counts-per-g", "-8192"}, "error: --counts-per-g needs a positive number"},
+        {{"--counts-per-g", "1e4"}, "error: --counts-per-g needs a positive number"},
+        {{"--counts-per-g", manyNines.c_str()}, "error: --counts-per-g needs a posi"},
     };
     for (const auto& [args, expected] : cases) {
         const std::string reading = Reading(args);
         EXPECT_EQ(reading.substr(0, std::strlen(expected)), expected) << "got: " << reading;
     }
+}
+
+TEST(CommandLine, ImuHealthIsOffUnlessAsked) {
+    const char* plain[] = {"brisk", "5"};
+    const char* asked[] = {"brisk", "--counts-per-g", "4096.5", "--imu-health"};
+    const RunSettings off = ParseCommandLine(2, plain).settings;
+    const RunSettings on = ParseCommandLine(4, asked).settings;
+    EXPECT_FALSE(off.imuHealth);
+    EXPECT_EQ(off.countsPerG, 8192.0);
+    EXPECT_TRUE(on.imuHealth);
+    EXPECT_EQ(on.countsPerG, 4096.5);
 }
 
 }  // namespace

@@ -75,15 +75,19 @@ TEST(StatusLine, VerdictNamesAndFailReasons) {
     struct Case {
         bool displayTested, displayLost;
         uint64_t frames, presentErrors, imuSamples;
+        const char* healthFlags;
         const char* name;
         const char* reasons;
     };
     const Case cases[] = {
-        {true, false, 100, 0, 10, "PASS", ""},
-        {true, false, 0, 11, 0, "FAIL", "no frames; present errors; no IMU samples"},
-        {true, true, 0, 0, 0, "DISPLAY LOST", ""},
-        {false, false, 0, 5, 1, "PASS (sensors only)", ""},
-        {false, false, 0, 0, 0, "FAIL (sensors only)", "no IMU samples"},
+        {true, false, 100, 0, 10, "", "PASS", ""},
+        {true, false, 0, 11, 0, "", "FAIL", "no frames; present errors; no IMU samples"},
+        {true, true, 0, 0, 0, "", "DISPLAY LOST", ""},
+        {false, false, 0, 5, 1, "", "PASS (sensors only)", ""},
+        {false, false, 0, 0, 0, "", "FAIL (sensors only)", "no IMU samples"},
+        {true, false, 100, 0, 10, "gyro y stuck", "FAIL", "IMU health: gyro y stuck"},
+        {false, false, 0, 0, 10, "clock +3000 ppm beyond ±2500 ppm", "FAIL (sensors only)",
+         "IMU health: clock +3000 ppm beyond ±2500 ppm"},
     };
     for (const Case& c : cases) {
         RunTotals t;
@@ -92,6 +96,7 @@ TEST(StatusLine, VerdictNamesAndFailReasons) {
         t.frames = c.frames;
         t.presentErrors = c.presentErrors;
         t.imuSamples = c.imuSamples;
+        t.imuHealthFlags = c.healthFlags;
         EXPECT_EQ(VerdictName(t), c.name);
         EXPECT_EQ(FailReasons(t), c.reasons) << c.name;
         // The name agrees with the printed verdict.

@@ -1,0 +1,62 @@
+// The run's side of --metrics: the board the status monitor and the driver
+// publish on, and the endpoint that serves it. Without --metrics every call
+// here does nothing and costs nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "imu/imu_report.h"
+#include "metrics/metrics_board.h"
+#include "metrics/metrics_server.h"
+#include "platform/gpu_flavour.h"
+#include "present/present_backend.h"
+#include "run/command_line.h"
+#include "run/status_line.h"
+
+namespace brisk {
+inline namespace BRISK_GPU_NAMESPACE {
+
+// The station label: --station, else the host's name, else "unknown".
+std::string StationName(const RunSettings& settings);
+
+// How long /metrics stays up after the verdict when no scrape comes for it.
+constexpr int kMetricsLingerSeconds = 5;
+
+struct MetricsFeed;
+
+// Owned by the driver for the whole run; one per run.
+class MetricsExporter {
+  public:
+    MetricsExporter();
+    // Stops publishing, then the endpoint.
+    ~MetricsExporter();
+    MetricsExporter(const MetricsExporter&) = delete;
+    MetricsExporter& operator=(const MetricsExporter&) = delete;
+
+    // True at once without --metrics. Otherwise listens, before any device is
+    // touched, and takes the publishers' figures from then on; false, with
+    // the one line printed, when the address cannot be listened on.
+    bool Start(const RunSettings& settings, int argc, const char* const* argv);
+
+    // Shows the run ended with `exitCode`, then keeps /metrics up until a
+    // scrape has carried that, a console stop, or kMetricsLingerSeconds.
+    // Called once the run is shut down in full: a console window closing
+    // meanwhile does not wait for it.
+    void Finish(int exitCode);
+
+  private:
+    std::unique_ptr<MetricsFeed> feed;
+    std::unique_ptr<metrics::MetricsServer> server;
+};
+
+// Each status second: the status line's figures and the totals behind them.
+// `ps` is null in a sensors-only run.
+void PublishStatus(const StatusFields& f, const ImuStats& is, const PresentStats* ps,
+                   const std::string& imuSerial);
+
+// At the verdict: the totals the final lines print. `passed`: a PASS.
+void PublishTotals(const ImuStats& is, const PresentStats* ps, bool passed);
+
+}  // namespace BRISK_GPU_NAMESPACE
+}  // namespace brisk

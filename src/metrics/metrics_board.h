@@ -1,0 +1,61 @@
+// The figures /metrics shows, and the board they are published on. The
+// status monitor and the driver publish; the HTTP edge reads a copy. Nothing
+// that publishes ever waits on a scrape: the lock guards a copy of a plain
+// struct and is never held across I/O.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace brisk::metrics {
+
+struct MetricsSnapshot {
+    // The labels of brisk_info; `station` goes on every series.
+    std::string station, version, display, mode, imuSerial;
+    bool haveDisplay = true;  // false: a sensors-only run, no present series
+    bool haveProx = false;    // false: no MCU, no proximity series
+
+    // Counters: totals since the run started.
+    uint64_t imuSamples = 0, imuReports = 0, imuSeqGaps = 0, imuStalls = 0, imuReconnects = 0;
+    uint64_t frames = 0, presentErrors = 0, waitTimeouts = 0, freeRunEvents = 0;
+    uint64_t donEvents = 0, doffEvents = 0;
+
+    // Gauges of the last status second; none before the first one.
+    bool haveStatus = false;
+    uint64_t framesLastSecond = 0, imuSamplesLastSecond = 0;
+    double sampleAgeSeconds = -1.0;  // < 0: no sample yet
+    uint16_t proxDistance = 0;
+    bool worn = false;
+    bool freeRunActive = false;
+    bool displayLost = false;
+
+    // The end: a failed run is anything but a PASS (FAIL, DISPLAY LOST, IMU
+    // FAILED, INIT FAILED).
+    bool runEnded = false;
+    bool runFailed = false;
+    int exitCode = 0;
+};
+
+class MetricsBoard {
+  public:
+    explicit MetricsBoard(MetricsSnapshot first) : figures(std::move(first)) {}
+
+    // `change` runs under the lock: plain assignments only.
+    template <typename Change>
+    void Update(Change&& change) {
+        std::lock_guard<std::mutex> lock(mtx);
+        change(figures);
+    }
+
+    MetricsSnapshot Read() const {
+        std::lock_guard<std::mutex> lock(mtx);
+        return figures;
+    }
+
+  private:
+    mutable std::mutex mtx;
+    MetricsSnapshot figures;
+};
+
+}  // namespace brisk::metrics

@@ -1,0 +1,240 @@
+// The --metrics address and --station on the command line, and the page
+// Prometheus reads: which series a run shows when, their exact lines, and
+// label values that would otherwise break the page.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "metrics/prometheus_text.h"
+#include "run/command_line.h"
+
+namespace brisk::metrics {
+namespace {
+
+TEST(MetricsAddress, ReadsPortsHostsAndBracketedV6AndRefusesTheRest) {
+    struct Case {
+        const char* text;
+        bool ok;
+        const char* host;  // after reading, starting from the default
+        uint16_t port;
+    };
+    const Case cases[] = {
+        {"9100", true, "127.0.0.1", 9100},
+        {"1", true, "127.0.0.1", 1},
+        {"65535", true, "127.0.0.1", 65535},
+        {"0.0.0.0:9100", true, "0.0.0.0", 9100},
+        {"lab-07.example:19100", true, "lab-07.example", 19100},
+        {"[::1]:9100", true, "::1", 9100},
+        {"[::]:80", true, "::", 80},
+        {"0", false, "127.0.0.1", 0},
+        {"65536", false, "127.0.0.1", 0},
+        {"99999999999", false, "127.0.0.1", 0},
+        {"", false, "127.0.0.1", 0},
+        {"port", false, "127.0.0.1", 0},
+        {"9100x", false, "127.0.0.1", 0},
+        {"-9100", false, "127.0.0.1", 0},
+        {":9100", false, "127.0.0.1", 0},
+        {"host:", false, "127.0.0.1", 0},
+        {"::1:9100", false, "127.0.0.1", 0},  // v6 needs its brackets
+        {"[]:9100", false, "127.0.0.1", 0},
+        {"[::1:9100", false, "127.0.0.1", 0},
+        {"a]:9100", false, "127.0.0.1", 0},
+    };
+    for (const Case& c : cases) {
+        std::string host = "127.0.0.1";
+        uint16_t port = 0;
+        EXPECT_EQ(ParseMetricsAddress(c.text, host, port), c.ok) << c.text;
+        EXPECT_EQ(host, c.host) << c.text;
+        EXPECT_EQ(port, c.port) << c.text;
+    }
+}
+
+TEST(MetricsAddress, CommandLineTakesMetricsAndStationAmongTheOtherOptions) {
+    std::vector<const char*> args = {"brisk",       "--metrics", "0.0.0.0:9105", "--station",
+                                     "lab-a \"7\"", "--display", "none",         "12"};
+    CommandLine cl = ParseCommandLine(static_cast<int>(args.size()), args.data());
+    ASSERT_EQ(cl.action, CommandAction::kRun) << cl.error;
+    EXPECT_EQ(cl.settings.metricsHost, "0.0.0.0");
+    EXPECT_EQ(cl.settings.metricsPort, 9105);
+    EXPECT_EQ(cl.settings.station, "lab-a \"7\"");
+    EXPECT_EQ(cl.settings.runSeconds, 12.0);
+
+    cl = ParseCommandLine(1, args.data());
+    EXPECT_EQ(cl.settings.metricsPort, 0) << "no endpoint unless asked";
+    EXPECT_EQ(cl.settings.metricsHost, "127.0.0.1");
+
+    const std::pair<std::vector<const char*>, std::string> refused[] = {
+        {{"brisk", "--metrics"}, "--metrics needs [HOST:]PORT"},
+        {{"brisk", "--metrics", "localhost"},
+         "--metrics: bad address 'localhost' (expected PORT or HOST:PORT, port 1-65535, e.g. "
+         "9100)"},
+        {{"brisk", "--station"}, "--station needs a NAME"},
+        {{"brisk", "--station", "", "5"}, "--station needs a NAME"},
+    };
+    for (const auto& [argv, error] : refused) {
+        cl = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(cl.action, CommandAction::kUsageError) << argv.back();
+        EXPECT_EQ(cl.error, error);
+    }
+    EXPECT_NE(UsageText().find("--metrics [HOST:]PORT"), std::string::npos);
+    EXPECT_NE(UsageText().find("--station NAME"), std::string::npos);
+}
+
+TEST(PrometheusText, EscapesWhatTheFormatQuotesAndMendsBadUtf8) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"lab-07", "lab-07"},
+        {"a\\b", "a\\\\b"},
+        {"say \"hi\"", "say \\\"hi\\\""},
+        {"two\nlines", "two\\nlines"},
+        {"tab\tstays", "tab\tstays"},
+        {"LHR-\xC3\xA9X", "LHR-\xC3\xA9X"},  // valid UTF-8 is kept
+        {"LHR-\xE9X", "LHR-\xC3\xA9X"},      // a lone Latin-1 byte becomes its character
+        {"\xFF\xFE", "\xC3\xBF\xC3\xBE"},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) {
+        EXPECT_EQ(EscapeLabelValue(in), out) << in;
+    }
+}
+
+MetricsSnapshot FullRun() {
+    MetricsSnapshot s;
+    s.station = "lab-07";
+    s.version = "0.1.0";
+    s.display = "directmode";
+    s.mode = "5088x2544@75";
+    s.imuSerial = "LHR-5A1B2C3D";
+    s.haveDisplay = true;
+    s.haveProx = true;
+    s.imuSamples = 123456789012ULL;
+    s.imuReports = 41152263004ULL;
+    s.imuSeqGaps = 3;
+    s.imuStalls = 4;
+    s.imuReconnects = 1;
+    s.frames = 4500;
+    s.presentErrors = 2;
+    s.waitTimeouts = 5;
+    s.freeRunEvents = 6;
+    s.donEvents = 7;
+    s.doffEvents = 8;
+    s.haveStatus = true;
+    s.framesLastSecond = 75;
+    s.imuSamplesLastSecond = 999;
+    s.sampleAgeSeconds = 0.0015;
+    s.proxDistance = 1612;
+    s.worn = true;
+    s.freeRunActive = true;
+    s.displayLost = false;
+    s.runEnded = true;
+    s.runFailed = true;
+    s.exitCode = 4;
+    return s;
+}
+
+// The sample lines only, without HELP and TYPE.
+std::vector<std::string> Samples(const std::string& page) {
+    std::vector<std::string> lines;
+    size_t begin = 0;
+    while (begin < page.size()) {
+        const size_t end = page.find('\n', begin);
+        const std::string line = page.substr(begin, end - begin);
+        if (line[0] != '#') {
+            lines.push_back(line);
+        }
+        begin = end + 1;
+    }
+    return lines;
+}
+
+TEST(PrometheusText, AFullRunShowsEverySeriesWithItsStation) {
+    const std::string page = RenderPrometheus(FullRun());
+    const std::vector<std::string> expected = {
+        "brisk_imu_samples_total{station=\"lab-07\"} 123456789012",
+        "brisk_imu_reports_total{station=\"lab-07\"} 41152263004",
+        "brisk_imu_sequence_gaps_total{station=\"lab-07\"} 3",
+        "brisk_imu_stalls_total{station=\"lab-07\"} 4",
+        "brisk_imu_reconnects_total{station=\"lab-07\"} 1",
+        "brisk_frames_total{station=\"lab-07\"} 4500",
+        "brisk_present_errors_total{station=\"lab-07\"} 2",
+        "brisk_present_wait_timeouts_total{station=\"lab-07\"} 5",
+        "brisk_free_run_events_total{station=\"lab-07\"} 6",
+        "brisk_don_events_total{station=\"lab-07\"} 7",
+        "brisk_doff_events_total{station=\"lab-07\"} 8",
+        "brisk_frames_last_second{station=\"lab-07\"} 75",
+        "brisk_imu_samples_last_second{station=\"lab-07\"} 999",
+        "brisk_imu_sample_age_seconds{station=\"lab-07\"} 0.0015",
+        "brisk_proximity_distance{station=\"lab-07\"} 1612",
+        "brisk_worn{station=\"lab-07\"} 1",
+        "brisk_free_run_active{station=\"lab-07\"} 1",
+        "brisk_display_lost{station=\"lab-07\"} 0",
+        "brisk_run_ended{station=\"lab-07\"} 1",
+        "brisk_run_failed{station=\"lab-07\"} 1",
+        "brisk_exit_code{station=\"lab-07\"} 4",
+        "brisk_info{station=\"lab-07\",version=\"0.1.0\",display=\"directmode\","
+        "mode=\"5088x2544@75\",imu_serial=\"LHR-5A1B2C3D\"} 1",
+    };
+    // HELP, TYPE and naming are promtool's to judge (tests/metrics/prometheus_check.sh).
+    EXPECT_EQ(Samples(page), expected);
+}
+
+TEST(PrometheusText, SeriesOfWhatDidNotRunOrIsNotKnownYetAreLeftOut) {
+    struct Case {
+        const char* what;
+        void (*shape)(MetricsSnapshot&);
+        std::vector<std::string> absent;
+        std::vector<std::string> present;
+    };
+    const Case cases[] = {
+        {"sensors only",
+         [](MetricsSnapshot& s) { s.haveDisplay = false; },
+         {"brisk_frames_total", "brisk_present_errors_total", "brisk_present_wait_timeouts_total",
+          "brisk_free_run_events_total", "brisk_frames_last_second", "brisk_free_run_active",
+          "brisk_display_lost"},
+         {"brisk_imu_samples_total", "brisk_imu_samples_last_second", "brisk_run_ended"}},
+        {"no MCU",
+         [](MetricsSnapshot& s) { s.haveProx = false; },
+         {"brisk_don_events_total", "brisk_doff_events_total", "brisk_proximity_distance",
+          "brisk_worn"},
+         {"brisk_frames_total"}},
+        {"before the first status second",
+         [](MetricsSnapshot& s) { s.haveStatus = false; },
+         {"brisk_frames_last_second", "brisk_imu_samples_last_second",
+          "brisk_imu_sample_age_seconds", "brisk_proximity_distance", "brisk_worn"},
+         {"brisk_frames_total", "brisk_don_events_total"}},
+        {"no IMU sample yet",
+         [](MetricsSnapshot& s) { s.sampleAgeSeconds = -1.0; },
+         {"brisk_imu_sample_age_seconds"},
+         {"brisk_imu_samples_last_second"}},
+        {"still running",
+         [](MetricsSnapshot& s) { s.runEnded = false; },
+         {"brisk_run_failed", "brisk_exit_code"},
+         {"brisk_run_ended{station=\"lab-07\"} 0"}},
+    };
+    for (const Case& c : cases) {
+        MetricsSnapshot s = FullRun();
+        c.shape(s);
+        const std::string page = RenderPrometheus(s);
+        for (const std::string& name : c.absent) {
+            EXPECT_EQ(page.find("\n" + name + "{"), std::string::npos) << c.what << ": " << name;
+            // The family still says what it is, for a reader of the page.
+            EXPECT_NE(page.find("# TYPE " + name + " "), std::string::npos) << name;
+        }
+        for (const std::string& text : c.present) {
+            EXPECT_NE(page.find("\n" + text), std::string::npos) << c.what << ": " << text;
+        }
+    }
+}
+
+TEST(PrometheusText, LabelsFromOutsideCannotBreakTheLine) {
+    MetricsSnapshot s = FullRun();
+    s.station = "lab \"7\"\nx";
+    s.imuSerial = "LHR-\xE9\\";
+    const std::string page = RenderPrometheus(s);
+    EXPECT_NE(page.find("brisk_frames_total{station=\"lab \\\"7\\\"\\nx\"} 4500\n"),
+              std::string::npos);
+    EXPECT_NE(page.find(",imu_serial=\"LHR-\xC3\xA9\\\\\"} 1\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brisk::metrics
