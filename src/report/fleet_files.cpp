@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <set>
 
 namespace brisk::report {
@@ -19,18 +18,36 @@ std::string Lower(std::string s) {
     return s;
 }
 
+// Where the last path part of `path` begins.
+size_t NameStart(const std::string& path) {
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? 0 : slash + 1;
+}
+
+// The file's name without its folder and its last extension, taken byte by
+// byte: std::filesystem would read a narrow name in the ANSI code page on
+// Windows, and the names must come out the same everywhere. A name that only
+// starts with a dot has no extension.
+std::string Stem(const std::string& path) {
+    std::string name = path.substr(NameStart(path));
+    const size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        name.resize(dot);
+    }
+    return name;
+}
+
 }  // namespace
 
 std::string RunsFolderFor(const std::string& fleetPage) {
-    const std::filesystem::path page(fleetPage);
-    return (page.parent_path() / (page.stem().string() + "-runs")).string();
+    return fleetPage.substr(0, NameStart(fleetPage)) + Stem(fleetPage) + "-runs";
 }
 
 std::vector<std::string> RunPageNames(const std::vector<std::string>& logs) {
     std::vector<std::string> names;
     std::set<std::string> taken;
     for (const std::string& log : logs) {
-        std::string base = std::filesystem::path(log).stem().string();
+        std::string base = Stem(log);
         for (char& c : base) {
             // Only ASCII letters and digits stay: the name must mean the same
             // file on every file system and in a link without escaping.
