@@ -4,44 +4,6 @@
 
 namespace brisk {
 
-namespace {
-
-// 2^-k, so that a cluster's mean is a multiplication.
-constexpr std::array<double, AllanAccumulator::kLevels> kInverseSizes = [] {
-    std::array<double, AllanAccumulator::kLevels> v{};
-    double size = 1.0;
-    for (double& x : v) {
-        x = 1.0 / size;
-        size *= 2.0;
-    }
-    return v;
-}();
-
-}  // namespace
-
-void AllanAccumulator::Add(int16_t value) {
-    // A finished cluster at level k has the sum `sum` of 2^k samples.
-    int64_t sum = value;
-    for (size_t k = 0; k < kLevels; ++k) {
-        Level& level = levels[k];
-        const double mean = static_cast<double>(sum) * kInverseSizes[k];
-        if (level.havePrevious) {
-            const double d = mean - level.previousMean;
-            level.squaredDiffs += d * d;
-            ++level.pairs;
-        }
-        level.previousMean = mean;
-        level.havePrevious = true;
-        if (!level.havePending) {
-            level.pendingSum = sum;
-            level.havePending = true;
-            return;
-        }
-        sum += level.pendingSum;
-        level.havePending = false;
-    }
-}
-
 bool AllanAccumulator::Deviation(size_t level, double& sigma, uint64_t* clusterPairs) const {
     if (level >= kLevels || levels[level].pairs == 0) {
         return false;

@@ -7,6 +7,7 @@ namespace brisk {
 namespace {
 
 constexpr int64_t kSilenceBreaksNs = 1'000'000'000;
+constexpr double kSecondsPerNs = 1e-9;
 constexpr uint32_t kJumpBreaksTicks = static_cast<uint32_t>(kImuNominalTicksPerSecond);
 constexpr uint64_t kStuckTicks =
     static_cast<uint64_t>(kStuckAfterSeconds * kImuNominalTicksPerSecond);
@@ -70,14 +71,17 @@ void ImuHealth::AddReport(int64_t hostNs, const ImuSample* accepted, size_t coun
     if (count >= 2) {
         ++reportsWithSeveral;
     }
-    const double streamSeconds = static_cast<double>(hostNs - firstHostNs) / 1e9;
     for (size_t i = 0; i < count; ++i) {
-        AddSample(accepted[i], streamSeconds);
+        AddSample(accepted[i], hostNs);
     }
-    AddClockPoint(static_cast<double>(hostNs - segmentHostNs) / 1e9);
+    AddClockPoint(static_cast<double>(hostNs - segmentHostNs) * kSecondsPerNs);
 }
 
-void ImuHealth::AddSample(const ImuSample& s, double streamSeconds) {
+double ImuHealth::StreamSeconds(int64_t hostNs) const {
+    return static_cast<double>(hostNs - firstHostNs) * kSecondsPerNs;
+}
+
+void ImuHealth::AddSample(const ImuSample& s, int64_t hostNs) {
     ++samples;
     const uint32_t dt = s.timestamp - lastStamp;
     if (inSegment && (dt >= 0x80000000u || dt > kJumpBreaksTicks)) {
@@ -100,31 +104,33 @@ void ImuHealth::AddSample(const ImuSample& s, double streamSeconds) {
     lastStamp = s.timestamp;
     lastSeq = s.seq;
 
-    double squares = 0.0;
+    int64_t squares = 0;
     for (int axis = 0; axis < 3; ++axis) {
-        AddAxis(accel[axis], s.accel[axis], streamSeconds);
-        AddAxis(gyro[axis], s.gyro[axis], streamSeconds);
+        AddAxis(accel[axis], s.accel[axis], hostNs);
+        AddAxis(gyro[axis], s.gyro[axis], hostNs);
         allan[axis].Add(s.gyro[axis]);
-        squares += static_cast<double>(s.accel[axis]) * s.accel[axis];
+        squares += int64_t{s.accel[axis]} * s.accel[axis];
     }
-    magnitudeSum += std::sqrt(squares);
+    // Single precision is plenty for one sample's length (7 digits of
+    // counts up to 56,755) and its square root is the quicker one.
+    magnitudeSum += std::sqrt(static_cast<float>(squares));
 }
 
-void ImuHealth::AddAxis(AxisState& axis, int16_t value, double streamSeconds) {
+inline void ImuHealth::AddAxis(AxisState& axis, int16_t value, int64_t hostNs) {
     axis.sum += value;
     axis.sumSquares += static_cast<uint64_t>(static_cast<int64_t>(value) * value);
     axis.min = value < axis.min ? value : axis.min;
     axis.max = value > axis.max ? value : axis.max;
     if (AtLimit(value)) {
         if (axis.saturated++ == 0) {
-            axis.saturatedAt = streamSeconds;
+            axis.saturatedAt = StreamSeconds(hostNs);
         }
     }
     if (value != axis.last) {
         axis.last = value;
         axis.unchangedSince = deviceTicks;
     } else if (axis.stuckAt < 0.0 && deviceTicks - axis.unchangedSince >= kStuckTicks) {
-        axis.stuckAt = streamSeconds;
+        axis.stuckAt = StreamSeconds(hostNs);
     }
 }
 

@@ -113,8 +113,9 @@ class ImuHealth {
     };
 
     void BreakSegment();
-    void AddSample(const ImuSample& s, double streamSeconds);
-    void AddAxis(AxisState& axis, int16_t value, double streamSeconds);
+    void AddSample(const ImuSample& s, int64_t hostNs);
+    void AddAxis(AxisState& axis, int16_t value, int64_t hostNs);
+    double StreamSeconds(int64_t hostNs) const;  // since the first report
     void AddClockPoint(double hostSeconds);
     void AddInterval(uint32_t dt);
     void RefreshPeriod();
