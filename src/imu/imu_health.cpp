@@ -126,10 +126,12 @@ inline void ImuHealth::AddAxis(AxisState& axis, int16_t value, int64_t hostNs) {
             axis.saturatedAt = StreamSeconds(hostNs);
         }
     }
+    // An axis held at a limit is saturated, not stuck: it is flagged as such.
     if (value != axis.last) {
         axis.last = value;
         axis.unchangedSince = deviceTicks;
-    } else if (axis.stuckAt < 0.0 && deviceTicks - axis.unchangedSince >= kStuckTicks) {
+    } else if (axis.stuckAt < 0.0 && !AtLimit(value) &&
+               deviceTicks - axis.unchangedSince >= kStuckTicks) {
         axis.stuckAt = StreamSeconds(hostNs);
     }
 }

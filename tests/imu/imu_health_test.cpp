@@ -117,8 +117,8 @@ TEST(ImuHealth, StuckAndSaturatedAxesAreFlaggedSoonAfterTheyStart) {
         if (t >= 3.0) {
             s.gyro[1] = 17;  // stuck from 3 s
         }
-        if (t >= 5.0 && t < 5.5) {
-            s.accel[2] = INT16_MAX;  // pinned at full scale for half a second
+        if (t >= 5.0 && t < 6.5) {
+            s.accel[2] = INT16_MAX;  // pinned at full scale: saturated, not stuck
         }
     });
     const ImuHealthFigures f = stream.health.Figures();
@@ -126,10 +126,11 @@ TEST(ImuHealth, StuckAndSaturatedAxesAreFlaggedSoonAfterTheyStart) {
     EXPECT_GE(f.gyro[1].stuckAtSeconds, 4.0);
     EXPECT_LE(f.gyro[1].stuckAtSeconds, 5.0);
     EXPECT_NEAR(f.accel[2].saturatedAtSeconds, 5.0, 0.01);
-    EXPECT_NEAR(static_cast<double>(f.accel[2].saturated), 500.0, 1.0);
+    EXPECT_NEAR(static_cast<double>(f.accel[2].saturated), 1500.0, 1.0);
+    EXPECT_LT(f.accel[2].stuckAtSeconds, 0.0);
     EXPECT_EQ(f.accel[2].max, INT16_MAX);
     EXPECT_LT(f.gyro[0].stuckAtSeconds, 0.0);
-    EXPECT_EQ(HealthFlagText(f), "accel z saturated (500 samples); gyro y stuck");
+    EXPECT_EQ(HealthFlagText(f), "accel z saturated (1500 samples); gyro y stuck");
 }
 
 TEST(ImuHealth, ReportsOfSeveralAndOfNoNewSamplesAreCounted) {
