@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "report/fleet_logs.h"
+#include "report/report_program_fixture.h"
 #include "support/headless_chromium.h"
 
 namespace brisk::test {
@@ -19,31 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class FleetProgram : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("brisk-fleet-test-" +
-               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Write(const std::string& name, const std::string& text) {
-        fs::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return (dir / name).string();
-    }
-
-    RunResult Report(std::vector<std::string> args) {
-        args.insert(args.begin(), BRISK_REPORT_PATH);
-        return RunProgram(args, RunOptions{});
-    }
-
-    fs::path dir;
-};
+using FleetProgram = ReportProgramTest;
 
 std::string Slurp(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
@@ -182,8 +159,8 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
     fs::create_directories(dir / "out");
     const fs::path fleet = dir / "out" / "fleet.html";
 
-    const RunResult report = Report({(dir / "lab" / "a").string(), (dir / "lab" / "b").string(),
-                                     missing, demo, "-o", fleet.string()});
+    const RunResult report = RunReport({(dir / "lab" / "a").string(), (dir / "lab" / "b").string(),
+                                        missing, demo, "-o", fleet.string()});
     ASSERT_TRUE(report.exited && report.exitCode == 0) << Describe(report);
     EXPECT_EQ(
         Texts(report.err),
@@ -305,7 +282,7 @@ TEST_F(FleetProgram, SaysWhatIsWrongAndWritesNothingWhenNoLogReads) {
           ": cannot make the folder for the run pages (No such file or directory)"}},
     };
     for (const Case& c : cases) {
-        const RunResult r = Report(c.args);
+        const RunResult r = RunReport(c.args);
         EXPECT_TRUE(r.exited && r.exitCode == c.exitCode) << Describe(r);
         EXPECT_EQ(Texts(r.err), c.err) << Describe(r);
         EXPECT_TRUE(r.out.empty()) << Describe(r);

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "report/log_generator.h"
+#include "report/report_program_fixture.h"
 #include "support/subprocess.h"
 
 namespace brisk::test {
@@ -13,30 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class ReportProgram : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("brisk-report-test-" +
-               std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    std::string Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir / name, std::ios::binary) << text;
-        return (dir / name).string();
-    }
-
-    RunResult Run(std::vector<std::string> args) {
-        args.insert(args.begin(), BRISK_REPORT_PATH);
-        return RunProgram(args, RunOptions{});
-    }
-
-    fs::path dir;
-};
+using ReportProgram = ReportProgramTest;
 
 std::string Lines(const std::vector<TimedLine>& lines) {
     std::string s;
@@ -93,14 +71,14 @@ TEST_F(ReportProgram, ExitCodesAndWhatItSays) {
         {{log}, 0, ""},
     };
     for (const Case& c : cases) {
-        const RunResult r = Run(c.args);
+        const RunResult r = RunReport(c.args);
         ASSERT_TRUE(r.exited) << Describe(r);
         EXPECT_EQ(r.exitCode, c.exitCode) << Describe(r);
         EXPECT_EQ(Lines(r.err), c.err) << Describe(r);
     }
     EXPECT_TRUE(fs::is_regular_file(dir / "run.html"));
     EXPECT_TRUE(fs::is_regular_file(dir / "cut.html"));
-    EXPECT_NE(Lines(Run({"--help"}).out).find("usage: brisk-report LOG [-o REPORT.html]"),
+    EXPECT_NE(Lines(RunReport({"--help"}).out).find("usage: brisk-report LOG [-o REPORT.html]"),
               std::string::npos);
 }
 
