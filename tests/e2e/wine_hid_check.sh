@@ -32,11 +32,16 @@ fail() {
     exit 1
 }
 
-timeout 120 "$wine_run" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
-# winebus starts its udev bus only with SDL off when libSDL2 is absent.
-timeout 60 "$wine_run" reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
-    /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1 || fail "reg add failed"
-end_wineserver
+# A new prefix: no devices listed from an earlier attempt.
+fresh_prefix() {
+    rm -rf "$WINEPREFIX"
+    timeout 120 "$wine_run" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+    # winebus starts its udev bus only with SDL off when libSDL2 is absent.
+    timeout 60 "$wine_run" reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+        /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1 || fail "reg add failed"
+    end_wineserver
+}
+fresh_prefix
 
 case $mode in
 sensors)
@@ -92,8 +97,8 @@ run_once() {
 # own reconnect path passes every time on Linux hidraw (HidrawE2e). Since the
 # device server gives a replugged node a new hidraw number, about one run in
 # three still misses it. So a sensors run that never saw the device listed
-# again is run anew, up to three times in all, each attempt said; the last
-# must show the reconnect.
+# again is run anew in a new prefix, up to three times in all, each attempt
+# said; the last must show the reconnect.
 for attempt in 1 2 3; do
     run_once
     if [ "$mode" != sensors ] || grep -q '^TundraImu: reconnected to' "$work/run.err"; then
@@ -101,6 +106,7 @@ for attempt in 1 2 3; do
     fi
     echo "note: attempt $attempt: Wine did not list the replugged IMU again"
     end_wineserver
+    fresh_prefix
 done
 expect() {  # FILE PATTERN [COUNT]
     local n
