@@ -16,6 +16,7 @@
 // descriptor, raw info, name, phys, feature reports) are answered by an
 // ioctl handler on the testbed. PROGRAM runs as a child with the testbed's
 // environment; the server exits with its exit code.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <glib-unix.h>
@@ -23,11 +24,14 @@
 #include <linux/input.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <umockdev.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -126,6 +130,7 @@ struct HidrawNode {
     std::atomic<bool> stopping{false};
     std::atomic<bool> gone{false};
     std::atomic<int> clients{0};
+    bool heldAfterUnplug = false;  // a reader still had it open when it left
     std::atomic<uint64_t> written{0}, dropped{0};
     UMockdevIoctlBase* handler = nullptr;  // one reference, ours
 };
@@ -146,7 +151,7 @@ class Server {
     }
     ~Server() {
         for (auto& [key, dev] : devices) {
-            StopNodes(*dev, false);
+            StopNodes(*dev);
         }
         for (auto& dev : retired) {
             ReleaseHandlers(*dev);
@@ -175,7 +180,8 @@ class Server {
     void Plug(const std::string& key, DevNode usbNode, const std::vector<HidInterface>& ifaces);
     bool PlugNode(UsbDevice& dev, const HidInterface& hid, std::unique_ptr<HidrawNode>& out);
     void Unplug(std::unique_ptr<UsbDevice> dev);
-    void StopNodes(UsbDevice& dev, bool wakeReaders);
+    void StopNodes(UsbDevice& dev);
+    void AwaitLastClose(HidrawNode& n, std::chrono::milliseconds limit);
     void ReleaseHandlers(UsbDevice& dev);
     void Pump(HidrawNode& n);
     std::string Root(const std::string& path) const { return rootDir + path; }
@@ -465,7 +471,7 @@ void Server::Pump(HidrawNode& n) {
     }
 }
 
-void Server::StopNodes(UsbDevice& dev, bool wakeReaders) {
+void Server::StopNodes(UsbDevice& dev) {
     for (auto& n : dev.nodes) {
         n->gone = true;
         n->stopping = true;
@@ -483,11 +489,6 @@ void Server::StopNodes(UsbDevice& dev, bool wakeReaders) {
             bus.Close(n->event);
             n->event = nullptr;
         }
-        if (wakeReaders && n->writeEnd.Get() >= 0) {
-            // A reader waiting in poll() wakes and its next read fails.
-            const uint8_t wake = 0;
-            (void)!write(n->writeEnd.Get(), &wake, 1);
-        }
         n->writeEnd.Reset();
         n->readEnd.Reset();
     }
@@ -504,28 +505,103 @@ void Server::ReleaseHandlers(UsbDevice& dev) {
 }
 
 void Server::Unplug(std::unique_ptr<UsbDevice> dev) {
-    for (auto it = dev->nodes.rbegin(); it != dev->nodes.rend(); ++it) {
-        HidrawNode& n = **it;
+    // Interfaces leave in ascending order, as the kernel unregisters them,
+    // each node's records child first; and each only once its last reader
+    // has let go of the one before. A real kernel does not wait, but Wine
+    // 8.0's winebus needs it: it unlinks a removed device from its list when
+    // the "remove" arrives and again when its PnP manager removes the device,
+    // and when a second "remove" comes in between, the second unlink can
+    // cut a live device, or one plugged later, out of the list for good.
+    // Winebus closes its node only after that second unlink.
+    for (auto& node : dev->nodes) {
+        HidrawNode& n = *node;
         n.gone = true;
+        if (n.writeEnd.Get() >= 0) {
+            // A reader waiting in poll() wakes and its next read fails.
+            const uint8_t wake = 0;
+            (void)!write(n.writeEnd.Get(), &wake, 1);
+        }
         for (auto r = n.records.rbegin(); r != n.records.rend(); ++r) {
             Remove(r->sysPath);
         }
+        AwaitLastClose(n, std::chrono::seconds(5));
         umockdev_testbed_detach_ioctl(tb, n.devNode.c_str(), nullptr);
         unlink(Root("/ioctl" + n.devNode).c_str());
         unlink(Root(n.devNode).c_str());
-        // The number stays taken: a node plugged again gets a new one, so
-        // a listener that missed this "remove" (Wine's winebus now and then
-        // does) still takes the new node's "add" for a new device.
+        hidrawInUse.erase(n.args.hidraw);  // the kernel hands out the lowest free number
         Say("unplugged " + n.devNode + " after " + std::to_string(n.written.load()) + " reports (" +
-            std::to_string(n.dropped.load()) + " dropped)");
+            std::to_string(n.dropped.load()) + " dropped)" +
+            (n.heldAfterUnplug ? ", still open" : ""));
     }
     if (!dev->record.sysPath.empty()) {
         Remove(dev->record.sysPath);
     }
-    StopNodes(*dev, true);
+    StopNodes(*dev);
     // Clients that still have a node open keep talking to its handler, which
     // now fails them; it stays until the server ends.
     retired.push_back(std::move(dev));
+}
+
+// Whether a process other than this one holds the pipe `fd` reads from open.
+// umockdev does not say when a client closes its node, so the processes'
+// open files are looked at instead.
+bool PipeHeldElsewhere(int fd) {
+    struct stat own;
+    if (fstat(fd, &own) != 0) {
+        return false;
+    }
+    const std::string want = "pipe:[" + std::to_string(own.st_ino) + "]";
+    const std::string self = std::to_string(getpid());
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+        return false;
+    }
+    bool held = false;
+    while (!held) {
+        dirent* p = readdir(proc);
+        if (p == nullptr) {
+            break;
+        }
+        if (!std::isdigit(static_cast<unsigned char>(p->d_name[0])) || self == p->d_name) {
+            continue;
+        }
+        std::string fdDir = std::string("/proc/") + p->d_name + "/fd";
+        DIR* fds = opendir(fdDir.c_str());
+        if (fds == nullptr) {
+            continue;  // gone, or not ours to look at
+        }
+        while (dirent* f = readdir(fds)) {
+            char target[64];
+            std::string link = fdDir + "/" + f->d_name;
+            ssize_t len = readlink(link.c_str(), target, sizeof target);
+            if (len > 0 && std::string(target, size_t(len)) == want) {
+                held = true;
+                break;
+            }
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return held;
+}
+
+// Runs the main loop's other work (the nodes that stay are served from it)
+// until no other process holds `n` open, or `limit` has passed.
+void Server::AwaitLastClose(HidrawNode& n, std::chrono::milliseconds limit) {
+    auto until = std::chrono::steady_clock::now() + limit;
+    auto nextLook = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() < until) {
+        if (std::chrono::steady_clock::now() >= nextLook) {
+            if (!PipeHeldElsewhere(n.readEnd.Get())) {
+                return;
+            }
+            nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
+        }
+        if (!g_main_context_iteration(nullptr, FALSE)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    n.heldAfterUnplug = true;
 }
 
 bool Server::OnRead(HidrawNode& n, UMockdevIoctlClient* client) {

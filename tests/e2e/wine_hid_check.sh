@@ -32,16 +32,11 @@ fail() {
     exit 1
 }
 
-# A new prefix: no devices listed from an earlier attempt.
-fresh_prefix() {
-    rm -rf "$WINEPREFIX"
-    timeout 120 "$wine_run" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
-    # winebus starts its udev bus only with SDL off when libSDL2 is absent.
-    timeout 60 "$wine_run" reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
-        /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1 || fail "reg add failed"
-    end_wineserver
-}
-fresh_prefix
+timeout 120 "$wine_run" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+# winebus starts its udev bus only with SDL off when libSDL2 is absent.
+timeout 60 "$wine_run" reg add 'HKLM\System\CurrentControlSet\Services\winebus' \
+    /v 'Enable SDL' /t REG_DWORD /d 0 /f >/dev/null 2>&1 || fail "reg add failed"
+end_wineserver
 
 case $mode in
 sensors)
@@ -81,33 +76,12 @@ run_when_enumerated='
     done
     sleep 0.5
     exec "$wine_run" "$@"'
-run_once() {
-    local code=0
-    timeout -k 10 150 umockdev-wrapper "$devserver" "$work/scenario.txt" -- \
-        bash -c "$run_when_enumerated" run "$wine_run" "$exe" "${args[@]}" \
-        >"$work/run.out" 2>"$work/run.err" || code=$?
-    sed -i 's/\r$//' "$work/run.out" "$work/run.err"  # Windows line ends
-    [ "$code" -eq 0 ] || fail "exit code $code"
-}
-# The replugged IMU reaches Wine through emulated uevents that winebus now
-# and then does not take up: the device is then not listed again for the rest
-# of the run, whatever its length, and brisk has nothing to reconnect to.
-# Builds of brisk.exe from before and after the IMU health and metrics work
-# alike saw it (about half the runs of the earlier build here), while brisk's
-# own reconnect path passes every time on Linux hidraw (HidrawE2e). Since the
-# device server gives a replugged node a new hidraw number, about one run in
-# three still misses it. So a sensors run that never saw the device listed
-# again is run anew in a new prefix, up to three times in all, each attempt
-# said; the last must show the reconnect.
-for attempt in 1 2 3; do
-    run_once
-    if [ "$mode" != sensors ] || grep -q '^TundraImu: reconnected to' "$work/run.err"; then
-        break
-    fi
-    echo "note: attempt $attempt: Wine did not list the replugged IMU again"
-    end_wineserver
-    fresh_prefix
-done
+code=0
+timeout -k 10 150 umockdev-wrapper "$devserver" "$work/scenario.txt" -- \
+    bash -c "$run_when_enumerated" run "$wine_run" "$exe" "${args[@]}" \
+    >"$work/run.out" 2>"$work/run.err" || code=$?
+sed -i 's/\r$//' "$work/run.out" "$work/run.err"  # Windows line ends
+[ "$code" -eq 0 ] || fail "exit code $code"
 expect() {  # FILE PATTERN [COUNT]
     local n
     n=$(grep -Ec "$2" "$work/$1")
