@@ -128,15 +128,16 @@ TEST_F(McuProxTest, ThreeSilentSecondsLoseTheMcuShortReportsResetTheCount) {
     std::this_thread::sleep_for(1500ms);
     Inject({0x00, 0x23, 0, 0, 0, 0x05});
     EXPECT_EQ(prox.Distance(), 2000);
-    ASSERT_TRUE(WaitUntil([&] { return capture.Err() == kSilentLine; }));
+    ASSERT_TRUE(WaitUntil([&] { return capture.Err() == kSilentLine; })) << capture.Err();
     EXPECT_GE(SecondsSince(asleep), 4.3);
     EXPECT_FALSE(prox.IsWorn());
     EXPECT_EQ(prox.Distance(), 0);
 
     mcu.Wake();
     bus.Notify();
-    EXPECT_TRUE(WaitUntil([&] { return capture.Err() == kSilentLine + kReconnectLine; }));
-    EXPECT_TRUE(WaitUntil([&] { return prox.Distance() == 2000; }));
+    EXPECT_TRUE(WaitUntil([&] { return capture.Err() == kSilentLine + kReconnectLine; }))
+        << capture.Err();
+    EXPECT_TRUE(WaitUntil([&] { return prox.Distance() == 2000; })) << prox.Distance();
 }
 
 TEST_F(McuProxTest, StopCancelsThePendingReadAtOnce) {
