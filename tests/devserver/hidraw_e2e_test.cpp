@@ -51,6 +51,12 @@ std::vector<std::string> Story(const std::vector<TimedLine>& lines) {
                 s += t[i];
             }
         }
+        // Whether a read was pending when the device left is timing, and the
+        // line names which failed: ReadFile at once, or the pending read.
+        const std::string atOnce = "TundraImu: ReadFile failed";
+        if (s.rfind(atOnce, 0) == 0) {
+            s.replace(0, atOnce.size(), "TundraImu: read failed");
+        }
         out.push_back(s);
     }
     // Indented lines list devices, in the order the system enumerates them,
