@@ -130,7 +130,6 @@ struct HidrawNode {
     std::atomic<bool> stopping{false};
     std::atomic<bool> gone{false};
     std::atomic<int> clients{0};
-    bool heldAfterUnplug = false;  // a reader still had it open when it left
     std::atomic<uint64_t> written{0}, dropped{0};
     UMockdevIoctlBase* handler = nullptr;  // one reference, ours
 };
@@ -181,7 +180,6 @@ class Server {
     bool PlugNode(UsbDevice& dev, const HidInterface& hid, std::unique_ptr<HidrawNode>& out);
     void Unplug(std::unique_ptr<UsbDevice> dev);
     void StopNodes(UsbDevice& dev);
-    void AwaitLastClose(HidrawNode& n, std::chrono::milliseconds limit);
     void ReleaseHandlers(UsbDevice& dev);
     void Pump(HidrawNode& n);
     std::string Root(const std::string& path) const { return rootDir + path; }
@@ -504,44 +502,6 @@ void Server::ReleaseHandlers(UsbDevice& dev) {
     }
 }
 
-void Server::Unplug(std::unique_ptr<UsbDevice> dev) {
-    // Interfaces leave in ascending order, as the kernel unregisters them,
-    // each node's records child first; and each only once its last reader
-    // has let go of the one before. A real kernel does not wait, but Wine
-    // 8.0's winebus needs it: it unlinks a removed device from its list when
-    // the "remove" arrives and again when its PnP manager removes the device,
-    // and when a second "remove" comes in between, the second unlink can
-    // cut a live device, or one plugged later, out of the list for good.
-    // Winebus closes its node only after that second unlink.
-    for (auto& node : dev->nodes) {
-        HidrawNode& n = *node;
-        n.gone = true;
-        if (n.writeEnd.Get() >= 0) {
-            // A reader waiting in poll() wakes and its next read fails.
-            const uint8_t wake = 0;
-            (void)!write(n.writeEnd.Get(), &wake, 1);
-        }
-        for (auto r = n.records.rbegin(); r != n.records.rend(); ++r) {
-            Remove(r->sysPath);
-        }
-        AwaitLastClose(n, std::chrono::seconds(5));
-        umockdev_testbed_detach_ioctl(tb, n.devNode.c_str(), nullptr);
-        unlink(Root("/ioctl" + n.devNode).c_str());
-        unlink(Root(n.devNode).c_str());
-        hidrawInUse.erase(n.args.hidraw);  // the kernel hands out the lowest free number
-        Say("unplugged " + n.devNode + " after " + std::to_string(n.written.load()) + " reports (" +
-            std::to_string(n.dropped.load()) + " dropped)" +
-            (n.heldAfterUnplug ? ", still open" : ""));
-    }
-    if (!dev->record.sysPath.empty()) {
-        Remove(dev->record.sysPath);
-    }
-    StopNodes(*dev);
-    // Clients that still have a node open keep talking to its handler, which
-    // now fails them; it stays until the server ends.
-    retired.push_back(std::move(dev));
-}
-
 // Whether a process other than this one holds the pipe `fd` reads from open.
 // umockdev does not say when a client closes its node, so the processes'
 // open files are looked at instead.
@@ -586,14 +546,15 @@ bool PipeHeldElsewhere(int fd) {
 }
 
 // Runs the main loop's other work (the nodes that stay are served from it)
-// until no other process holds `n` open, or `limit` has passed.
-void Server::AwaitLastClose(HidrawNode& n, std::chrono::milliseconds limit) {
+// until no other process holds the pipe `fd` open, or `limit` has passed;
+// says whether they all let go.
+bool AwaitLastClose(int fd, std::chrono::milliseconds limit) {
     auto until = std::chrono::steady_clock::now() + limit;
     auto nextLook = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < until) {
         if (std::chrono::steady_clock::now() >= nextLook) {
-            if (!PipeHeldElsewhere(n.readEnd.Get())) {
-                return;
+            if (!PipeHeldElsewhere(fd)) {
+                return true;
             }
             nextLook = std::chrono::steady_clock::now() + std::chrono::milliseconds(10);
         }
@@ -601,7 +562,44 @@ void Server::AwaitLastClose(HidrawNode& n, std::chrono::milliseconds limit) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
-    n.heldAfterUnplug = true;
+    return false;
+}
+
+void Server::Unplug(std::unique_ptr<UsbDevice> dev) {
+    // Interfaces leave in ascending order, as the kernel unregisters them,
+    // each node's records child first; and each only once its last reader
+    // has let go of the one before. A real kernel does not wait, but Wine
+    // 8.0's winebus needs it: it unlinks a removed device from its list when
+    // the "remove" arrives and again when its PnP manager removes the device,
+    // and when a second "remove" comes in between, the second unlink can
+    // cut a live device, or one plugged later, out of the list for good.
+    // Winebus closes its node only after that second unlink.
+    for (auto& node : dev->nodes) {
+        HidrawNode& n = *node;
+        n.gone = true;
+        if (n.writeEnd.Get() >= 0) {
+            // A reader waiting in poll() wakes and its next read fails.
+            const uint8_t wake = 0;
+            (void)!write(n.writeEnd.Get(), &wake, 1);
+        }
+        for (auto r = n.records.rbegin(); r != n.records.rend(); ++r) {
+            Remove(r->sysPath);
+        }
+        const bool closed = AwaitLastClose(n.readEnd.Get(), std::chrono::seconds(5));
+        umockdev_testbed_detach_ioctl(tb, n.devNode.c_str(), nullptr);
+        unlink(Root("/ioctl" + n.devNode).c_str());
+        unlink(Root(n.devNode).c_str());
+        hidrawInUse.erase(n.args.hidraw);  // the kernel hands out the lowest free number
+        Say("unplugged " + n.devNode + " after " + std::to_string(n.written.load()) + " reports (" +
+            std::to_string(n.dropped.load()) + " dropped)" + (closed ? "" : ", still open"));
+    }
+    if (!dev->record.sysPath.empty()) {
+        Remove(dev->record.sysPath);
+    }
+    StopNodes(*dev);
+    // Clients that still have a node open keep talking to its handler, which
+    // now fails them; it stays until the server ends.
+    retired.push_back(std::move(dev));
 }
 
 bool Server::OnRead(HidrawNode& n, UMockdevIoctlClient* client) {
