@@ -95,10 +95,11 @@ void McuProx::ReaderLoop() {
             if (reader.Stopping()) {
                 break;
             }
+            // Dropped before the line, so whoever reads the line sees the state it announces.
+            DropDevice();
             PrintEvent(LineEvent::kMcuLost, stderr,
                        "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
                        static_cast<unsigned long>(err));
-            DropDevice();
             continue;
         }
         if (got == 0) {
@@ -106,10 +107,10 @@ void McuProx::ReaderLoop() {
                 break;
             }
             if (tracker.OnTimeout()) {
+                DropDevice();
                 PrintEvent(LineEvent::kMcuLost, stderr,
                            "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
                            tracker.SilentReads());
-                DropDevice();
             }
             continue;
         }
