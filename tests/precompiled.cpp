@@ -1,0 +1,1 @@
+// Compiles the header every test program shares (see tests/CMakeLists.txt).
