@@ -31,11 +31,7 @@ namespace {
 // A host whose every read completes at once with an IMU report.
 class InstantHost final : public HidHost {
   public:
-    bool ListHidInterfaces(std::vector<HidInterface>&) override { return true; }
-    bool ListDeviceNodes(const std::wstring&, std::vector<DevNode>&) override { return true; }
-    bool ParentNode(DevNode, DevNode&) override { return false; }
-    bool DeviceId(DevNode, std::wstring&) override { return false; }
-    bool LocationPath(DevNode, std::wstring&) override { return false; }
+    bool ListHidDevices(std::vector<HidDeviceInfo>&) override { return true; }
     Handle Open(const std::wstring&) override { return reinterpret_cast<Handle>(0x100); }
     bool Attributes(Handle, HidAttributes& out) override {
         out.vendorId = 0x28DE;

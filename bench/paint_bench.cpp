@@ -76,11 +76,10 @@ struct StreamingImu {
     std::unique_ptr<TundraImu> imu;
 
     bool Start() {
-        const std::wstring root = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
-        bus.Attach(sim::WatchmanDevice(L"LHR-5A1B2C3D", root + L"#USB(2)",
+        bus.Attach(sim::WatchmanDevice(L"LHR-5A1B2C3D", {L"0000:00:14.0", {3, 2}},
                                        std::make_shared<sim::WatchmanModel>()));
-        bus.Attach(
-            sim::McuUsbDevice(root + L"#USB(1)", {std::make_shared<sim::SilentInterface>()}));
+        bus.Attach(sim::McuUsbDevice({L"0000:00:14.0", {3, 1}},
+                                     {std::make_shared<sim::SilentInterface>()}));
         imu = std::make_unique<TundraImu>(bus);
         return imu->Start("");
     }

@@ -18,12 +18,17 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
                                                  GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(brisk_packaging ${PROJECT_SOURCE_DIR}/packaging)
-set(BRISK_PACKAGE_MAINTAINER "the brisk developers <brisk-dev@example.org>"
+# The deb's Maintainer, here alone: the address the project's history is
+# committed under. Whoever ships a build of their own names themselves when
+# making the package: BRISK_PACKAGE_MAINTAINER="Name <address>" scripts/package
+# (packaging/debian/package_time.cmake reads it).
+set(BRISK_PACKAGE_MAINTAINER "brisk maintainers <maintainers@users.noreply.c-seed-51577b76.example>"
     CACHE STRING "Maintainer field of the Debian package")
 if(WIN32)
     # The zip unpacks to one folder that runs as it is: programs beside their papers.
     install(TARGETS ${brisk_programs} RUNTIME DESTINATION . COMPONENT brisk)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICES.md
+                  ${PROJECT_SOURCE_DIR}/docs/summary.schema.json
             DESTINATION . COMPONENT brisk)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/scenarios DESTINATION . COMPONENT brisk)
 else()
@@ -34,17 +39,56 @@ else()
     install(FILES ${brisk_packaging}/udev/70-brisk-headset.rules
             DESTINATION lib/udev/rules.d COMPONENT brisk)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md ${brisk_packaging}/debian/copyright
+                  ${PROJECT_SOURCE_DIR}/docs/summary.schema.json
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT brisk)
-    # Debian policy: a native package's changelog, compressed the way
-    # dpkg-dev does it (-9, no name or time stamp, so builds repeat).
-    configure_file(${brisk_packaging}/debian/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog
-                   @ONLY)
+    # Debian policy: a native package's changelog. It names the Maintainer,
+    # so it is written again each time the package is made (below).
     find_program(BRISK_PACKAGE_GZIP gzip REQUIRED)
-    execute_process(COMMAND ${BRISK_PACKAGE_GZIP} -9nc ${CMAKE_BINARY_DIR}/packaging/changelog
-                    OUTPUT_FILE ${CMAKE_BINARY_DIR}/packaging/changelog.gz
-                    COMMAND_ERROR_IS_FATAL ANY)
+    set(CPACK_BRISK_CHANGELOG_IN ${brisk_packaging}/debian/changelog.in)
+    set(CPACK_BRISK_CHANGELOG_DIR ${CMAKE_BINARY_DIR}/packaging)
+    set(CPACK_BRISK_GZIP ${BRISK_PACKAGE_GZIP})
     install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT brisk)
+    # Debian policy: a manual page per program. help2man makes each from the
+    # program's own --help, so that the page cannot drift from it, dated like
+    # the changelog so that builds repeat. scripts/package builds the target.
+    # A tree without help2man (the demo's: scripts/deps --demo) builds all
+    # else; asked for the pages, it says what is missing.
+    find_program(BRISK_HELP2MAN help2man)
+    set(brisk_man_dir ${CMAKE_BINARY_DIR}/packaging/man)
+    set(brisk_man_name_brisk "bring-up and soak test of a head-mounted display")
+    set(brisk_man_name_brisk-sim "brisk on a virtual headset, or replaying a USB capture")
+    set(brisk_man_name_brisk-report "HTML pages from brisk's run logs")
+    set(brisk_man_pages)
+    foreach(program ${brisk_programs})
+        set(page ${brisk_man_dir}/${program}.1)
+        # help2man runs a stand-in of the program's own name, which puts the
+        # --help text's usage into the form help2man reads a SYNOPSIS from.
+        set(stand_in ${brisk_man_dir}/bin/${program})
+        file(GENERATE OUTPUT ${stand_in}
+             CONTENT "#!/bin/sh\n\"$<TARGET_FILE:${program}>\" \"$@\" | awk -f \"${brisk_packaging}/man/usage.awk\"\n"
+             FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                              WORLD_READ WORLD_EXECUTE)
+        add_custom_command(OUTPUT ${page}.gz
+            COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=1796731200
+                    ${BRISK_HELP2MAN} --no-info --section=1 --version-string=${PROJECT_VERSION}
+                    --name=${brisk_man_name_${program}} --include=${brisk_packaging}/man/brisk.h2m
+                    --output=${page} ${stand_in}
+            COMMAND ${BRISK_PACKAGE_GZIP} -9nf ${page}
+            DEPENDS ${program} ${stand_in} ${brisk_packaging}/man/brisk.h2m
+                    ${brisk_packaging}/man/usage.awk
+            COMMENT "Manual page of ${program}"
+            VERBATIM)
+        list(APPEND brisk_man_pages ${page}.gz)
+    endforeach()
+    if(BRISK_HELP2MAN)
+        add_custom_target(brisk_man_pages ALL DEPENDS ${brisk_man_pages})
+    else()
+        add_custom_target(brisk_man_pages
+            COMMAND ${CMAKE_COMMAND} -E echo "no help2man for the manual pages: run scripts/deps"
+            COMMAND ${CMAKE_COMMAND} -E false)
+    endif()
+    install(FILES ${brisk_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT brisk)
 endif()
 
 set(CPACK_PACKAGE_NAME brisk)
@@ -71,6 +115,7 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
     set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${brisk_packaging}/debian/postinst)
+    set(CPACK_PROJECT_CONFIG_FILE ${brisk_packaging}/debian/package_time.cmake)
     # The synopsis comes from CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the
     # extended part below it.
     file(READ ${brisk_packaging}/debian/description CPACK_PACKAGE_DESCRIPTION)
@@ -78,3 +123,7 @@ else()
 endif()
 
 include(CPack)
+if(NOT WIN32)
+    # The changelog for an install without CPack (cmake --install).
+    include(${brisk_packaging}/debian/package_time.cmake)
+endif()

@@ -6,6 +6,7 @@
 //
 // Input: one byte of options (bit 0: name the IMU's address, bit 1: the
 // MCU's, from the next bytes), then the file.
+#include "capture/capture_format.h"
 #include "capture/packet_source.h"
 #include "capture/replay_schedule.h"
 #include "fuzz_support.h"
@@ -34,7 +35,7 @@ uint64_t ReadPackets(const uint8_t* data, size_t size) {
     while ((s = source->Read(p, error)) == SourceStatus::kPacket) {
         ++packets;
         FUZZ_CHECK(p.captured <= p.length);
-        FUZZ_CHECK(p.captured <= (1u << 20));
+        FUZZ_CHECK(p.captured <= brisk::capture::kMaxCaptureRecordBytes);
         for (uint32_t i = 0; i < p.captured; ++i) {
             sink = sink + p.data[i];  // AddressSanitizer sees any byte outside the record
         }
@@ -68,16 +69,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ReplayPlan plan;
     std::string error;
-    auto open = [&file](std::string& why) {
-        return brisk::capture::OpenPacketSource(file.data(), file.size(), why);
-    };
-    const bool ok = brisk::capture::ScanReplay(open, options, plan, error);
+    auto source = brisk::capture::OpenPacketSource(file.data(), file.size(), error);
+    const bool ok = source && brisk::capture::ScanReplay(*source, options, plan, error);
     if (!ok) {
         FUZZ_CHECK(!error.empty());
         return 0;
     }
     // The reading during a run tells the story the plan was made of.
-    brisk::capture::ReplayReader reader(open(error), plan);
+    brisk::capture::ReplayReader reader(
+        brisk::capture::OpenPacketSource(file.data(), file.size(), error), plan);
     brisk::capture::ReplayRole role;
     brisk::capture::ReplayEvent e;
     uint64_t reports[brisk::capture::kReplayRoles] = {};

@@ -29,9 +29,14 @@ brisk::CommandLine Parse(const std::vector<std::string>& args) {
 
 // The tool's reading of a run, told independently: "--imu-serial" takes the
 // next word when there is one, "--display", "--mode", "--log", "--record",
-// "--counts-per-g", "--metrics" and "--station" take theirs, "--imu-health"
-// none, every other word is a duration read as atof reads it, the last one
-// winning.
+// "--counts-per-g", "--metrics", "--station", "--fail-on", "--json",
+// "--min-firmware", "--serial-pattern" and "--station-profile" take theirs
+// (the last three turn on "--identity"), "--imu-health", "--fail-exit",
+// "--identity" and "--station-checks" none (the last turns on "--imu-health",
+// "--identity" and "--optical auto" unless "--optical" is given), "--optical"
+// takes auto or require (and turns on "--identity"), "--light-generation"
+// 1, 2 or auto (0), every other word is a duration read as atof reads it,
+// the last one winning.
 void CheckTool(const std::vector<std::string>& args) {
     const brisk::CommandLine cl = Parse(args);
     FUZZ_CHECK(cl.error.empty() == (cl.action != brisk::CommandAction::kUsageError));
@@ -42,6 +47,11 @@ void CheckTool(const std::vector<std::string>& args) {
     std::string serial, log, record;
     double seconds = 0.0;
     bool imuHealth = false;
+    bool identity = false;
+    std::string pattern, profile;
+    bool stationChecks = false;
+    brisk::OpticalMode optical = brisk::OpticalMode::kOff;
+    int generation = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--imu-serial" && i + 1 < args.size()) {
             serial = args[++i];
@@ -53,16 +63,44 @@ void CheckTool(const std::vector<std::string>& args) {
             record = args[++i];
         } else if (args[i] == "--imu-health") {
             imuHealth = true;
+        } else if (args[i] == "--station-checks") {
+            imuHealth = identity = stationChecks = true;
+        } else if (args[i] == "--optical") {
+            ++i;  // a run has auto or require
+            optical = args[i] == "auto" ? brisk::OpticalMode::kAuto : brisk::OpticalMode::kRequire;
+        } else if (args[i] == "--light-generation") {
+            ++i;
+            generation = args[i] == "auto" ? 0 : std::atoi(args[i].c_str());
+        } else if (args[i] == "--identity") {
+            identity = true;
+        } else if (args[i] == "--min-firmware") {
+            identity = true;
+            ++i;
+        } else if (args[i] == "--serial-pattern") {
+            identity = true;
+            pattern = args[++i];
+        } else if (args[i] == "--station-profile") {
+            identity = true;
+            profile = args[++i];
+        } else if (args[i] == "--fail-exit") {
+            continue;
         } else if (args[i] == "--counts-per-g" || args[i] == "--metrics" ||
-                   args[i] == "--station") {
+                   args[i] == "--station" || args[i] == "--fail-on" || args[i] == "--json") {
             ++i;  // a run has a valid value: without one it is a usage error
         } else {
             seconds = std::atof(args[i].c_str());
         }
     }
+    if (stationChecks && optical == brisk::OpticalMode::kOff) {
+        optical = brisk::OpticalMode::kAuto;
+    }
+    identity = identity || optical != brisk::OpticalMode::kOff;
+    FUZZ_CHECK(s.optical == optical && s.lightGeneration == generation);
     FUZZ_CHECK(s.imuSerial == serial);
     FUZZ_CHECK(s.logPath == log && s.recordFile == record);
     FUZZ_CHECK(s.imuHealth == imuHealth);
+    FUZZ_CHECK(s.identity == identity);
+    FUZZ_CHECK(s.serialPattern == pattern && s.stationProfile == profile);
     FUZZ_CHECK(std::isfinite(s.countsPerG) && s.countsPerG > 0.0);
     FUZZ_CHECK(SameNumber(s.runSeconds, seconds));
     FUZZ_CHECK(s.mode.width > 0 && s.mode.height > 0 && s.mode.refreshHz > 0.0);

@@ -1,23 +1,31 @@
-// Location paths and serials as Windows reports them for devices on the bus
-// (their text comes from device firmware and drivers), through the rules of
-// Watchman discovery: MI_00 recognition, hub pairing and the choice of one.
+// Location paths, interface paths and serials as Windows reports them for
+// devices on the bus (their text comes from device firmware and drivers),
+// through the rules of Watchman discovery: the interface number of a path,
+// the place a location path names, hub pairing and the choice of one.
 //
 // Input: lines of text (UTF-8). Line 1 and 2 are two location paths, line 3
 // a requested serial, and every further line a candidate's serial, paired
 // with the MCU when it starts with '+'.
-#include <cwctype>
+#include <algorithm>
+#include <string>
 
+#include "device/hub_pairing.h"
 #include "fuzz_support.h"
 #include "imu/watchman_select.h"
+#include "platform/win32/device_ids.h"
 
 namespace {
 
 using brisk::kNoCandidate;
+using brisk::PortKey;
 
-const std::wstring kHubSeparator = L"#USB(";
+bool IsHexDigit(wchar_t c) {
+    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
+}
 
-bool ContainsMi00IgnoringAsciiCase(const std::wstring& s) {
-    const std::wstring marker = L"&mi_00";
+// Where "&mi_" first stands in `s`, ASCII case aside; npos when nowhere.
+size_t FindInterfaceMarker(const std::wstring& s) {
+    const std::wstring marker = L"&mi_";
     for (size_t i = 0; i + marker.size() <= s.size(); ++i) {
         size_t k = 0;
         while (k < marker.size()) {
@@ -31,31 +39,67 @@ bool ContainsMi00IgnoringAsciiCase(const std::wstring& s) {
             ++k;
         }
         if (k == marker.size()) {
-            return true;
+            return i;
         }
     }
-    return false;
+    return std::wstring::npos;
 }
 
-void CheckHubPaths(const std::wstring& path) {
-    const std::vector<std::wstring> hubs = brisk::HubPaths(path);
-    FUZZ_CHECK(hubs.size() <= 2);
-    size_t longest = path.size();
+void CheckInterfaceNumber(const std::wstring& path) {
+    const int number = brisk::win32_hid::InterfaceNumberOfPath(path);
+    FUZZ_CHECK(number >= -1 && number <= 0xFF);
+    const size_t at = FindInterfaceMarker(path);
+    if (number >= 0) {
+        // The two characters after the first marker, read as hex.
+        FUZZ_CHECK(at != std::wstring::npos && at + 6 <= path.size());
+        FUZZ_CHECK(std::stoi(std::string(path.begin() + long(at) + 4, path.begin() + long(at) + 6),
+                             nullptr, 16) == number);
+    } else if (at != std::wstring::npos && at + 6 <= path.size()) {
+        // A marker with two hex digits after it is always read.
+        FUZZ_CHECK(!IsHexDigit(path[at + 4]) || !IsHexDigit(path[at + 5]));
+    }
+}
+
+// A place that is known says back exactly what it was read from, once its
+// port numbers are written plainly.
+void CheckPortKey(const std::wstring& path, const PortKey& key) {
+    if (!key.Known()) {
+        return;
+    }
+    FUZZ_CHECK(key.root.find(L"#USB(") == std::wstring::npos);
+    std::wstring again = key.root;
+    for (unsigned port : key.ports) {
+        FUZZ_CHECK(port >= 1 && port <= 255);
+        again += L"#USB(" + std::to_wstring(port) + L")";
+    }
+    FUZZ_CHECK(brisk::win32_hid::PortKeyOfLocationPath(again) == key);
+    FUZZ_CHECK(again.size() <= path.size());
+    // Each hub is the device's place cut short, nearest first.
+    const std::vector<PortKey> hubs = brisk::HubsAbove(key);
+    FUZZ_CHECK(hubs.size() == std::min<size_t>(2, key.ports.size()));
     for (size_t i = 0; i < hubs.size(); ++i) {
-        const std::wstring& hub = hubs[i];
-        // Each is the path cut right before a hub step, nearest hub first.
-        FUZZ_CHECK(hub.size() < longest);
-        FUZZ_CHECK(path.compare(0, hub.size(), hub) == 0);
-        FUZZ_CHECK(path.compare(hub.size(), kHubSeparator.size(), kHubSeparator) == 0);
-        // Cut at the last separator of what was left, not an earlier one.
-        FUZZ_CHECK(path.substr(0, longest).find(kHubSeparator, hub.size() + 1) ==
-                   std::wstring::npos);
-        longest = hub.size();
+        FUZZ_CHECK(hubs[i].root == key.root);
+        FUZZ_CHECK(hubs[i].ports.size() == key.ports.size() - 1 - i);
+        FUZZ_CHECK(std::equal(hubs[i].ports.begin(), hubs[i].ports.end(), key.ports.begin()));
     }
-    // Fewer than two only when the separators ran out.
-    if (hubs.size() < 2) {
-        FUZZ_CHECK(path.substr(0, longest).find(kHubSeparator) == std::wstring::npos);
+}
+
+void CheckPairing(const PortKey& a, const PortKey& b) {
+    const bool shares = brisk::SharesHub(a, b);
+    FUZZ_CHECK(shares == brisk::SharesHub(b, a));
+    if (!a.Known() || !b.Known()) {
+        FUZZ_CHECK(!shares);
     }
+    // A device shares a hub with itself exactly when it hangs on one.
+    FUZZ_CHECK(brisk::SharesHub(a, a) == !brisk::HubsAbove(a).empty());
+    // Sharing means a common hub: one of a's two hubs is one of b's.
+    bool common = false;
+    for (const PortKey& ha : brisk::HubsAbove(a)) {
+        for (const PortKey& hb : brisk::HubsAbove(b)) {
+            common = common || ha == hb;
+        }
+    }
+    FUZZ_CHECK(shares == common);
 }
 
 void CheckChoice(const std::vector<brisk::CandidateInfo>& candidates, const std::wstring& serial) {
@@ -92,34 +136,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         text.push_back(brisk::fuzz::Widen(line));
     }
     text.resize(std::max<size_t>(text.size(), 3));
-    const std::wstring& a = text[0];
-    const std::wstring& b = text[1];
 
     for (const std::wstring& t : text) {
-        if (ContainsMi00IgnoringAsciiCase(t)) {
-            FUZZ_CHECK(brisk::IsMi00Path(t));
-        }
+        CheckInterfaceNumber(t);
     }
-    CheckHubPaths(a);
-    CheckHubPaths(b);
-
-    const bool shares = brisk::SharesHub(a, b);
-    FUZZ_CHECK(shares == brisk::SharesHub(b, a));
-    if (a.empty() || b.empty()) {
-        FUZZ_CHECK(!shares);
-    }
-    // A device shares a hub with itself exactly when it hangs on one.
-    FUZZ_CHECK(brisk::SharesHub(a, a) == !brisk::HubPaths(a).empty());
-    // Sharing means a common hub: one of a's two hubs is one of b's.
-    if (shares) {
-        bool common = false;
-        for (const std::wstring& ha : brisk::HubPaths(a)) {
-            for (const std::wstring& hb : brisk::HubPaths(b)) {
-                common = common || ha == hb;
-            }
-        }
-        FUZZ_CHECK(common);
-    }
+    const PortKey a = brisk::win32_hid::PortKeyOfLocationPath(text[0]);
+    const PortKey b = brisk::win32_hid::PortKeyOfLocationPath(text[1]);
+    CheckPortKey(text[0], a);
+    CheckPortKey(text[1], b);
+    CheckPairing(a, b);
 
     std::vector<brisk::CandidateInfo> candidates;
     for (size_t i = 3; i < text.size(); ++i) {

@@ -81,22 +81,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     brisk::TelemetryTracker tracker(threshold, hysteresis);
     std::deque<uint16_t> lastEight;
     size_t sinceRestart = 0;
-    int silent = 0;
     bool worn = false;
     // A few dozen reads reach every state; longer streams only cost speed.
     for (int record = 0; record < kMaxRecords && !in.Empty(); ++record) {
         const uint8_t length = in.Byte();
         if (length == kTimeout) {
-            ++silent;
-            FUZZ_CHECK(tracker.OnTimeout() == (silent >= brisk::kProxSilentReadsUntilLost));
-            FUZZ_CHECK(tracker.SilentReads() == silent);
-            continue;
+            continue;  // the reader loop counts silence; the tracker never sees it
         }
         if (length == kReconnect) {
             tracker.Restart();
             sinceRestart = 0;
-            silent = 0;
-            FUZZ_CHECK(tracker.SilentReads() == 0);
             continue;
         }
         const std::vector<uint8_t> bytes = in.Take(length);
@@ -105,8 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool telemetry = CheckMessage(report, distance);
 
         const brisk::TelemetryUpdate u = tracker.OnReport(report.data(), report.size(), worn);
-        silent = 0;
-        FUZZ_CHECK(tracker.SilentReads() == 0);
         FUZZ_CHECK(u.telemetry == telemetry);
         if (!telemetry) {
             FUZZ_CHECK(!u.decided);

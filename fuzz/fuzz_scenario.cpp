@@ -68,12 +68,29 @@ void CheckValues(const ScenarioAction& a) {
             FUZZ_CHECK(InRange(v[0], 1, 255));
             used = 1;
             break;
-        case ActionKind::McuDistance:
-            FUZZ_CHECK(InRange(v[0], 0, UINT16_MAX));
+        case ActionKind::WatchmanLightGeneration:
+            FUZZ_CHECK(InRange(v[0], 1, 2));
             used = 1;
             break;
+        case ActionKind::WatchmanPhotodiodeDead:
+        case ActionKind::WatchmanPhotodiodeWeak:
+        case ActionKind::WatchmanPhotodiodeAbnormal:
+        case ActionKind::WatchmanPhotodiodeOk:
+            FUZZ_CHECK(InRange(v[0], 0, 255));  // a wire channel
+            used = 1;
+            break;
+        case ActionKind::WatchmanStationOff:
+        case ActionKind::WatchmanStationOn:
+            FUZZ_CHECK(InRange(v[0], 0, 1));  // the room holds two
+            used = 1;
+            break;
+        case ActionKind::WatchmanLight:
         case ActionKind::McuAck:
             FUZZ_CHECK(InRange(v[0], 0, 1));
+            used = 1;
+            break;
+        case ActionKind::McuDistance:
+            FUZZ_CHECK(InRange(v[0], 0, UINT16_MAX));
             used = 1;
             break;
         case ActionKind::DisplaySurfaceFormat:

@@ -6,7 +6,7 @@
 // raw 32-bit type from the next four bytes), the reported size in bytes (16
 // bits), then the buffer's contents; the buffer is exactly that long.
 #include "fuzz_support.h"
-#include "platform/wide_buffer.h"
+#include "platform/win32/wide_buffer.h"
 
 namespace {
 

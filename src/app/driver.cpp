@@ -13,14 +13,17 @@
 #include "capture/capture_recorder.h"
 #include "capture/recording_host.h"
 #include "imu/tundra_imu.h"
-#include "log/log_writer.h"
+#include "imu/watchman_light.h"
+#include "log/optical_text.h"
+#include "app/run_record.h"
 #include "platform/console.h"
-#include "platform/output.h"
+#include "base/output.h"
 #include "present/nvapi_d3d12_presenter.h"
 #if defined(BRISK_SYSTEM_GPU_DRIVER)
 #include "present/desktop_presenter.h"
 #endif
 #include "prox/mcu_prox.h"
+#include "app/station_profile.h"
 
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
@@ -51,127 +54,111 @@ void PrintImuResult(const ImuStats& is) {
         static_cast<unsigned long long>(is.seqGaps), static_cast<unsigned long long>(is.stalls));
 }
 
-// What the IMU's totals and health say once the readers have stopped; the
-// health line and its flags only with --imu-health.
-struct ImuEnd {
-    ImuStats stats;
-    ImuHealthFigures health;
-    bool judgeHealth = false;
-};
-
-ImuEnd EndImu(const TundraImu& imu, const RunSettings& settings) {
-    ImuEnd end{imu.Stats(), imu.Health(), settings.imuHealth};
-    PrintImuResult(end.stats);
-    if (end.judgeHealth) {
-        PrintText(stdout, FormatHealthLine(end.health));
+// The IMU's totals (and, with --imu-health, its health line) once the
+// readers have stopped.
+void EndImu(const TundraImu& imu, const RunSettings& settings, PartsAtEnd& parts) {
+    parts.imu = imu.Stats();
+    parts.health = imu.Health();
+    PrintImuResult(parts.imu);
+    if (settings.imuHealth) {
+        PrintText(stdout, FormatHealthLine(parts.health));
     }
-    return end;
 }
 
-// The run log's view of the run; all of it idle without --log.
-struct RunLogSide {
-    LogWriter* log = nullptr;
-    RunFacts facts;
+// The Watchman's light (--optical): read beside the IMU once its identity
+// (the factory configuration the judging needs) has been read.
+struct Light {
+    std::unique_ptr<WatchmanLight> reader;
+    std::shared_ptr<const identity::WatchmanConfig> config;
 
-    // The run row, once the IMU has chosen its Watchman.
-    void Run(const TundraImu& imu) {
-        if (log != nullptr) {
-            facts.imuSerial = imu.ChosenSerial();
-            log->Run(facts);
+    void Start(HidHost& host, const RunSettings& settings, TundraImu& imu) {
+        if (settings.optical == OpticalMode::kOff) {
+            return;
+        }
+        config = imu.Identity().identity.config;
+        reader = std::make_unique<WatchmanLight>(host, settings.lightGeneration, imu);
+        if (config != nullptr) {
+            reader->SetNeighbours(optical::NeighboursOnTheWire(*config));
+        }
+        if (!reader->Start(imu.ChosenSerial())) {
+            reader.reset();
         }
     }
-
-    // A run that ended before its verdict: IMU FAILED or INIT FAILED. The
-    // run row goes first if the IMU never got to it.
-    int EndEarly(const char* verdict, int code, const TundraImu* imu) {
-        if (log != nullptr) {
-            log->Run(facts);
-            RunSummary s;
-            if (imu != nullptr) {
-                AddImu(s, *imu);
-            }
-            s.verdict = verdict;
-            s.exitCode = code;
-            log->Summary(s);
+    uint32_t Photodiodes() const {
+        return config != nullptr ? static_cast<uint32_t>(config->Photodiodes()) : 0;
+    }
+    void Stop() {
+        if (reader != nullptr) {
+            reader->Stop();
         }
-        return code;
     }
-
-    static void AddImu(RunSummary& s, const ImuStats& is) {
-        s.imuRan = true;
-        s.imuSamples = is.samples;
-        s.imuReports = is.reports;
-        s.imuSeqGaps = is.seqGaps;
-        s.imuStalls = is.stalls;
-    }
-
-    static void AddImu(RunSummary& s, const TundraImu& imu) {
-        AddImu(s, imu.Stats());
-        s.haveHealth = true;
-        s.health = imu.Health();
+    // After Stop: the OPTICAL RESULT block, and the findings for the verdict.
+    void End(const RunSettings& settings, PartsAtEnd& parts) const {
+        if (settings.optical == OpticalMode::kOff) {
+            return;
+        }
+        parts.opticalRead = reader != nullptr;
+        if (reader != nullptr && config != nullptr) {
+            parts.optical = optical::JudgeOptical(reader->Run(), *config);
+            parts.lightStalls = reader->Figures().stalls;
+        } else if (reader != nullptr) {
+            parts.lightStalls = reader->Figures().stalls;
+        }
+        PrintText(stdout, FormatOpticalResult(parts.optical, config != nullptr));
     }
 };
-
-// The verdict on the totals, printed and logged; `ps` is null in a
-// sensors-only run. Returns the exit code.
-int Verdict(const ImuEnd& imu, const PresentStats* ps, RunLogSide& logSide) {
-    const ImuStats& is = imu.stats;
-    RunTotals t;
-    t.displayTested = ps != nullptr;
-    if (ps != nullptr) {
-        t.displayLost = ps->displayLost;
-        t.frames = ps->frames;
-        t.presentErrors = ps->presentErrors;
-    }
-    t.imuSamples = is.samples;
-    if (imu.judgeHealth) {
-        t.imuHealthFlags = HealthFlagText(imu.health);
-    }
-    const std::string line = FormatVerdictLine(t);
-    PrintText(stdout, line, LineEvent::kVerdict);
-    PublishTotals(is, ps, VerdictName(t).rfind("PASS", 0) == 0);
-    const int code = ps != nullptr && ps->displayLost ? kExitDisplayLost : kExitVerdict;
-    if (logSide.log != nullptr) {
-        RunSummary s;
-        RunLogSide::AddImu(s, is);
-        s.haveHealth = true;
-        s.health = imu.health;
-        if (ps != nullptr) {
-            s.presentRan = true;
-            s.frames = ps->frames;
-            s.presentErrors = ps->presentErrors;
-            s.waitTimeouts = ps->waitTimeouts;
-            s.freeRunEvents = ps->freeRunEvents;
-            s.intervals = SummariseFrameIntervals(ps->frameIntervals, ps->refreshHz);
-        }
-        s.verdict = VerdictName(t);
-        s.exitCode = code;
-        s.failReasons = FailReasons(t);
-        s.verdictLine = line;
-        logSide.log->Summary(s);
-    }
-    return code;
-}
 
 // The IMU stream and the proximity sensor, started in their order: the IMU
 // first (without it there is no run), its start-up rate reported, then the
 // proximity sensor (optional).
 struct Sensors {
-    Sensors(HidHost& host, double countsPerG) : imu(host, countsPerG), prox(host) {}
+    Sensors(HidHost& host, const RunSettings& settings, const identity::StationExpectations& expect)
+        : host(host),
+          imu(host, settings.countsPerG,
+              IdentityOptions{settings.identity, expect, !settings.imuSerial.empty(),
+                              settings.countsPerGGiven ? settings.countsPerG : 0.0}),
+          prox(host) {}
+    HidHost& host;
     TundraImu imu;
     McuProx prox;
+    Light light;
     bool haveProx = false;
+
+    // What they measured, once both have stopped.
+    PartsAtEnd AtEnd() const {
+        PartsAtEnd parts;
+        parts.imuTried = true;
+        parts.imuStarted = true;
+        parts.mcuTried = true;
+        parts.mcuStarted = haveProx;
+        parts.mcuWorn = prox.IsWorn();
+        parts.mcuDistance = prox.Distance();
+        parts.watchman = imu.Identity();
+        parts.identityRead = parts.watchman.reads > 0;
+        return parts;
+    }
 };
 
-bool StartSensors(Sensors& sensors, const RunSettings& settings, RunLogSide& logSide) {
+bool StartSensors(Sensors& sensors, const RunSettings& settings, RunRecord& record) {
     if (!sensors.imu.Start(settings.imuSerial)) {
         return false;
     }
-    logSide.Run(sensors.imu);
+    record.ImuStarted(sensors.imu.ChosenSerial());
+    sensors.light.Start(sensors.host, settings, sensors.imu);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     ReportImuStartup(sensors.imu);
     sensors.haveProx = sensors.prox.Start(50);
+    if (sensors.haveProx) {
+        record.McuStarted();
+    }
     return true;
+}
+
+// A run whose IMU stream did not start: nothing else was tried.
+int EndImuFailed(RunRecord& record) {
+    PartsAtEnd parts;
+    parts.imuTried = true;
+    return record.End(RunEnd::kImuFailed, parts);
 }
 
 // Until a stop request or, when runSeconds > 0, until that long has passed.
@@ -187,21 +174,27 @@ void WaitForStopOrTime(double runSeconds) {
 
 // The IMU stream and the proximity sensor without a display: the status
 // lines, the IMU totals and a verdict on the sensors alone.
-int RunSensorsOnly(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
-    Sensors sensors(host, settings.countsPerG);
-    if (!StartSensors(sensors, settings, logSide)) {
-        return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
+int RunSensorsOnly(const RunSettings& settings, const identity::StationExpectations& expect,
+                   HidHost& host, RunRecord& record) {
+    Sensors sensors(host, settings, expect);
+    if (!StartSensors(sensors, settings, record)) {
+        return EndImuFailed(record);
     }
 
     std::thread status(StatusMonitor, std::cref(sensors.haveProx), std::ref(sensors.prox),
-                       std::ref(sensors.imu), static_cast<PresentBackend*>(nullptr), logSide.log);
+                       std::ref(sensors.imu), static_cast<PresentBackend*>(nullptr), record.Log(),
+                       sensors.light.reader.get(), sensors.light.Photodiodes());
     WaitForStopOrTime(settings.runSeconds);
     stopRequested.store(true);
     status.join();
+    sensors.light.Stop();
     sensors.prox.Stop();
     sensors.imu.Stop();
 
-    return Verdict(EndImu(sensors.imu, settings), nullptr, logSide);
+    PartsAtEnd parts = sensors.AtEnd();
+    EndImu(sensors.imu, settings, parts);
+    sensors.light.End(settings, parts);
+    return record.End(RunEnd::kVerdict, parts);
 }
 
 // DirectMode, or the desktop output where this flavour has one.
@@ -232,25 +225,38 @@ std::string DisplayKindText(const RunSettings& settings) {
     return "none";
 }
 
+// The platform named when a sensors-only build refuses a display.
+#if defined(__linux__)
+constexpr const char* kSensorsOnlyPlatform = "Linux";
+#else
+constexpr const char* kSensorsOnlyPlatform = "this platform";
+#endif
+
 // From the IMU stream's start to the verdict. The device objects are locals
 // so that every early return destroys them in reverse order.
-int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) {
+int RunDevices(const RunSettings& settings, const identity::StationExpectations& expect,
+               HidHost& host, RunRecord& record) {
     if (settings.display == DisplayKind::kNone) {
-        return RunSensorsOnly(settings, host, logSide);
+        return RunSensorsOnly(settings, expect, host, record);
     }
 #if !defined(BRISK_SYSTEM_GPU_DRIVER)
-    // A desktop output is driven by the system's Direct3D 12 only; brisk-sim
-    // on Windows hands such a run to that flavour of the driver.
+    // The driver is compiled twice: once against the simulator's software
+    // GPU (this copy) and once against the system's Direct3D 12. Only the
+    // system copy can show a window on a desktop output, so this copy refuses
+    // --display extended. (brisk-sim on Windows hands such a run to the
+    // system copy, RunBriskOnSystemGpu.)
     if (settings.display == DisplayKind::kExtended) {
         Print(stderr,
               "brisk: --display extended: this build has no desktop output path — use "
               "--display directmode or none\n");
-        return logSide.EndEarly("INIT FAILED", kExitInitFailed, nullptr);
+        PartsAtEnd parts;
+        parts.displayTried = true;
+        return record.End(RunEnd::kInitFailed, parts);
     }
 #endif
-    Sensors sensors(host, settings.countsPerG);
-    if (!StartSensors(sensors, settings, logSide)) {
-        return logSide.EndEarly("IMU FAILED", kExitImuFailed, nullptr);
+    Sensors sensors(host, settings, expect);
+    if (!StartSensors(sensors, settings, record)) {
+        return EndImuFailed(record);
     }
     TundraImu& imu = sensors.imu;
     McuProx& prox = sensors.prox;
@@ -265,19 +271,25 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
     if (!presenter->Init()) {
         // The readers end first, so that nothing they print follows the
         // log's summary.
+        sensors.light.Stop();
         prox.Stop();
         imu.Stop();
-        return logSide.EndEarly("INIT FAILED", kExitInitFailed, &imu);
+        PartsAtEnd parts = sensors.AtEnd();
+        parts.imu = imu.Stats();
+        parts.health = imu.Health();
+        parts.displayTried = true;
+        return record.End(RunEnd::kInitFailed, parts);
     }
     PresentBackend& backend = *presenter;
 
     std::thread status(StatusMonitor, std::cref(haveProx), std::ref(prox), std::ref(imu), &backend,
-                       logSide.log);
+                       record.Log(), sensors.light.reader.get(), sensors.light.Photodiodes());
     {
         DrawCallback draw = [&](const FrameContext& ctx) {
             DrawFrame(ctx, imu);
-            // The only road by which a console stop reaches the present loop:
-            // the frame is painted in full first.
+            // Ctrl+C (or a time limit) reaches the present loop here and
+            // nowhere else: the loop checks for a stop between frames, so the
+            // frame being painted is finished and presented before it ends.
             if (stopRequested.load()) {
                 backend.RequestStop();
             }
@@ -287,24 +299,31 @@ int RunDevices(const RunSettings& settings, HidHost& host, RunLogSide& logSide) 
 
     stopRequested.store(true);
     status.join();
+    sensors.light.Stop();
     prox.Stop();
     imu.Stop();
 
     PresentStats ps = backend.Stats();
-    const ImuEnd imuEnd = EndImu(imu, settings);
-    return Verdict(imuEnd, &ps, logSide);
+    PartsAtEnd parts = sensors.AtEnd();
+    EndImu(imu, settings, parts);
+    sensors.light.End(settings, parts);
+    parts.displayTried = true;
+    parts.present = &ps;
+    return record.End(RunEnd::kVerdict, parts);
 }
 
 }  // namespace
 
-int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* sensorsOnlyOn) {
+int RunBrisk(int argc, const char* const* argv, HidHost& host, DisplayPaths paths) {
+    const bool sensorsOnly = paths == DisplayPaths::kSensorsOnly;
     const auto started = std::chrono::steady_clock::now();
     MakeConsoleUnbuffered();
-    const CommandLine cl = ParseCommandLine(
-        argc, argv, sensorsOnlyOn != nullptr ? DisplayKind::kNone : DisplayKind::kDirectMode);
+    const CommandLine cl =
+        ParseCommandLine(argc, argv, sensorsOnly ? DisplayKind::kNone : DisplayKind::kDirectMode);
     switch (cl.action) {
         case CommandAction::kHelp:
-            PrintText(stdout, UsageText());
+            PrintText(stdout,
+                      UsageText(sensorsOnly ? DisplayKind::kNone : DisplayKind::kDirectMode));
             return kExitVerdict;
         case CommandAction::kVersion:
             Print(stdout, "brisk %s\n", ToolVersion());
@@ -315,10 +334,19 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
         case CommandAction::kRun:
             break;
     }
-    if (sensorsOnlyOn != nullptr && cl.settings.display != DisplayKind::kNone) {
+    if (sensorsOnly && cl.settings.display != DisplayKind::kNone) {
         Print(stderr, "brisk: --display %s: only --display none on %s\n",
-              DisplayKindText(cl.settings).c_str(), sensorsOnlyOn);
+              DisplayKindText(cl.settings).c_str(), kSensorsOnlyPlatform);
         return kExitUsage;
+    }
+    // A station profile that cannot be read is a mistake on the command line.
+    identity::StationExpectations expect;
+    {
+        std::string error;
+        if (!LoadStationExpectations(cl.settings, expect, error)) {
+            Print(stderr, "brisk: %s\n", error.c_str());
+            return kExitUsage;
+        }
     }
     // /metrics listens before any device is touched: an address it cannot
     // have is a mistake on the command line, like a log it cannot write.
@@ -326,28 +354,19 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
     if (!metrics.Start(cl.settings, argc, argv)) {
         return kExitUsage;
     }
-    // The log file and the recording are created before any device is
-    // touched: a path that cannot be written is a mistake on the command line.
-    std::unique_ptr<LogWriter> log;
-    RunLogSide logSide;
-    if (!cl.settings.logPath.empty()) {
-        std::string error;
-        log = LogWriter::Create(cl.settings.logPath, started, error);
-        if (log == nullptr) {
-            Print(stderr, "brisk: --log: cannot create %s: %s\n", cl.settings.logPath.c_str(),
-                  error.c_str());
-            return kExitUsage;
-        }
-        logSide.log = log.get();
-        logSide.facts = MakeRunFacts(cl.settings, argc, argv);
-        logSide.facts.version = ToolVersion();
-        logSide.facts.station = StationName(cl.settings);
+    // The log, the summary file and the recording are created before any
+    // device is touched: a path that cannot be written is a mistake on the
+    // command line.
+    RunRecord record(cl.settings, argc, argv, started);
+    if (!record.Open()) {
+        return kExitUsage;
     }
+    metrics.Follow(record);
     // The recording wraps the host: the devices' code never knows about it.
     capture::CaptureRecorder recorder;
     capture::RecordingHidHost recording(host, recorder);
-    const bool record = !cl.settings.recordFile.empty();
-    if (record) {
+    const bool recordHid = !cl.settings.recordFile.empty();
+    if (recordHid) {
         std::string error;
         if (!recorder.Create(cl.settings.recordFile, error)) {
             Print(stderr, "brisk: --record: cannot create %s: %s\n", cl.settings.recordFile.c_str(),
@@ -357,11 +376,12 @@ int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* senso
         recorder.Start();
     }
     InstallConsoleHandler(OnConsoleControl);
-    int code = RunDevices(cl.settings, record ? static_cast<HidHost&>(recording) : host, logSide);
+    int code = RunDevices(cl.settings, expect, recordHid ? static_cast<HidHost&>(recording) : host,
+                          record);
     // The recorder's writer is the last thread that may print: it ends
     // before the log stops listening (lines after the summary are not logged).
     recorder.Stop();
-    log.reset();
+    record.Close();
     // Everything is stopped, printed and released: a closing console window
     // may now let the process end.
     ConsoleShutdownDone();

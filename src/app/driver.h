@@ -20,6 +20,7 @@ extern std::atomic<unsigned> consoleStops;
 
 // Exit codes.
 constexpr int kExitVerdict = 0;      // PASS or FAIL was printed
+constexpr int kExitFail = 1;         // FAIL was printed, and --fail-exit asked for this
 constexpr int kExitImuFailed = 2;    // the IMU stream did not start
 constexpr int kExitInitFailed = 3;   // the presenter's Init failed
 constexpr int kExitDisplayLost = 4;  // the present loop lost the display
@@ -34,10 +35,14 @@ bool OnConsoleControl(unsigned long eventType);
 
 inline namespace BRISK_GPU_NAMESPACE {
 
-// The whole run on this flavour's GPU; returns the exit code. A build with
-// no display path names its platform in `sensorsOnlyOn` (brisk on Linux):
-// "--display none" is then the default, and any other kind a usage error.
-int RunBrisk(int argc, const char* const* argv, HidHost& host, const char* sensorsOnlyOn = nullptr);
+// Which display paths the calling program has. brisk on Linux has none, as
+// Linux has neither Direct3D 12 nor DirectMode: it watches the sensors only,
+// "--display none" is its default and any other kind a usage error.
+enum class DisplayPaths { kAll, kSensorsOnly };
+
+// The whole run on this flavour's GPU; returns the exit code.
+int RunBrisk(int argc, const char* const* argv, HidHost& host,
+             DisplayPaths paths = DisplayPaths::kAll);
 
 }  // namespace BRISK_GPU_NAMESPACE
 

@@ -5,9 +5,10 @@
 #include <thread>
 
 #include "app/driver.h"
+#include "app/run_record.h"
 #include "log/log_rows.h"
 #include "platform/host_name.h"
-#include "platform/output.h"
+#include "base/output.h"
 
 namespace brisk {
 inline namespace BRISK_GPU_NAMESPACE {
@@ -28,6 +29,7 @@ struct MetricsFeed {
     uint64_t reconnectsBefore = LinesMarked(LineEvent::kImuBack);
     uint64_t donsBefore = LinesMarked(LineEvent::kDonned);
     uint64_t doffsBefore = LinesMarked(LineEvent::kDoffed);
+    const RunRecord* record = nullptr;  // set before the status monitor starts
 };
 
 namespace {
@@ -56,6 +58,13 @@ void SetTotals(metrics::MetricsSnapshot& s, const MetricsFeed& feed, const ImuSt
     }
 }
 
+void SetDevice(metrics::MetricsSnapshot::Device& d, const PartPresence& p) {
+    d.watched = p.watched;
+    d.present = p.presentAtEnd;
+    d.losses = p.losses;
+    d.absentSeconds = p.secondsWithout;
+}
+
 }  // namespace
 
 MetricsExporter::MetricsExporter() = default;
@@ -72,6 +81,7 @@ bool MetricsExporter::Start(const RunSettings& settings, int argc, const char* c
     const RunFacts facts = MakeRunFacts(settings, argc, argv);
     metrics::MetricsSnapshot first;
     first.station = StationName(settings);
+    first.identityAsked = settings.identity;
     first.version = ToolVersion();
     first.display = facts.display;
     first.mode = settings.display == DisplayKind::kNone ? "" : facts.mode;
@@ -91,6 +101,12 @@ bool MetricsExporter::Start(const RunSettings& settings, int argc, const char* c
     feed = std::move(newFeed);
     installed.store(feed.get());
     return true;
+}
+
+void MetricsExporter::Follow(const RunRecord& record) {
+    if (feed != nullptr) {
+        feed->record = &record;
+    }
 }
 
 void MetricsExporter::Finish(int exitCode) {
@@ -118,8 +134,15 @@ void PublishStatus(const StatusFields& f, const ImuStats& is, const PresentStats
     if (feed == nullptr) {
         return;
     }
+    PartPresence imuNow, mcuNow;
+    if (feed->record != nullptr) {
+        imuNow = feed->record->PresenceNow(RunPart::kImu);
+        mcuNow = feed->record->PresenceNow(RunPart::kMcu);
+    }
     feed->board.Update([&](metrics::MetricsSnapshot& s) {
         SetTotals(s, *feed, is, ps);
+        SetDevice(s.imu, imuNow);
+        SetDevice(s.mcu, mcuNow);
         s.imuSerial = imuSerial;
         s.haveStatus = true;
         s.framesLastSecond = f.framesThisCycle;
@@ -131,6 +154,21 @@ void PublishStatus(const StatusFields& f, const ImuStats& is, const PresentStats
     });
 }
 
+void PublishIdentity(const WatchmanIdentity& watchman) {
+    MetricsFeed* feed = installed.load();
+    if (feed == nullptr || watchman.reads == 0) {
+        return;
+    }
+    const identity::Identity& id = watchman.identity;
+    feed->board.Update([&](metrics::MetricsSnapshot& s) {
+        s.identityRead = true;
+        s.haveFirmware = id.firmware.has_value();
+        s.firmwareBuild = id.firmware ? id.firmware->build : 0;
+        s.configRead = id.config != nullptr && id.config->read;
+        s.identityProblems = watchman.problems.size();
+    });
+}
+
 void PublishTotals(const ImuStats& is, const PresentStats* ps, bool passed) {
     MetricsFeed* feed = installed.load();
     if (feed == nullptr) {
@@ -139,6 +177,24 @@ void PublishTotals(const ImuStats& is, const PresentStats* ps, bool passed) {
     feed->board.Update([&](metrics::MetricsSnapshot& s) {
         SetTotals(s, *feed, is, ps);
         s.runFailed = !passed;
+    });
+}
+
+void PublishEnd(const RunTotals& t, const std::vector<Reason>& reasons,
+                const std::string& verdict) {
+    MetricsFeed* feed = installed.load();
+    if (feed == nullptr) {
+        return;
+    }
+    std::vector<metrics::MetricsSnapshot::RaisedReason> raised;
+    for (const Reason& r : reasons) {
+        raised.push_back({r.code, r.counted});
+    }
+    feed->board.Update([&](metrics::MetricsSnapshot& s) {
+        SetDevice(s.imu, t.imu);
+        SetDevice(s.mcu, t.mcu);
+        s.verdict = verdict;
+        s.reasons = std::move(raised);
     });
 }
 

@@ -5,13 +5,16 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "imu/imu_report.h"
+#include "imu/watchman_identity.h"
 #include "metrics/metrics_board.h"
 #include "metrics/metrics_server.h"
 #include "platform/gpu_flavour.h"
 #include "present/present_backend.h"
 #include "run/command_line.h"
+#include "run/reasons.h"
 #include "run/status_line.h"
 
 namespace brisk {
@@ -24,6 +27,7 @@ std::string StationName(const RunSettings& settings);
 constexpr int kMetricsLingerSeconds = 5;
 
 struct MetricsFeed;
+class RunRecord;
 
 // Owned by the driver for the whole run; one per run.
 class MetricsExporter {
@@ -38,6 +42,11 @@ class MetricsExporter {
     // touched, and takes the publishers' figures from then on; false, with
     // the one line printed, when the address cannot be listened on.
     bool Start(const RunSettings& settings, int argc, const char* const* argv);
+
+    // From now on each status second also shows whether the devices `record`
+    // watches are there. Called before the status monitor starts; `record`
+    // outlives the monitor.
+    void Follow(const RunRecord& record);
 
     // Shows the run ended with `exitCode`, then keeps /metrics up until a
     // scrape has carried that, a console stop, or kMetricsLingerSeconds.
@@ -55,8 +64,16 @@ class MetricsExporter {
 void PublishStatus(const StatusFields& f, const ImuStats& is, const PresentStats* ps,
                    const std::string& imuSerial);
 
+// With --identity, each status second: the last identity read.
+void PublishIdentity(const WatchmanIdentity& watchman);
+
 // At the verdict: the totals the final lines print. `passed`: a PASS.
 void PublishTotals(const ImuStats& is, const PresentStats* ps, bool passed);
+
+// At every end (a verdict, IMU FAILED, INIT FAILED): the devices' presence,
+// the verdict as the summary names it and every reason raised. Shown once
+// Finish says the run has ended.
+void PublishEnd(const RunTotals& t, const std::vector<Reason>& reasons, const std::string& verdict);
 
 }  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

@@ -11,13 +11,15 @@
 namespace brisk {
 
 class LogWriter;
+class WatchmanLight;
 
 inline namespace BRISK_GPU_NAMESPACE {
 
 // `backend` is null in a sensors-only run: the frame rate then reads n/a.
-// `log`, when not null, gets each status line with its figures.
+// `log`, when not null, gets each status line with its figures. `light`,
+// not null only with --optical, adds the light's figures (of `photodiodes`).
 void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentBackend* backend,
-                   LogWriter* log);
+                   LogWriter* log, const WatchmanLight* light = nullptr, uint32_t photodiodes = 0);
 
 }  // namespace BRISK_GPU_NAMESPACE
 }  // namespace brisk

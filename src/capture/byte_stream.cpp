@@ -5,7 +5,7 @@
 #include <cstring>
 
 #ifdef _WIN32
-#include "platform/utf8.h"
+#include "base/utf8.h"
 #endif
 
 namespace brisk::capture {

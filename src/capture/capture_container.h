@@ -8,13 +8,10 @@
 #include <vector>
 
 #include "capture/byte_stream.h"
+#include "capture/capture_format.h"
 #include "capture/packet_source.h"
 
 namespace brisk::capture {
-
-// No USB transfer comes near this: a larger record or block is garbage, and
-// refusing it keeps the reader's one buffer small.
-constexpr uint32_t kMaxCaptureRecordBytes = 1u << 20;
 
 struct CaptureRecord {
     uint32_t linkType = 0;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "capture/usbpcap.h"
-#include "platform/side_file.h"
+#include "base/side_file.h"
 
 namespace brisk::capture {
 namespace {
@@ -137,6 +137,22 @@ void CaptureRecorder::FeatureSent(uint8_t address, uint8_t interfaceNumber, cons
     std::memcpy(e->bytes, data, e->length);
 }
 
+void CaptureRecorder::FeatureRead(uint8_t address, uint8_t interfaceNumber, uint8_t reportId,
+                                  uint16_t asked, const uint8_t* data, size_t length,
+                                  bool answered) {
+    std::unique_lock<std::mutex> lock;
+    Entry* e = Slot(lock, Kind::kFeatureRead, address);
+    if (e == nullptr) {
+        return;
+    }
+    e->interfaceNumber = interfaceNumber;
+    e->ok = answered;
+    e->reportId = reportId;
+    e->asked = asked;
+    e->length = answered ? static_cast<uint16_t>(std::min(length, kMaxEntryBytes)) : 0;
+    std::memcpy(e->bytes, data, e->length);
+}
+
 uint64_t CaptureRecorder::Micros(std::chrono::steady_clock::time_point at) const {
     const auto since = std::chrono::duration_cast<std::chrono::microseconds>(at - steadyOrigin);
     return wallOriginMicros + static_cast<uint64_t>(std::max<int64_t>(since.count(), 0));
@@ -210,6 +226,11 @@ void CaptureRecorder::Encode(const Entry& e, std::vector<uint8_t>& out) {
             control(kUrbClassInterface, 0x00,
                     SetFeatureSetup(e.length > 0 ? e.bytes[0] : 0, e.interfaceNumber, e.length),
                     e.bytes, e.length, true, e.ok ? 0 : kUsbdStatusStall);
+            break;
+        case Kind::kFeatureRead:
+            control(kUrbClassInterface, kEndpointIn,
+                    GetFeatureSetup(e.reportId, e.interfaceNumber, e.asked), e.bytes, e.length,
+                    false, e.ok ? 0 : kUsbdStatusStall);
             break;
     }
 }

@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/side_file.h"
+#include "base/side_file.h"
 
 namespace brisk::capture {
 
@@ -54,11 +54,21 @@ class CaptureRecorder {
     void ReadFailed(uint8_t address, uint8_t interfaceNumber);
     void FeatureSent(uint8_t address, uint8_t interfaceNumber, const uint8_t* data, size_t length,
                      bool accepted);
+    // A feature report the tool asked for with a buffer of `asked` bytes:
+    // the answer's `length` bytes, or a stall when not `answered`.
+    void FeatureRead(uint8_t address, uint8_t interfaceNumber, uint8_t reportId, uint16_t asked,
+                     const uint8_t* data, size_t length, bool answered);
 
     bool Recording() const;
 
   private:
-    enum class Kind : uint8_t { kDeviceShown, kInputReport, kReadFailed, kFeatureSent };
+    enum class Kind : uint8_t {
+        kDeviceShown,
+        kInputReport,
+        kReadFailed,
+        kFeatureSent,
+        kFeatureRead
+    };
     struct Entry {
         std::chrono::steady_clock::time_point at;
         Kind kind = Kind::kInputReport;
@@ -67,6 +77,8 @@ class CaptureRecorder {
         uint8_t interfaceNumber = 0;
         uint16_t vendorId = 0, productId = 0, release = 0;
         uint16_t length = 0;
+        uint8_t reportId = 0;  // a feature read's
+        uint16_t asked = 0;    // ... and its buffer
         uint8_t bytes[kMaxEntryBytes];
     };
 

@@ -61,7 +61,18 @@ class CaptureSource final : public PacketSource {
 };
 
 bool IsGzip(const uint8_t* p) {
-    return p[0] == 0x1F && p[1] == 0x8B;
+    return p[0] == kGzipMagic[0] && p[1] == kGzipMagic[1];
+}
+
+// Classic pcap's magic, in the writer's byte order, whichever that was.
+bool IsPcap(const uint8_t* p) {
+    for (const bool bigEndian : {false, true}) {
+        const uint32_t magic = Load32(p, bigEndian);
+        if (magic == kPcapMagicMicros || magic == kPcapMagicNanos) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // `open` makes a fresh stream of the file's raw bytes each time it is
@@ -90,12 +101,10 @@ std::unique_ptr<PacketSource> Open(OpenRaw open, std::string& error) {
         }
         return nullptr;
     }
-    const uint32_t magic = Load32(head, false);
     std::unique_ptr<CaptureContainer> c;
-    if (magic == 0x0A0D0D0A) {
+    if (Load32(head, false) == kPcapngSectionHeader) {
         c = OpenPcapng(std::move(reader), error);
-    } else if (magic == 0xA1B2C3D4 || magic == 0xD4C3B2A1 || magic == 0xA1B23C4D ||
-               magic == 0x4D3CB2A1) {
+    } else if (IsPcap(head)) {
         c = OpenPcap(std::move(reader), error);
     } else {
         error = "not a pcap or pcapng capture";

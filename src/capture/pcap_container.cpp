@@ -7,9 +7,6 @@
 namespace brisk::capture {
 namespace {
 
-constexpr uint32_t kMagicMicros = 0xA1B2C3D4;
-constexpr uint32_t kMagicNanos = 0xA1B23C4D;
-
 class PcapContainer final : public CaptureContainer {
   public:
     PcapContainer(std::unique_ptr<ByteReader> in, bool bigEndian, bool nanos, uint32_t linkType)
@@ -24,7 +21,9 @@ class PcapContainer final : public CaptureContainer {
         const uint32_t seconds = Load32(h, bigEndian_), fraction = Load32(h + 4, bigEndian_);
         const uint32_t size = Load32(h + 8, bigEndian_);
         if (size > kMaxCaptureRecordBytes) {
-            error = "record of " + std::to_string(size) + " bytes, larger than any USB packet";
+            error = "record of " + std::to_string(size) +
+                    " bytes, more than any capture tool writes (" +
+                    std::to_string(kMaxCaptureRecordBytes) + ")";
             return SourceStatus::kBad;
         }
         const uint8_t* data = in_->Take(size, s, error);
@@ -70,8 +69,9 @@ std::unique_ptr<CaptureContainer> OpenPcap(std::unique_ptr<ByteReader> in, std::
         }
         return nullptr;
     }
-    const bool bigEndian = Load32(h, false) != kMagicMicros && Load32(h, false) != kMagicNanos;
-    const bool nanos = Load32(h, bigEndian) == kMagicNanos;
+    const bool bigEndian =
+        Load32(h, false) != kPcapMagicMicros && Load32(h, false) != kPcapMagicNanos;
+    const bool nanos = Load32(h, bigEndian) == kPcapMagicNanos;
     // The top bits of the link type field may carry FCS information.
     const uint32_t linkType = Load32(h + 20, bigEndian) & 0x0FFFFFFF;
     if (!IsUsbLinkType(linkType)) {

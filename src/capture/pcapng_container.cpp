@@ -11,12 +11,10 @@
 namespace brisk::capture {
 namespace {
 
-constexpr uint32_t kSectionHeader = 0x0A0D0D0A;
 constexpr uint32_t kInterfaceDescription = 1;
 constexpr uint32_t kObsoletePacket = 2;
 constexpr uint32_t kSimplePacket = 3;
 constexpr uint32_t kEnhancedPacket = 6;
-constexpr uint32_t kByteOrderMagic = 0x1A2B3C4D;
 constexpr uint16_t kOptionTsResol = 9;
 constexpr uint16_t kOptionTsOffset = 14;
 // Each description costs its file 20 bytes; this many is already absurd.
@@ -130,17 +128,17 @@ class PcapngContainer final : public CaptureContainer {
             return EndOfStream(s, false);
         }
         type = Load32(h, bigEndian_);
-        if (type == kSectionHeader) {
+        if (type == kPcapngSectionHeader) {
             // A new section may be in the other byte order; its magic says.
             const uint32_t magic = Load32(h + 8, false);
-            if (magic != kByteOrderMagic && Load32(h + 8, true) != kByteOrderMagic) {
+            if (magic != kPcapngByteOrderMagic && Load32(h + 8, true) != kPcapngByteOrderMagic) {
                 error = "pcapng section header without its byte-order magic";
                 return SourceStatus::kBad;
             }
-            bigEndian_ = magic != kByteOrderMagic;
+            bigEndian_ = magic != kPcapngByteOrderMagic;
         }
         length = Load32(h + 4, bigEndian_);
-        if (length < 12 || length % 4 != 0 || length > kMaxCaptureRecordBytes + 64) {
+        if (length < 12 || length % 4 != 0 || length > kMaxPcapngBlockBytes) {
             error = "pcapng block of type " + std::to_string(type) + " with a length of " +
                     std::to_string(length) + " bytes";
             return SourceStatus::kBad;
@@ -161,7 +159,7 @@ class PcapngContainer final : public CaptureContainer {
                    bool& isPacket, std::string& error) {
         isPacket = false;
         switch (type) {
-            case kSectionHeader:
+            case kPcapngSectionHeader:
                 return Section(b, length, error);
             case kInterfaceDescription:
                 return Describe(b, length, error);

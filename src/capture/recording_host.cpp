@@ -1,23 +1,12 @@
 #include "capture/recording_host.h"
 
+#include <algorithm>
+
 namespace brisk::capture {
 namespace {
 
 // USB addresses run from 1 to 127.
 constexpr size_t kMaxAddresses = 127;
-
-int HexDigit(wchar_t c) {
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
 
 std::u16string Utf16(const std::wstring& text) {
     std::u16string out;
@@ -35,47 +24,26 @@ std::u16string Utf16(const std::wstring& text) {
 
 }  // namespace
 
-uint8_t InterfaceNumberOfPath(const std::wstring& path) {
-    for (size_t i = 0; i + 5 < path.size(); ++i) {
-        if (path[i] == L'&' && (path[i + 1] == L'm' || path[i + 1] == L'M') &&
-            (path[i + 2] == L'i' || path[i + 2] == L'I') && path[i + 3] == L'_') {
-            const int hi = HexDigit(path[i + 4]), lo = HexDigit(path[i + 5]);
-            if (hi >= 0 && lo >= 0) {
-                return static_cast<uint8_t>(hi * 16 + lo);
-            }
-        }
-    }
-    return 0;
-}
-
 RecordingHidHost::RecordingHidHost(HidHost& inner, CaptureRecorder& recorder)
     : inner(inner), recorder(recorder) {}
 
-bool RecordingHidHost::ListHidInterfaces(std::vector<HidInterface>& out) {
-    return inner.ListHidInterfaces(out);
-}
-
-bool RecordingHidHost::ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) {
-    return inner.ListDeviceNodes(enumerator, out);
-}
-
-bool RecordingHidHost::ParentNode(DevNode node, DevNode& parent) {
-    return inner.ParentNode(node, parent);
-}
-
-bool RecordingHidHost::DeviceId(DevNode node, std::wstring& id) {
-    return inner.DeviceId(node, id);
-}
-
-bool RecordingHidHost::LocationPath(DevNode node, std::wstring& path) {
-    return inner.LocationPath(node, path);
+bool RecordingHidHost::ListHidDevices(std::vector<HidDeviceInfo>& out) {
+    const bool ok = inner.ListHidDevices(out);
+    std::lock_guard<std::mutex> lock(mtx);
+    for (const HidDeviceInfo& device : out) {
+        const bool known = device.interfaceNumber >= 0 && device.interfaceNumber <= 0xFF;
+        listedInterfaces[device.path] = known ? static_cast<uint8_t>(device.interfaceNumber) : 0;
+    }
+    return ok;
 }
 
 Handle RecordingHidHost::Open(const std::wstring& path) {
     Handle const h = inner.Open(path);
     if (h != kInvalidHandle && h != nullptr) {
         std::lock_guard<std::mutex> lock(mtx);
-        handles[h] = OpenInterface{InterfaceNumberOfPath(path), 0};
+        const auto listed = listedInterfaces.find(path);
+        handles[h] =
+            OpenInterface{listed == listedInterfaces.end() ? uint8_t{0} : listed->second, 0};
     }
     return h;
 }
@@ -158,6 +126,25 @@ bool RecordingHidHost::SetFeature(Handle device, const uint8_t* report, size_t l
     return ok;
 }
 
+FeatureResult RecordingHidHost::GetFeature(Handle device, uint8_t reportId, uint8_t* buf,
+                                           uint32_t length) {
+    uint8_t interfaceNumber = 0;
+    const uint8_t address = AddressOf(device, interfaceNumber);
+    const FeatureResult r = inner.GetFeature(device, reportId, buf, length);
+    // An answer, or the device's stall (ERROR_GEN_FAILURE). A replay's "not
+    // captured", a host that cannot ask, a bad handle and a device that is
+    // gone put no answer on the bus: nothing to record (the loss shows in
+    // the IMU's reads).
+    const bool overTheBus = r.outcome == FeatureOutcome::kData ||
+                            (r.outcome == FeatureOutcome::kFailed && r.error == kErrorGenFailure);
+    if (address != 0 && buf != nullptr && overTheBus) {
+        const auto asked = static_cast<uint16_t>(std::min<uint32_t>(length, 0xFFFF));
+        recorder.FeatureRead(address, interfaceNumber, reportId, asked, buf,
+                             std::min(r.bytes, length), r.outcome == FeatureOutcome::kData);
+    }
+    return r;
+}
+
 Handle RecordingHidHost::CreateReadEvent() {
     return inner.CreateReadEvent();
 }
@@ -198,6 +185,10 @@ void RecordingHidHost::Close(Handle handle) {
         handles.erase(handle);
     }
     inner.Close(handle);
+}
+
+bool RecordingHidHost::SetInputQueueDepth(Handle device, uint32_t wanted, uint32_t& granted) {
+    return inner.SetInputQueueDepth(device, wanted, granted);
 }
 
 }  // namespace brisk::capture

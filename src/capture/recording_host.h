@@ -1,6 +1,6 @@
 // A HidHost that records: every call goes on to the host underneath
 // unchanged, and each transfer (an input report read, a read that failed
-// because the device left, a feature report sent) is handed to the recorder.
+// because the device left, a feature report sent or read) is handed to the recorder.
 // The IMU stream and the proximity sensor do not know they are recorded.
 //
 // Each device gets a USB address of its own, in the order the tool first
@@ -23,25 +23,24 @@ class RecordingHidHost final : public HidHost {
   public:
     RecordingHidHost(HidHost& inner, CaptureRecorder& recorder);
 
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override;
-    bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) override;
-    bool ParentNode(DevNode node, DevNode& parent) override;
-    bool DeviceId(DevNode node, std::wstring& id) override;
-    bool LocationPath(DevNode node, std::wstring& path) override;
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override;
     Handle Open(const std::wstring& path) override;
     bool Attributes(Handle device, HidAttributes& out) override;
     bool SerialString(Handle device, std::wstring& out) override;
     bool SetFeature(Handle device, const uint8_t* report, size_t length) override;
+    FeatureResult GetFeature(Handle device, uint8_t reportId, uint8_t* buf,
+                             uint32_t length) override;
     Handle CreateReadEvent() override;
     ReadResult ReadTimed(Handle device, Handle event, uint8_t* buf, uint32_t length,
                          uint32_t timeoutMs) override;
     void CancelAll(Handle device) override;
     void Close(Handle handle) override;
+    bool SetInputQueueDepth(Handle device, uint32_t wanted, uint32_t& granted) override;
 
   private:
     struct OpenInterface {
-        uint8_t interfaceNumber = 0;
-        uint8_t address = 0;  // 0: not known yet
+        uint8_t interfaceNumber = 0;  // as listed; 0 when the listing did not say
+        uint8_t address = 0;          // 0: not known yet
     };
     struct Device {
         HidAttributes attributes;
@@ -58,12 +57,11 @@ class RecordingHidHost final : public HidHost {
 
     HidHost& inner;
     CaptureRecorder& recorder;
-    std::mutex mtx;  // guards the two tables; never held across a call to `inner`
+    std::mutex mtx;  // guards the three tables; never held across a call to `inner`
+    // The interface number of every path listed so far, for the opens that follow.
+    std::unordered_map<std::wstring, uint8_t> listedInterfaces;
     std::unordered_map<Handle, OpenInterface> handles;
     std::vector<Device> devices;  // address N is devices[N - 1]
 };
-
-// The interface number in a HID path ("...&mi_02#..." is 2); 0 without one.
-uint8_t InterfaceNumberOfPath(const std::wstring& path);
 
 }  // namespace brisk::capture

@@ -1,11 +1,14 @@
 #include "capture/replay_schedule.h"
 
+#include <iterator>
+
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <utility>
 
-#include "platform/headset_usb.h"
+#include "device/headset_usb.h"
 
 namespace brisk::capture {
 
@@ -44,6 +47,10 @@ struct RoleEvent {
 
 // Packet by packet: which belong to the headset's devices and what they mean.
 // Both readings of a capture run the same interpreter, so they agree.
+bool IsLightReportId(uint8_t id) {
+    return id == 0x25 || id == 0x27 || id == 0x28;
+}
+
 class ReplayInterpreter {
   public:
     explicit ReplayInterpreter(const ReplayOptions& options) : options(options) {
@@ -71,18 +78,8 @@ class ReplayInterpreter {
     const std::vector<RoleEvent>& Last() const { return events; }
     const ReplayDevice& Device(size_t role) const { return devices[role]; }
     const ForeignInput& Foreign() const { return foreign; }
-    // The (address, endpoint) with the most IMU reports, and how many.
-    bool BusiestImuEndpoint(uint16_t& address, uint8_t& endpoint, uint64_t& reports) const {
-        reports = 0;
-        for (const auto& [where, count] : imuCensus) {
-            if (count > reports) {
-                address = where.first;
-                endpoint = where.second;
-                reports = count;
-            }
-        }
-        return reports > 0;
-    }
+    // The IMU's reports come from `endpoint` from now on.
+    void TakeImuFrom(uint8_t endpoint) { options.imuEndpoint = endpoint; }
 
   private:
     struct RoleState {
@@ -118,10 +115,11 @@ class ReplayInterpreter {
     }
 
     void TakeInput(const UsbPacket& p, int64_t micros) {
-        if (LooksLikeImuReport(p) && p.outcome == UsbOutcome::kOk) {
-            ++imuCensus[{p.device, p.endpoint}];
-        }
         const int r = RoleOf(p.device);
+        if (r == static_cast<int>(ReplayRole::kImu) && p.endpoint != options.imuEndpoint) {
+            TakeLight(p, micros);
+            return;
+        }
         if (r < 0 || p.endpoint != EndpointOf(static_cast<size_t>(r))) {
             return;
         }
@@ -130,6 +128,23 @@ class ReplayInterpreter {
         } else if (p.outcome == UsbOutcome::kOk && p.length > 0) {
             Report(static_cast<size_t>(r), p, micros);
         }
+    }
+
+    // The IMU device's light endpoint, once the plan names it: its reports
+    // go to the light at the IMU's times (a loss shows on the IMU's
+    // endpoint; the light only ever follows it).
+    void TakeLight(const UsbPacket& p, int64_t micros) {
+        if (p.endpoint != options.lightEndpoint || options.lightEndpoint == 0 ||
+            p.outcome != UsbOutcome::kOk || p.length == 0) {
+            return;
+        }
+        const size_t imu = static_cast<size_t>(ReplayRole::kImu);
+        const uint32_t length = std::min<uint32_t>(p.length, kMaxReplayReportBytes);
+        const uint32_t present = std::min(p.captured, length);
+        ReplayEvent& e = Push(imu, micros, ReplayEventKind::kReport);
+        events.back().role = ReplayRole::kLight;
+        e.length = static_cast<uint8_t>(length);
+        std::memcpy(e.bytes, p.data, present);
     }
 
     void Lose(size_t r, int64_t micros) {
@@ -228,60 +243,87 @@ class ReplayInterpreter {
         Return(role, micros);
     }
 
-    const ReplayOptions options;
+    ReplayOptions options;
     ReplayDevice devices[kReplayRoles];
     RoleState roles[kReplayRoles];
     std::map<uint16_t, uint8_t> pendingStrings;  // by address: the string index asked for
-    std::map<std::pair<uint16_t, uint8_t>, uint64_t> imuCensus;
     ForeignInput foreign;
     std::vector<RoleEvent> events;
 };
 
 namespace {
 
-// Times relative to the capture's first packet; a clock that steps back
-// before it counts as zero.
-struct CaptureClock {
-    bool haveFirst = false;
-    uint64_t first = 0;
-
-    int64_t Since(uint64_t micros) {
-        if (!haveFirst) {
-            haveFirst = true;
-            first = micros;
+// The feature reads in a capture, per USB address. A control transfer's
+// completion carries no setup, so each is paired with its device's oldest
+// request still open: endpoint 0 finishes one transfer at a time.
+class FeatureReads {
+  public:
+    void Take(const UsbPacket& p) {
+        if (p.transfer != UsbTransfer::kControl || p.device == 0 || p.device > kMaxAddress) {
+            return;
         }
-        return micros >= first ? static_cast<int64_t>(micros - first) : 0;
+        std::deque<SetupPacket>& open = requests[p.device];
+        if (!p.completion) {
+            if (p.hasSetup) {
+                open.push_back(p.setup);
+                if (open.size() > kMaxOpenRequests) {  // completions the capture lost
+                    open.pop_front();
+                }
+            }
+            return;
+        }
+        if (open.empty()) {
+            return;
+        }
+        const SetupPacket s = open.front();
+        open.pop_front();
+        const bool getFeature = s.requestType == kGetReportType && s.request == kGetReport &&
+                                (s.value >> 8) == kFeatureType;
+        std::vector<FeatureExchange>& kept = reads[p.device];
+        if (!getFeature || p.outcome == UsbOutcome::kCancelled ||
+            kept.size() >= kMaxFeatureExchanges || total >= kMaxTotal) {
+            return;
+        }
+        FeatureExchange& e = kept.emplace_back();
+        ++total;
+        e.reportId = static_cast<uint8_t>(s.value);
+        e.answered = p.outcome == UsbOutcome::kOk;
+        if (e.answered && p.data != nullptr) {
+            e.data.assign(p.data, p.data + std::min<size_t>(p.captured, kMaxFeatureAnswerBytes));
+        }
     }
+
+    std::vector<FeatureExchange> Of(uint16_t address) const {
+        auto it = reads.find(address);
+        return it == reads.end() ? std::vector<FeatureExchange>{} : it->second;
+    }
+
+  private:
+    static constexpr uint8_t kGetReportType = 0xA1;  // class, interface, device to host
+    static constexpr uint8_t kGetReport = 0x01;
+    static constexpr uint8_t kFeatureType = 0x03;  // the high byte of wValue
+    static constexpr size_t kMaxOpenRequests = 64;
+    static constexpr uint16_t kMaxAddress = 127;  // USB addresses run from 1 to 127
+    static constexpr size_t kMaxTotal = 4 * kMaxFeatureExchanges;
+
+    std::map<uint16_t, std::deque<SetupPacket>> requests;
+    std::map<uint16_t, std::vector<FeatureExchange>> reads;
+    size_t total = 0;
 };
 
-// One reading of the whole capture through `interpreter`, keeping what the
-// plan needs and none of the reports.
-bool ScanOnce(const PacketSourceOpener& open, ReplayInterpreter& interpreter, ReplayPlan& out,
-              std::string& error) {
-    std::unique_ptr<PacketSource> source = open(error);
-    if (!source) {
-        return false;
-    }
-    out.format = source->Description();
-    CaptureClock clock;
-    UsbPacket p;
-    for (;;) {
-        const SourceStatus s = source->Read(p, error);
-        if (s == SourceStatus::kEnd) {
-            break;
-        }
-        if (s == SourceStatus::kTruncated) {
-            out.truncated = true;
-            break;
-        }
-        if (s == SourceStatus::kBad) {
-            error = "packet " + std::to_string(source->PacketsRead() + 1) + ": " + error;
-            return false;
-        }
-        const int64_t micros = clock.Since(p.micros);
-        out.lastMicros = std::max(out.lastMicros, micros);
+// One interpretation of the capture as the plan keeps it: each device's
+// reports counted, its losses and returns and the MCU's answers kept, none
+// of the reports themselves.
+class PlanStory {
+  public:
+    explicit PlanStory(const ReplayOptions& options) : interpreter(options) {}
+
+    void Take(const UsbPacket& p, int64_t micros) {
         for (const RoleEvent& e : interpreter.Take(p, micros)) {
-            ReplayDevice& dev = out.devices[static_cast<size_t>(e.role)];
+            if (e.role == ReplayRole::kLight) {
+                continue;  // the scan names no light endpoint: none come
+            }
+            ReplayDevice& dev = devices[static_cast<size_t>(e.role)];
             if (e.event.kind != ReplayEventKind::kReport) {
                 dev.transitions.push_back(e.event);
                 continue;
@@ -292,56 +334,208 @@ bool ScanOnce(const PacketSourceOpener& open, ReplayInterpreter& interpreter, Re
             }
         }
     }
-    out.packets = source->PacketsRead();
-    return true;
-}
 
-// The IMU's whereabouts by its reports, for a capture without its descriptor.
-struct ImuCensus {
-    uint16_t address = 0;
-    uint8_t endpoint = 0;
-    uint64_t reports = 0;
+    bool Found(ReplayRole role) const {
+        return interpreter.Device(static_cast<size_t>(role)).found;
+    }
+    ReplayDevice Device(ReplayRole role) const {
+        const auto r = static_cast<size_t>(role);
+        ReplayDevice d = devices[r];
+        d.found = interpreter.Device(r).found;
+        d.address = interpreter.Device(r).address;
+        d.serial = interpreter.Device(r).serial;
+        return d;
+    }
+    const ForeignInput& Foreign() const { return interpreter.Foreign(); }
+    void TakeImuFrom(uint8_t endpoint) { interpreter.TakeImuFrom(endpoint); }
+
+  private:
+    ReplayInterpreter interpreter;
+    ReplayDevice devices[kReplayRoles];
 };
 
-bool ScanWith(const PacketSourceOpener& open, const ReplayOptions& options, ReplayPlan& out,
-              ImuCensus& census, std::string& error) {
-    out = ReplayPlan{};
-    out.options = options;
-    ReplayInterpreter interpreter(options);
-    if (!ScanOnce(open, interpreter, out, error)) {
-        return false;
+// USB addresses run from 1 to 127, interrupt IN endpoints from 0x81 to 0x8F.
+constexpr uint16_t kMaxUsbAddress = 127;
+constexpr uint8_t kLastInEndpoint = 0x8F;
+
+// Where the IMU is when no descriptor names it: every interrupt IN endpoint
+// of every address is followed as the IMU would be if --replay-imu named
+// that address, all in the one reading. Only the packets at an address tell
+// that story, so each address's begins with its first packet: its control
+// transfers (a serial) go to a prototype that reads no endpoint, copied for
+// an endpoint when its first input comes. At the end the endpoint with the
+// most IMU reports is the IMU, its story already told.
+class ImuCandidates {
+  public:
+    struct Candidate {
+        PlanStory story;
+        uint64_t imuReports = 0;
+    };
+    using Where = std::pair<uint16_t, uint8_t>;  // address, endpoint
+
+    explicit ImuCandidates(const ReplayOptions& options) : options(options) {}
+
+    void Take(const UsbPacket& p, int64_t micros) {
+        if (p.device == 0 || p.device > kMaxUsbAddress) {
+            return;
+        }
+        PlanStory& prototype = Prototype(p.device);
+        const bool input = IsInterruptInCompletion(p);
+        const Where where{p.device, p.endpoint};
+        if (input && p.endpoint <= kLastInEndpoint && candidates.count(where) == 0) {
+            candidates.emplace(where, Candidate{prototype, 0})
+                .first->second.story.TakeImuFrom(p.endpoint);
+        }
+        if (p.transfer == UsbTransfer::kControl) {
+            prototype.Take(p, micros);  // nothing else changes a prototype
+        }
+        const bool imuReport = input && p.outcome == UsbOutcome::kOk && LooksLikeImuReport(p);
+        auto it = candidates.lower_bound({p.device, 0});
+        for (; it != candidates.end() && it->first.first == p.device; ++it) {
+            it->second.story.Take(p, micros);
+            it->second.imuReports += imuReport && it->first == where ? 1 : 0;
+        }
     }
-    for (size_t r = 0; r < kReplayRoles; ++r) {
-        const ReplayDevice& seen = interpreter.Device(r);
-        out.devices[r].found = seen.found;
-        out.devices[r].address = seen.address;
-        out.devices[r].serial = seen.serial;
+
+    // The endpoint with the most IMU reports (the first of equals); null
+    // when none has any.
+    const std::pair<const Where, Candidate>* Busiest() const {
+        const std::pair<const Where, Candidate>* best = nullptr;
+        for (const auto& entry : candidates) {
+            if (entry.second.imuReports > (best ? best->second.imuReports : 0)) {
+                best = &entry;
+            }
+        }
+        return best;
     }
-    out.foreign = interpreter.Foreign();
-    interpreter.BusiestImuEndpoint(census.address, census.endpoint, census.reports);
-    return true;
+
+    // A descriptor named the IMU after all.
+    void Drop() {
+        prototypes.clear();
+        candidates.clear();
+    }
+
+  private:
+    PlanStory& Prototype(uint16_t address) {
+        auto it = prototypes.find(address);
+        if (it == prototypes.end()) {
+            ReplayOptions named = options;
+            named.imuAddress = address;
+            named.imuEndpoint = 0;  // no endpoint: control transfers only
+            it = prototypes.emplace(address, PlanStory(named)).first;
+        }
+        return it->second;
+    }
+
+    const ReplayOptions options;
+    std::map<uint16_t, PlanStory> prototypes;
+    std::map<Where, Candidate> candidates;
+};
+
+// Each address's light endpoints: the reports on each, and whether a light
+// report came on it.
+class LightEndpoints {
+  public:
+    void Take(const UsbPacket& p) {
+        const uint8_t* known =
+            std::find(std::begin(kLightEndpoints), std::end(kLightEndpoints), p.endpoint);
+        if (known == std::end(kLightEndpoints) || !IsInterruptInCompletion(p) ||
+            p.outcome != UsbOutcome::kOk || p.length == 0 || p.device > kMaxUsbAddress) {
+            return;
+        }
+        const auto i = static_cast<size_t>(known - std::begin(kLightEndpoints));
+        Seen& at = seen[p.device];
+        ++at.reports[i];
+        at.light[i] = at.light[i] || (p.captured > 0 && IsLightReportId(p.data[0]));
+    }
+
+    // The endpoint of `address` that brought light reports (the busier if
+    // both did), with all its reports; 0 when none did.
+    uint8_t Of(uint16_t address, uint64_t& reports) const {
+        reports = 0;
+        auto it = seen.find(address);
+        uint8_t best = 0;
+        for (size_t i = 0; it != seen.end() && i < std::size(kLightEndpoints); ++i) {
+            if (it->second.light[i] && it->second.reports[i] > reports) {
+                best = kLightEndpoints[i];
+                reports = it->second.reports[i];
+            }
+        }
+        return best;
+    }
+
+  private:
+    struct Seen {
+        uint64_t reports[std::size(kLightEndpoints)] = {};
+        bool light[std::size(kLightEndpoints)] = {};
+    };
+    std::map<uint16_t, Seen> seen;  // at most 127 addresses
+};
+
+// Fills in `out` from what the reading found.
+void Conclude(const PlanStory& story, const ImuCandidates& candidates, ReplayPlan& out) {
+    for (const ReplayRole role : {ReplayRole::kImu, ReplayRole::kMcu}) {
+        out.devices[static_cast<size_t>(role)] = story.Device(role);
+    }
+    out.foreign = story.Foreign();
+    const auto* busiest = out.Device(ReplayRole::kImu).found ? nullptr : candidates.Busiest();
+    if (busiest == nullptr) {
+        return;
+    }
+    const PlanStory& imu = busiest->second.story;
+    out.devices[static_cast<size_t>(ReplayRole::kImu)] = imu.Device(ReplayRole::kImu);
+    out.foreign = imu.Foreign();
+    out.options.imuAddress = busiest->first.first;
+    out.options.imuEndpoint = busiest->first.second;
+    out.imuFoundByReports = true;
+    out.imuReportsThere = busiest->second.imuReports;
 }
 
 }  // namespace
 
-bool ScanReplay(const PacketSourceOpener& open, const ReplayOptions& options, ReplayPlan& out,
+bool ScanReplay(PacketSource& source, const ReplayOptions& options, ReplayPlan& out,
                 std::string& error) {
-    ImuCensus census;
-    if (!ScanWith(open, options, out, census, error)) {
-        return false;
-    }
-    if (!out.Device(ReplayRole::kImu).found && census.reports > 0) {
-        // No descriptor named it: the IMU is where the IMU reports are. Read
-        // the file once more with that address, to learn that device's story.
-        ReplayOptions found = options;
-        found.imuAddress = census.address;
-        found.imuEndpoint = census.endpoint;
-        ImuCensus again;
-        if (!ScanWith(open, found, out, again, error)) {
+    out = ReplayPlan{};
+    out.options = options;
+    out.format = source.Description();
+    PlanStory story(options);
+    ImuCandidates candidates(options);
+    FeatureReads features;
+    LightEndpoints lights;
+    bool looking = options.imuAddress <= 0;  // for the IMU by its reports
+    CaptureClock clock;
+    UsbPacket p;
+    for (;;) {
+        const SourceStatus s = source.Read(p, error);
+        if (s == SourceStatus::kEnd) {
+            break;
+        }
+        if (s == SourceStatus::kTruncated) {
+            out.truncated = true;
+            break;
+        }
+        if (s == SourceStatus::kBad) {
+            error = "packet " + std::to_string(source.PacketsRead() + 1) + ": " + error;
             return false;
         }
-        out.imuFoundByReports = true;
-        out.imuReportsThere = census.reports;
+        const int64_t micros = clock.Since(p.micros);
+        out.lastMicros = std::max(out.lastMicros, micros);
+        story.Take(p, micros);
+        features.Take(p);
+        lights.Take(p);
+        if (looking && story.Found(ReplayRole::kImu)) {
+            looking = false;
+            candidates.Drop();
+        } else if (looking) {
+            candidates.Take(p, micros);
+        }
+    }
+    out.packets = source.PacketsRead();
+    Conclude(story, candidates, out);
+    ReplayDevice& imu = out.devices[static_cast<size_t>(ReplayRole::kImu)];
+    if (imu.found) {
+        imu.features = features.Of(imu.address);
+        out.options.lightEndpoint = lights.Of(imu.address, out.lightReports);
     }
     if (!out.Device(ReplayRole::kImu).found && !out.Device(ReplayRole::kMcu).found) {
         error =
@@ -375,12 +569,8 @@ bool ReplayReader::Next(ReplayRole& role, ReplayEvent& event) {
             ended = true;
             return false;
         }
-        if (!haveFirst) {
-            haveFirst = true;
-            first = p.micros;
-        }
         ready = 0;
-        interpreter->Take(p, p.micros >= first ? static_cast<int64_t>(p.micros - first) : 0);
+        interpreter->Take(p, clock.Since(p.micros));
     }
 }
 

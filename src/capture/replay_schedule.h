@@ -13,27 +13,40 @@
 // (not one the host cancelled) is a loss; the device is back with its next
 // device descriptor or its next report.
 //
-// A capture is read twice, both times as a stream: ScanReplay reads it once
-// for what must be known before the run (which devices, their serials, when
-// they leave and return, when the MCU answered the rate command), and a
-// ReplayReader reads it again during the run, a little ahead of the clock.
-// Memory stays flat however long the capture.
+// A capture is read twice, both times as a stream, so memory stays flat
+// however long the capture: ScanReplay reads it once for what must be known
+// before the run (which devices, the IMU found by its reports too, their
+// serials, when they leave and return, when the MCU answered the rate
+// command, how long the capture is), and a ReplayReader reads it again
+// during the run, a little ahead of the clock. Two readings, because the
+// tool's arguments (--imu-serial, when to stop) and the bus's unplugs and
+// plugs are fixed before the tool starts, and the reports cannot be held
+// until then.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "capture/packet_source.h"
-#include "platform/headset_usb.h"
+#include "device/headset_usb.h"
 
 namespace brisk::capture {
 
-enum class ReplayRole : uint8_t { kImu = 0, kMcu = 1 };
-constexpr size_t kReplayRoles = 2;
+// The devices (IMU, MCU), and the Watchman's light: the IMU device's
+// second input stream, not a device of its own.
+enum class ReplayRole : uint8_t { kImu = 0, kMcu = 1, kLight = 2 };
+constexpr size_t kReplayRoles = 2;    // devices
+constexpr size_t kReplayStreams = 3;  // streams of events: the devices and the light
+
+// The Watchman's light endpoint: 0x83 on the 28DE:2300 units captured, 0x82
+// on older ones. The one of the two that brings light reports (0x25, 0x27,
+// 0x28; the busier if both do) is the light's, and every report on it is
+// the light interface's input (the tracker's one 0x21 too).
+constexpr uint8_t kLightEndpoints[] = {0x82, 0x83};
+bool IsLightReportId(uint8_t id);
 
 enum class ReplayEventKind : uint8_t {
     kReport,  // `length` bytes in `bytes`
@@ -65,7 +78,22 @@ struct ReplayOptions {
     int imuAddress = 0;  // > 0: the IMU is this USB address, descriptors or not
     int mcuAddress = 0;
     uint8_t imuEndpoint = headset::kImuEndpoint;  // where its reports are
+    uint8_t lightEndpoint = 0;                    // where the light is; 0: none (the scan finds it)
 };
+
+// One feature read the capture's host made of the device (a GET_REPORT
+// control transfer for a feature report), in the order it asked.
+struct FeatureExchange {
+    uint8_t reportId = 0;
+    bool answered = false;      // false: the device stalled or the transfer failed
+    std::vector<uint8_t> data;  // the answer, report ID first, as captured
+};
+
+// A capture holds at most this many feature reads per device (the real
+// ones: about 100 to 300); a capture with more keeps the first ones.
+constexpr size_t kMaxFeatureExchanges = 4096;
+// Answers are kept up to this many bytes (the real ones are 64).
+constexpr size_t kMaxFeatureAnswerBytes = 256;
 
 struct ReplayDevice {
     bool found = false;
@@ -74,6 +102,8 @@ struct ReplayDevice {
     uint64_t reports = 0;
     std::vector<ReplayEvent> transitions;  // its losses and returns, in time order
     std::vector<int64_t> acks;             // the MCU: when it answered the rate command
+    // The IMU: the feature reads the capture holds, at its latest address.
+    std::vector<FeatureExchange> features;
 };
 
 // Input on the IMU's endpoint that is not an IMU report.
@@ -90,6 +120,7 @@ struct ReplayPlan {
     bool imuFoundByReports = false;  // no descriptor: options.imuAddress came from its reports
     uint64_t imuReportsThere = 0;    // ... and how many it has there
     ForeignInput foreign;            // on the IMU's endpoint
+    uint64_t lightReports = 0;       // on options.lightEndpoint, at the IMU's latest address
     uint64_t packets = 0;            // whole packets read
     bool truncated = false;          // the file ends inside a packet; the packets before it count
     int64_t lastMicros = 0;          // the last packet's time
@@ -98,17 +129,30 @@ struct ReplayPlan {
     const ReplayDevice& Device(ReplayRole role) const { return devices[static_cast<size_t>(role)]; }
 };
 
-// Opens the capture from its start, anew each time it is called.
-using PacketSourceOpener = std::function<std::unique_ptr<PacketSource>(std::string& error)>;
-
-// Reads the whole capture once. False with `error` when it is not a capture
-// we read, a packet in it is malformed, or neither device is in it.
-bool ScanReplay(const PacketSourceOpener& open, const ReplayOptions& options, ReplayPlan& out,
+// Reads the whole capture from `source`, once. False with `error` when a
+// packet in it is malformed or neither device is in it.
+bool ScanReplay(PacketSource& source, const ReplayOptions& options, ReplayPlan& out,
                 std::string& error);
+
+// Times relative to the capture's first packet; a clock that steps back
+// before it counts as zero.
+struct CaptureClock {
+    bool haveFirst = false;
+    uint64_t first = 0;
+
+    int64_t Since(uint64_t micros) {
+        if (!haveFirst) {
+            haveFirst = true;
+            first = micros;
+        }
+        return micros >= first ? static_cast<int64_t>(micros - first) : 0;
+    }
+};
 
 class ReplayInterpreter;
 
-// The headset's devices' events in file order, read from the capture as the
+// The headset's devices' events, and the Watchman's light reports (role
+// kLight, the IMU's losses and returns apply to them), in file order, read from the capture as the
 // run goes. Given the plan ScanReplay made of the same file.
 class ReplayReader {
   public:
@@ -125,8 +169,7 @@ class ReplayReader {
     std::unique_ptr<ReplayInterpreter> interpreter;
     size_t ready = 0;  // events of the last packet handed out so far
     bool ended = false;
-    bool haveFirst = false;
-    uint64_t first = 0;
+    CaptureClock clock;
 };
 
 }  // namespace brisk::capture

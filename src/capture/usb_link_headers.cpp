@@ -7,8 +7,6 @@
 namespace brisk::capture {
 namespace {
 
-// USBPcap's USBD status codes that are not the device's failure.
-constexpr uint32_t kUsbdStatusCanceled = 0xC0010000;
 // Linux errno values usbmon reports as negative statuses.
 constexpr int32_t kEnoent = 2;
 constexpr int32_t kEpipe = 32;
@@ -19,8 +17,8 @@ UsbTransfer TransferOf(uint8_t t) {
 }
 
 bool DecodeUsbPcap(const uint8_t* data, uint32_t size, UsbPacket& out, std::string& error) {
-    Packet p;
-    if (ParseUsbPcapRecord(data, size, p, error) != ReadStatus::kOk) {
+    UsbPcapRecord p;
+    if (!ParseUsbPcapRecord(data, size, p, error)) {
         return false;
     }
     const UsbPcapHeader& h = p.header;

@@ -5,12 +5,11 @@
 #include <cstdint>
 #include <string>
 
+#include "capture/capture_format.h"
 #include "capture/packet_source.h"
 
 namespace brisk::capture {
 
-constexpr uint32_t kLinkTypeUsbLinux = 189;         // usbmon, 48-byte header
-constexpr uint32_t kLinkTypeUsbLinuxMmapped = 220;  // usbmon, 64-byte header
 constexpr uint32_t kUsbmonHeaderBytes = 48;
 constexpr uint32_t kUsbmonMmappedHeaderBytes = 64;
 

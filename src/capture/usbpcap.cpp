@@ -1,15 +1,11 @@
 #include "capture/usbpcap.h"
 
 #include <algorithm>
-#include <cstdio>
+
+#include "capture/byte_order.h"
 
 namespace brisk::capture {
 namespace {
-
-constexpr uint32_t kPcapMagicNanos = 0xA1B23C4D;
-constexpr uint32_t kPcapngMagic = 0x0A0D0D0A;
-// No USB transfer comes near this; a larger record is garbage, not data.
-constexpr uint32_t kMaxRecordBytes = 1u << 24;
 
 void Put16(std::vector<uint8_t>& out, uint16_t v) {
     out.push_back(static_cast<uint8_t>(v));
@@ -21,22 +17,13 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
     Put16(out, static_cast<uint16_t>(v >> 16));
 }
 
+// USBPcap's header is little-endian whatever the machine.
 uint16_t Get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+    return Load16(p, false);
 }
 
 uint32_t Get32(const uint8_t* p) {
-    return static_cast<uint32_t>(Get16(p)) | static_cast<uint32_t>(Get16(p + 2)) << 16;
-}
-
-uint32_t Swap32(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
-}
-
-std::string Hex32(uint32_t v) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(v));
-    return text;
+    return Load32(p, false);
 }
 
 }  // namespace
@@ -59,6 +46,12 @@ SetupPacket DecodeSetup(const uint8_t in[8]) {
 SetupPacket SetFeatureSetup(uint8_t reportId, uint16_t interfaceNumber, uint16_t length) {
     // Host to device, class, interface; SET_REPORT; report type 3 (feature).
     return SetupPacket{0x21, 0x09, static_cast<uint16_t>(0x0300 | reportId), interfaceNumber,
+                       length};
+}
+
+SetupPacket GetFeatureSetup(uint8_t reportId, uint16_t interfaceNumber, uint16_t length) {
+    // Device to host, class, interface; GET_REPORT; report type 3 (feature).
+    return SetupPacket{0xA1, 0x01, static_cast<uint16_t>(0x0300 | reportId), interfaceNumber,
                        length};
 }
 
@@ -115,12 +108,12 @@ std::vector<uint8_t> StringDescriptor(const std::u16string& text) {
 }
 
 void AppendFileHeader(std::vector<uint8_t>& out) {
-    Put32(out, kPcapMagic);
+    Put32(out, kPcapMagicMicros);
     Put16(out, 2);  // version 2.4
     Put16(out, 4);
     Put32(out, 0);  // time zone: UTC
     Put32(out, 0);  // accuracy
-    Put32(out, kSnapLength);
+    Put32(out, kRecordingSnapLength);
     Put32(out, kLinkTypeUsbPcap);
 }
 
@@ -158,49 +151,12 @@ uint32_t CapturedLength(const uint8_t* data, uint32_t length) {
     return length;
 }
 
-bool ParseFileHeader(const uint8_t* data, size_t size, FileHeader& out, std::string& error) {
-    if (size < 4) {
-        error = "not a pcap file (too short)";
-        return false;
-    }
-    const uint32_t magic = Get32(data);
-    if (magic == kPcapngMagic) {
-        error = "a pcapng file; save it as classic pcap (Wireshark: File > Save As, pcap)";
-        return false;
-    }
-    FileHeader h;
-    if (magic == kPcapMagic || magic == kPcapMagicNanos) {
-        h.nanoseconds = magic == kPcapMagicNanos;
-    } else if (Swap32(magic) == kPcapMagic || Swap32(magic) == kPcapMagicNanos) {
-        h.swapped = true;
-        h.nanoseconds = Swap32(magic) == kPcapMagicNanos;
-    } else {
-        error = "not a pcap file (magic " + Hex32(magic) + ")";
-        return false;
-    }
-    if (size < kPcapFileHeaderBytes) {
-        error = "pcap file header cut short";
-        return false;
-    }
-    auto field = [&](size_t offset) {
-        const uint32_t v = Get32(data + offset);
-        return h.swapped ? Swap32(v) : v;
-    };
-    h.linkType = field(20) & 0x0FFFFFFF;  // the top bits may carry FCS information
-    if (h.linkType != kLinkTypeUsbPcap) {
-        error = "link type " + std::to_string(h.linkType) + ", not USBPcap (249)";
-        return false;
-    }
-    out = h;
-    return true;
-}
-
-ReadStatus ParseUsbPcapRecord(const uint8_t* p, size_t inclLen, Packet& out, std::string& error) {
+bool ParseUsbPcapRecord(const uint8_t* p, size_t inclLen, UsbPcapRecord& out, std::string& error) {
     if (inclLen < kUsbPcapHeaderBytes) {
         error = "record of " + std::to_string(inclLen) + " bytes, shorter than a USBPcap header";
-        return ReadStatus::kBad;
+        return false;
     }
-    Packet pk;
+    UsbPcapRecord pk;
     const uint16_t headerLen = Get16(p);
     UsbPcapHeader& h = pk.header;
     h.irpId = static_cast<uint64_t>(Get32(p + 2)) | static_cast<uint64_t>(Get32(p + 6)) << 32;
@@ -217,7 +173,7 @@ ReadStatus ParseUsbPcapRecord(const uint8_t* p, size_t inclLen, Packet& out, std
     if (headerLen < minHeader || headerLen > inclLen) {
         error = "USBPcap header length " + std::to_string(headerLen) + " in a record of " +
                 std::to_string(inclLen) + " bytes";
-        return ReadStatus::kBad;
+        return false;
     }
     if (control) {
         h.stage = p[27];
@@ -227,7 +183,7 @@ ReadStatus ParseUsbPcapRecord(const uint8_t* p, size_t inclLen, Packet& out, std
     pk.length = dataLength;
     if (pk.captured > pk.length) {
         error = "more data in the record than its transfer carried";
-        return ReadStatus::kBad;
+        return false;
     }
     if (control && h.stage == kStageSetup && pk.captured >= 8) {
         pk.hasSetup = true;
@@ -237,40 +193,7 @@ ReadStatus ParseUsbPcapRecord(const uint8_t* p, size_t inclLen, Packet& out, std
         pk.length -= 8;
     }
     out = pk;
-    return ReadStatus::kOk;
-}
-
-ReadStatus ParsePacket(const FileHeader& file, const uint8_t* data, size_t size, Packet& out,
-                       size_t& consumed, std::string& error) {
-    if (size == 0) {
-        return ReadStatus::kEnd;
-    }
-    if (size < kPcapRecordHeaderBytes) {
-        return ReadStatus::kTruncated;
-    }
-    auto field = [&](size_t offset) {
-        const uint32_t v = Get32(data + offset);
-        return file.swapped ? Swap32(v) : v;
-    };
-    const uint32_t seconds = field(0), fraction = field(4);
-    const uint32_t inclLen = field(8), origLen = field(12);
-    if (inclLen > kMaxRecordBytes || origLen > kMaxRecordBytes || inclLen > origLen) {
-        error = "record lengths " + std::to_string(inclLen) + "/" + std::to_string(origLen) +
-                " make no sense";
-        return ReadStatus::kBad;
-    }
-    if (size - kPcapRecordHeaderBytes < inclLen) {
-        return ReadStatus::kTruncated;
-    }
-    Packet pk;
-    if (ParseUsbPcapRecord(data + kPcapRecordHeaderBytes, inclLen, pk, error) != ReadStatus::kOk) {
-        return ReadStatus::kBad;
-    }
-    pk.micros =
-        static_cast<uint64_t>(seconds) * 1000000 + (file.nanoseconds ? fraction / 1000 : fraction);
-    out = pk;
-    consumed = kPcapRecordHeaderBytes + inclLen;
-    return ReadStatus::kOk;
+    return true;
 }
 
 }  // namespace brisk::capture

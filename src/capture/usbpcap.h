@@ -1,8 +1,8 @@
-// The capture file format: classic pcap (microsecond time stamps) with link
-// type 249, USBPcap's packet header. Pure encoding and decoding, so that the
-// recorder's writer thread, the replay and the fuzzer share one reading of
-// the bytes. Everything read from a file is untrusted: every field is
-// checked against the bytes actually there.
+// USBPcap's packet header (link type 249) and the classic pcap file brisk's
+// recordings are: written by the recorder's writer thread, and the header
+// decoded for the packet source (usb_link_headers.cpp), so that both share
+// one reading of the bytes. Pure encoding and decoding; everything read is
+// untrusted: every field is checked against the bytes actually there.
 #pragma once
 
 #include <cstddef>
@@ -10,13 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace brisk::capture {
+#include "capture/capture_format.h"
 
-constexpr uint32_t kPcapMagic = 0xA1B2C3D4;  // microsecond time stamps
-constexpr uint32_t kPcapFileHeaderBytes = 24;
-constexpr uint32_t kPcapRecordHeaderBytes = 16;
-constexpr uint32_t kLinkTypeUsbPcap = 249;
-constexpr uint32_t kSnapLength = 65535;
+namespace brisk::capture {
 
 // USBPcap's packed header: 27 bytes, and one more (the stage) for control
 // transfers.
@@ -41,8 +37,10 @@ constexpr uint16_t kUrbClassInterface = 0x001B;
 
 // USBD status of a transfer to a device that has left the bus.
 constexpr uint32_t kUsbdStatusDeviceGone = 0xC0007000;
-// ... and of a request the device refused (a stalled control transfer).
+// ... of a request the device refused (a stalled control transfer).
 constexpr uint32_t kUsbdStatusStall = 0xC0000004;
+// ... and of one the host took back: not the device's doing.
+constexpr uint32_t kUsbdStatusCanceled = 0xC0010000;
 
 // The fields of one packet, without its data.
 struct UsbPcapHeader {
@@ -71,6 +69,7 @@ SetupPacket DecodeSetup(const uint8_t in[8]);
 // The setup packets the recording writes: HID class SET_REPORT of a feature
 // report, and standard GET_DESCRIPTOR requests.
 SetupPacket SetFeatureSetup(uint8_t reportId, uint16_t interfaceNumber, uint16_t length);
+SetupPacket GetFeatureSetup(uint8_t reportId, uint16_t interfaceNumber, uint16_t length);
 SetupPacket GetDeviceDescriptorSetup();
 SetupPacket GetStringDescriptorSetup(uint8_t index);
 
@@ -102,41 +101,19 @@ uint32_t CapturedLength(const uint8_t* data, uint32_t length);
 
 // ---- reading ------------------------------------------------------------
 
-enum class ReadStatus {
-    kOk,         // one whole record
-    kEnd,        // no bytes left
-    kTruncated,  // the file ends inside a record
-    kBad,        // a record that cannot be (error says why)
-};
-
-struct FileHeader {
-    bool swapped = false;  // written on a machine of the other byte order
-    bool nanoseconds = false;
-    uint32_t linkType = 0;
-};
-
-// False with `error` for anything but a classic pcap header of link type 249.
-bool ParseFileHeader(const uint8_t* data, size_t size, FileHeader& out, std::string& error);
-
-struct Packet {
-    uint64_t micros = 0;
+// One record's USBPcap header, and the setup packet and data after it.
+struct UsbPcapRecord {
     UsbPcapHeader header;
     bool hasSetup = false;  // a control setup stage with its 8 setup bytes
     SetupPacket setup;
-    const uint8_t* data = nullptr;  // the data after the header (and setup), in the file
+    const uint8_t* data = nullptr;  // the data after the header (and setup), in the record
     uint32_t captured = 0;          // data bytes present in the file
     uint32_t length = 0;            // data bytes the transfer carried
 };
 
-// Decodes the `size` bytes of one record's data: the USBPcap header, and the
-// setup packet and data after it. `micros` is left alone: the container
-// holds the time. kOk or kBad.
-ReadStatus ParseUsbPcapRecord(const uint8_t* data, size_t size, Packet& out, std::string& error);
-
-// Reads the record at `data`, `size` bytes left; `consumed` is its size in
-// the file. USBPcap headers longer than ours are skipped over; shorter ones,
-// and lengths that disagree with the record, are kBad.
-ReadStatus ParsePacket(const FileHeader& file, const uint8_t* data, size_t size, Packet& out,
-                       size_t& consumed, std::string& error);
+// Decodes the `size` bytes of one record's data (the container holds its
+// time). Headers longer than ours are skipped over; shorter ones, and
+// lengths that disagree with the record, are false with `error`.
+bool ParseUsbPcapRecord(const uint8_t* data, size_t size, UsbPcapRecord& out, std::string& error);
 
 }  // namespace brisk::capture

@@ -34,6 +34,15 @@ AxisFigures AxisResult(int64_t sum, uint64_t sumSquares, uint64_t n) {
 
 ImuHealth::ImuHealth(double countsPerG) : countsPerG(countsPerG) {}
 
+void ImuHealth::SetScale(const identity::ImuScale& s) {
+    if (samples > 0) {
+        return;  // a mean of counts and g alike would be neither
+    }
+    scale = s;
+    scaled = true;
+    countsPerG = 1.0 / s.gPerCount;
+}
+
 void ImuHealth::Reconnect() {
     BreakSegment();
     haveReport = false;  // no delivery interval across the gap
@@ -110,6 +119,11 @@ void ImuHealth::AddSample(const ImuSample& s, int64_t hostNs) {
         AddAxis(gyro[axis], s.gyro[axis], hostNs);
         allan[axis].Add(s.gyro[axis]);
         squares += int64_t{s.accel[axis]} * s.accel[axis];
+    }
+    if (scaled) {
+        const identity::Vec3 g = identity::AccelG(scale, s.accel);
+        magnitudeSum += std::sqrt(g[0] * g[0] + g[1] * g[1] + g[2] * g[2]);
+        return;
     }
     // Single precision is plenty for one sample's length (7 digits of
     // counts up to 56,755) and its square root is the quicker one.
@@ -245,8 +259,12 @@ ImuHealthFigures ImuHealth::Figures() const {
             f.flags |= kFlagSaturated;
         }
     }
-    f.accelMagnitudeG =
-        samples > 0 ? magnitudeSum / static_cast<double>(samples) / countsPerG : 0.0;
+    const double meanMagnitude = samples > 0 ? magnitudeSum / static_cast<double>(samples) : 0.0;
+    f.accelMagnitudeG = scaled ? meanMagnitude : meanMagnitude / countsPerG;
+    f.calibrated = scaled;
+    for (int axis = 0; axis < 3 && scaled; ++axis) {
+        f.gyroDpsPerCount[axis] = scale.dpsPerCount * scale.gyroScale[axis];
+    }
 
     const double period = f.ticksPerSample * tick;
     const double runSeconds = static_cast<double>(samples) * period;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "identity/imu_units.h"
 #include "imu/allan_deviation.h"
 #include "imu/imu_report.h"
 #include "imu/interval_histogram.h"
@@ -69,6 +70,11 @@ struct ImuHealthFigures {
     AxisFigures gyro[3];
     double countsPerG = kImuDefaultCountsPerG;
     double accelMagnitudeG = 0.0;  // mean |a|
+    // With the device's range and calibration (--identity): |a| above is of
+    // the calibrated vectors, and the health line gives the gyro figures in
+    // degrees per second (the log keeps them in counts).
+    bool calibrated = false;
+    double gyroDpsPerCount[3] = {};  // the range's scale times the axis's factor
 
     AllanCurve allan[3];             // per gyro axis, up to a tenth of the stream
     double angleRandomWalk[3] = {};  // sigma at 1 s, counts; < 0 when the curve is short
@@ -86,6 +92,9 @@ class ImuHealth {
     void AddReport(int64_t hostNs, const ImuSample* accepted, size_t count);
     // The device was lost and opened again: its clock and numbers restart.
     void Reconnect();
+    // Counts to g and degrees per second from here on (--identity). Taken
+    // before the first sample, so that every |a| is of one kind.
+    void SetScale(const identity::ImuScale& scale);
 
     ImuHealthFigures Figures() const;
 
@@ -123,6 +132,8 @@ class ImuHealth {
     static constexpr size_t kEarlyIntervals = 256;
 
     double countsPerG;
+    bool scaled = false;  // `scale` applies to every sample
+    identity::ImuScale scale;
     int64_t firstHostNs = 0;
     int64_t lastHostNs = 0;
     bool haveReport = false;

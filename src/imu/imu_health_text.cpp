@@ -67,18 +67,23 @@ std::string FormatHealthLine(const ImuHealthFigures& f) {
                   static_cast<unsigned long long>(f.missingBySeq));
     line += missing;
     line += Format(", |a| %.3f g", f.accelMagnitudeG);
+    // In counts, or with the device's scale in degrees per second.
+    auto unit = [&](int axis) { return f.calibrated ? f.gyroDpsPerCount[axis] : 1.0; };
+    const char* const figure = f.calibrated ? "%.4f" : "%.2f";
     line += ", gyro ARW";
     for (int axis = 0; axis < 3; ++axis) {
         line += axis == 0 ? " " : "/";
-        line += f.angleRandomWalk[axis] >= 0 ? Format("%.2f", f.angleRandomWalk[axis]) : "n/a";
+        line += f.angleRandomWalk[axis] >= 0 ? Format(figure, f.angleRandomWalk[axis] * unit(axis))
+                                             : "n/a";
     }
-    line += ", bias instability";
+    line += f.calibrated ? " dps, bias instability" : ", bias instability";
     for (int axis = 0; axis < 3; ++axis) {
         line += axis == 0 ? " " : "/";
         line += f.biasInstability[axis].tauSeconds > 0
-                    ? Format("%.2f", f.biasInstability[axis].sigma)
+                    ? Format(figure, f.biasInstability[axis].sigma * unit(axis))
                     : "n/a";
     }
+    line += f.calibrated ? " dps" : "";
     const std::string flags = HealthFlagText(f);
     line += flags.empty() ? " — no flags\n" : " — FLAGS: " + flags + "\n";
     return line;

@@ -3,21 +3,27 @@
 #include <cstdio>
 #include <memory>
 
+#include "identity/identity_text.h"
 #include "imu/watchman_discovery.h"
-#include "platform/output.h"
-#include "platform/utf8.h"
+#include "base/output.h"
+#include "base/utf8.h"
 
 namespace brisk {
 namespace {
 
 constexpr uint32_t kReadBytes = 64;
-constexpr uint32_t kReadTimeoutMs = 1000;
-constexpr int kSilentLimit = 3;  // time-outs in a row before the device counts as gone
-constexpr std::chrono::milliseconds kRediscoveryWait{2000};
+// The identity requests sent after each IMU report (or silent read) while a
+// read after a reconnect runs: each comes back within about a millisecond,
+// and the OS queues the reports meanwhile.
+constexpr int kIdentityRequestsPerRead = 2;
 
 }  // namespace
 
-TundraImu::TundraImu(HidHost& host, double countsPerG) : host(host), health(countsPerG) {}
+TundraImu::TundraImu(HidHost& host, double countsPerG, IdentityOptions identity)
+    : host(host),
+      reader(host, "TundraImu", Silence::kMeansGone, kReadBytes, *this),
+      identityOptions(std::move(identity)),
+      health(countsPerG) {}
 
 TundraImu::~TundraImu() {
     Stop();
@@ -45,7 +51,16 @@ bool TundraImu::Start(const std::string& serial) {
     wserial = requested;
     chosenSerial = Utf8FromWide(chosen);
     Print(stdout, "TundraImu: using %s\n", chosenSerial.c_str());
-    if (!reader.Start([this] { ReaderLoop(); })) {
+    if (identityOptions.read) {
+        // Before the stream starts counting: nothing waits on it yet.
+        identityRead.Begin(handle, IdentityRead::kBringUpBudget);
+        readBegan = SteadyClock::now();
+        while (identityRead.Active() && !identityRead.Step(host, 1 << 20)) {
+        }
+        FinishIdentityRead(chosenSerial);
+    }
+    seqFilter.Reset();  // a new start takes its first sample whatever its number
+    if (!reader.Start()) {
         Print(stderr, "TundraImu: cannot start the reader thread — not starting\n");
         return false;
     }
@@ -86,105 +101,144 @@ ImuHealthFigures TundraImu::Health() const {
     return copy->Figures();
 }
 
-bool TundraImu::Reconnect(SeqFilter& seqFilter, int& silentSecs) {
-    if (!reader.Pause(kRediscoveryWait)) {
-        return false;
-    }
-    std::wstring chosen;
-    const Handle handle = OpenWatchman(host, wserial, &chosen, false);
-    if (handle == kInvalidHandle) {
-        return false;
-    }
-    reader.Device().Set(handle);
+WatchmanIdentity TundraImu::Identity() const {
+    std::lock_guard<std::mutex> lock(mtx);
+    return watchman;
+}
+
+std::optional<identity::ImuScale> TundraImu::Scale() const {
+    std::lock_guard<std::mutex> lock(mtx);
+    return scale;
+}
+
+Handle TundraImu::Reopen(Handle) {
+    reopenedSerial.clear();
+    openedHandle = OpenWatchman(host, wserial, &reopenedSerial, false);
+    return openedHandle;
+}
+
+void TundraImu::OnReopened() {
     seqFilter.Reset();
     {
         std::lock_guard<std::mutex> lock(mtx);
         health.Reconnect();
     }
-    silentSecs = 0;
     PrintEvent(LineEvent::kImuBack, stderr, "TundraImu: reconnected to %s\n",
-               Utf8FromWide(chosen).c_str());
-    return true;
+               Utf8FromWide(reopenedSerial).c_str());
+    if (identityOptions.read) {
+        identityRead.Begin(openedHandle, IdentityRead::kInterleavedBudget);
+        readBegan = SteadyClock::now();
+    }
 }
 
-void TundraImu::OnReport(const uint8_t* buf, size_t got, SeqFilter& seqFilter) {
+void TundraImu::StepIdentityRead() {
+    if (identityRead.Step(host, kIdentityRequestsPerRead)) {
+        FinishIdentityRead(Utf8FromWide(reopenedSerial));
+    }
+}
+
+void TundraImu::FinishIdentityRead(const std::string& usbSerial) {
+    const identity::Identity id = identityRead.Result();
+    const UsbSerialFact usb = UsbSerialOf(usbSerial, identityOptions.serialFromOption);
+    identity::Problems all = identity::AllProblems(id, usb.serial, identityOptions.expect);
+    const std::string unit = identity::UnitSerial(id, usbSerial);
+    std::optional<identity::Problem> changed;
+    if (identity::DifferentUnit(lastUnitSerial, unit)) {
+        changed = identity::UnitChangedProblem(lastUnitSerial, unit);
+    }
+    lastUnitSerial = unit.empty() ? lastUnitSerial : unit;
+    const double ms =
+        std::chrono::duration<double, std::milli>(SteadyClock::now() - readBegan).count();
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        // Different units noticed before stay: they are the run's findings.
+        identity::Problems kept;
+        for (const identity::Problem& p : watchman.problems) {
+            if (p.code == identity::code::kWatchmanChanged) {
+                kept.push_back(p);
+            }
+        }
+        if (changed) {
+            kept.push_back(*changed);
+        }
+        all.insert(all.end(), kept.begin(), kept.end());
+        if (watchman.reads == 0 && id.range) {
+            // Set once, before the stream: every figure of the run in one unit.
+            identity::ImuScale s = identity::MakeImuScale(
+                *id.range, id.config != nullptr ? id.config->imu : identity::ImuCalibration{});
+            if (identityOptions.countsPerGOverride > 0.0) {
+                s.gPerCount = 1.0 / identityOptions.countsPerGOverride;
+            }
+            health.SetScale(s);
+            scale = s;
+        }
+        ++watchman.reads;
+        watchman.identity = id;
+        watchman.usbSerial = usb;
+        watchman.problems = all;
+        watchman.lastReadMs = ms;
+    }
+    PrintText(stdout, identity::FormatIdentityBlock(id, all));
+    if (changed) {
+        Print(stderr, "TundraImu: %s\n", changed->text.c_str());
+    }
+}
+
+void TundraImu::OnReport(const uint8_t* report, size_t length, int64_t arrivalNs) {
+    TakeReport(report, length, arrivalNs);
+    StepIdentityRead();
+}
+
+void TundraImu::TakeReport(const uint8_t* report, size_t length, int64_t arrivalNs) {
     ImuSample parsed[kImuSamplesPerReport];
-    if (!DecodeImuReport(buf, got, parsed)) {
+    if (!DecodeImuReport(report, length, parsed)) {
         std::lock_guard<std::mutex> lock(mtx);
         ++counters.badReports;
         return;
     }
+    // The health figures time the stream by its arrival (a replay's recorded
+    // times, so a file gives the same clock figure every run); the sample's
+    // age is of this run's clock.
     const SteadyClock::time_point now = SteadyClock::now();
-    const int64_t nowNs =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(now.time_since_epoch()).count();
     ImuSample accepted[kImuSamplesPerReport];
     std::lock_guard<std::mutex> lock(mtx);
     const size_t count = AcceptReport(seqFilter, parsed, counters, latest, accepted);
-    health.AddReport(nowNs, accepted, count);
+    health.AddReport(arrivalNs, accepted, count);
     if (count > 0) {
         latestAt = now;
         haveLatest = true;
     }
 }
 
-void TundraImu::OnTimeout(int& silentSecs) {
+void TundraImu::OnSilentRead(int) {
     {
         std::lock_guard<std::mutex> lock(mtx);
         ++counters.stalls;
     }
-    if (++silentSecs >= kSilentLimit) {
-        PrintEvent(LineEvent::kImuLost, stderr,
-                   "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
-                   silentSecs);
-        reader.Device().Close();
-    }
+    StepIdentityRead();
 }
 
-void TundraImu::ReaderLoop() {
-    ReaderDevice& device = reader.Device();
-    uint8_t buf[kReadBytes];
-    SeqFilter seqFilter;
-    int silentSecs = 0;
-    while (!reader.Stopping()) {
-        if (device.Get() == nullptr) {
-            if (!Reconnect(seqFilter, silentSecs)) {
-                continue;  // stopped, or nothing found: the loop top decides
-            }
-            if (reader.Stopping()) {
-                break;  // Stop came while we were rediscovering; no read to cancel yet
-            }
-        }
-        const ReadResult r =
-            host.ReadTimed(device.Get(), reader.ReadEvent(), buf, kReadBytes, kReadTimeoutMs);
-        switch (r.outcome) {
-            case ReadOutcome::Completed:
-                silentSecs = 0;
-                OnReport(buf, r.bytes < kReadBytes ? r.bytes : kReadBytes, seqFilter);
-                break;
-            case ReadOutcome::TimedOut:
-                OnTimeout(silentSecs);
-                break;
-            case ReadOutcome::FailedAtOnce:
-                if (reader.Stopping()) {
-                    break;
-                }
-                // clang-format off
-                PrintEvent(LineEvent::kImuLost, stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
-                        static_cast<unsigned long>(r.error));
-                // clang-format on
-                device.Close();
-                break;
-            case ReadOutcome::FailedAfterPending:
-                if (reader.Stopping()) {
-                    break;  // the read Stop cancelled
-                }
-                // clang-format off
-                PrintEvent(LineEvent::kImuLost, stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
-                        static_cast<unsigned long>(r.error));
-                // clang-format on
-                device.Close();
-                break;
-        }
+void TundraImu::OnLost(const DeviceLoss& loss) {
+    identityRead.Abandon();  // its handle is closed
+    openedHandle = nullptr;
+    switch (loss.cause) {
+        case DeviceLoss::Cause::kSilent:
+            PrintEvent(LineEvent::kImuLost, stderr,
+                       "TundraImu: stream silent %ds — device gone, waiting for a Davovo\n",
+                       loss.silentReads);
+            break;
+        case DeviceLoss::Cause::kReadFailedAtOnce:
+            // clang-format off
+            PrintEvent(LineEvent::kImuLost, stderr, "TundraImu: ReadFile failed (err %lu) — device gone, waiting for reconnect\n",
+                       static_cast<unsigned long>(loss.error));
+            // clang-format on
+            break;
+        case DeviceLoss::Cause::kReadFailedAfterPending:
+            // clang-format off
+            PrintEvent(LineEvent::kImuLost, stderr, "TundraImu: read failed (err %lu) — device gone, waiting for reconnect\n",
+                       static_cast<unsigned long>(loss.error));
+            // clang-format on
+            break;
     }
 }
 

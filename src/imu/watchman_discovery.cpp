@@ -1,22 +1,22 @@
 #include "imu/watchman_discovery.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <cwctype>
 
+#include "device/headset_usb.h"
+#include "device/hub_pairing.h"
 #include "imu/watchman_select.h"
-#include "platform/headset_usb.h"
-#include "platform/output.h"
-#include "platform/utf8.h"
+#include "base/output.h"
+#include "base/utf8.h"
 
 namespace brisk {
 namespace {
 
-using headset::kMcuEnumerator;
-using headset::kWatchmanDeviceIdPrefix;
+using headset::kMcuProductId;
+using headset::kMcuVendorId;
+using headset::kWatchmanImuInterface;
 using headset::kWatchmanProductId;
 using headset::kWatchmanVendorId;
-constexpr wchar_t kInterfaceMarker[] = L"&MI_";
-constexpr int kMaxClimb = 6;
 
 struct WatchmanCandidate {
     Handle handle = kInvalidHandle;
@@ -24,39 +24,20 @@ struct WatchmanCandidate {
     bool paired = false;
 };
 
-std::wstring Upper(std::wstring s) {
-    for (wchar_t& c : s) {
-        c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-    }
-    return s;
-}
-
-bool IsInterfaceNodeId(const std::wstring& upperId) {
-    return upperId.find(kInterfaceMarker) != std::wstring::npos;
-}
-
-bool IsPairedWithMcu(HidHost& host, DevNode hidNode, const std::vector<std::wstring>& mcuPaths) {
-    DevNode root = 0;
-    if (!FindUsbDeviceNode(host, hidNode, kWatchmanDeviceIdPrefix, root)) {
-        return false;
-    }
-    const std::wstring lp = LocationPath(host, root);
-    for (const std::wstring& mcu : mcuPaths) {
-        if (SharesHub(lp, mcu)) {
+bool IsPairedWithMcu(const PortKey& place, const std::vector<PortKey>& mcuPorts) {
+    for (const PortKey& mcu : mcuPorts) {
+        if (SharesHub(place, mcu)) {
             return true;
         }
     }
     return false;
 }
 
-// Opens one interface if it is a Watchman MI_00; false (nothing left open)
-// otherwise.
-bool OpenCandidate(HidHost& host, const HidInterface& iface,
-                   const std::vector<std::wstring>& mcuPaths, WatchmanCandidate& out) {
-    if (!IsMi00Path(iface.path)) {
-        return false;
-    }
-    const Handle handle = host.Open(iface.path);
+// Opens one Watchman IMU interface; false (nothing left open) when it cannot
+// be opened or, once open, says it is something else.
+bool OpenCandidate(HidHost& host, const HidDeviceInfo& device, const std::vector<PortKey>& mcuPorts,
+                   WatchmanCandidate& out) {
+    const Handle handle = host.Open(device.path);
     if (handle == kInvalidHandle || handle == nullptr) {
         return false;
     }
@@ -71,7 +52,7 @@ bool OpenCandidate(HidHost& host, const HidInterface& iface,
     if (!host.SerialString(handle, out.serial)) {
         out.serial.clear();  // a device without a serial is listed with an empty one
     }
-    out.paired = IsPairedWithMcu(host, iface.node, mcuPaths);
+    out.paired = IsPairedWithMcu(device.port, mcuPorts);
     return true;
 }
 
@@ -89,68 +70,38 @@ void PrintRefusal(const std::vector<WatchmanCandidate>& candidates, size_t paire
 
 }  // namespace
 
-std::wstring LocationPath(HidHost& host, DevNode node) {
-    std::wstring path;
-    if (!host.LocationPath(node, path)) {
-        return std::wstring();
-    }
-    // Up to the first terminating zero: the first entry of the list.
-    const size_t end = path.find(L'\0');
-    if (end != std::wstring::npos) {
-        path.resize(end);
-    }
-    return path;
+bool IsWatchmanImu(const HidDeviceInfo& device) {
+    return device.vendorId == kWatchmanVendorId && device.productId == kWatchmanProductId &&
+           device.interfaceNumber == kWatchmanImuInterface;
 }
 
-bool FindUsbDeviceNode(HidHost& host, DevNode node, const std::wstring& idPrefix, DevNode& out) {
-    DevNode current = node;
-    for (int level = 0; level < kMaxClimb; ++level) {
-        DevNode parent = 0;
-        std::wstring id;
-        if (!host.ParentNode(current, parent) || !host.DeviceId(parent, id)) {
-            return false;
-        }
-        id = Upper(id);
-        if (id.starts_with(idPrefix) && !IsInterfaceNodeId(id)) {
-            out = parent;
-            return true;
-        }
-        current = parent;
-    }
-    return false;
-}
-
-std::vector<std::wstring> McuLocationPaths(HidHost& host) {
-    std::vector<std::wstring> paths;
-    std::vector<DevNode> nodes;
-    if (!host.ListDeviceNodes(kMcuEnumerator, nodes)) {
-        return paths;
-    }
-    for (DevNode node : nodes) {
-        std::wstring id;
-        if (!host.DeviceId(node, id) || IsInterfaceNodeId(Upper(id))) {
+std::vector<PortKey> McuPortKeys(const std::vector<HidDeviceInfo>& devices) {
+    std::vector<PortKey> ports;
+    for (const HidDeviceInfo& device : devices) {
+        if (device.vendorId != kMcuVendorId || device.productId != kMcuProductId ||
+            !device.port.Known()) {
             continue;
         }
-        std::wstring lp = LocationPath(host, node);
-        if (!lp.empty()) {
-            paths.push_back(std::move(lp));
+        // The MCU's interfaces all sit at its one place.
+        if (std::find(ports.begin(), ports.end(), device.port) == ports.end()) {
+            ports.push_back(device.port);
         }
     }
-    return paths;
+    return ports;
 }
 
 Handle OpenWatchman(HidHost& host, const std::wstring& requestedSerial, std::wstring* chosenOut,
                     bool verbose) {
-    std::vector<HidInterface> interfaces;
-    if (!host.ListHidInterfaces(interfaces)) {
+    std::vector<HidDeviceInfo> devices;
+    if (!host.ListHidDevices(devices)) {
         return kInvalidHandle;
     }
-    const std::vector<std::wstring> mcuPaths = McuLocationPaths(host);
+    const std::vector<PortKey> mcuPorts = McuPortKeys(devices);
 
     std::vector<WatchmanCandidate> candidates;
-    for (const HidInterface& iface : interfaces) {
+    for (const HidDeviceInfo& device : devices) {
         WatchmanCandidate c;
-        if (OpenCandidate(host, iface, mcuPaths, c)) {
+        if (IsWatchmanImu(device) && OpenCandidate(host, device, mcuPorts, c)) {
             candidates.push_back(std::move(c));
         }
     }
@@ -180,7 +131,7 @@ Handle OpenWatchman(HidHost& host, const std::wstring& requestedSerial, std::wst
     }
 
     if (verbose && chosen == kInvalidHandle && !candidates.empty()) {
-        PrintRefusal(candidates, pairedCount, mcuPaths.empty());
+        PrintRefusal(candidates, pairedCount, mcuPorts.empty());
     }
     return chosen;
 }

@@ -1,6 +1,6 @@
 // Finding and opening the headset's Watchman IMU interface (USB 28DE:2300,
-// HID interface MI_00) through a HidHost. Only OpenWatchman is meant for
-// callers outside the IMU stream; the helpers are here for the tests.
+// HID interface 0) through a HidHost. Only OpenWatchman is meant for callers
+// outside the IMU stream; the helpers are here for the tests.
 #pragma once
 
 #include <string>
@@ -10,8 +10,8 @@
 
 namespace brisk {
 
-// Enumerates every present HID interface, opens each Watchman MI_00, reads its
-// serial, pairs it with the headset MCU by their USB hubs, and keeps one:
+// Lists every present HID interface, opens each Watchman interface 0, reads
+// its serial, pairs it with the headset MCU by their USB hubs, and keeps one:
 // the one whose serial equals `requestedSerial`, or with none requested the
 // only MCU-paired one. Every other handle is closed before returning.
 // `chosenOut` (optional) receives the chosen serial. With `verbose` the count
@@ -20,14 +20,10 @@ namespace brisk {
 Handle OpenWatchman(HidHost& host, const std::wstring& requestedSerial, std::wstring* chosenOut,
                     bool verbose);
 
-// Location paths of the MCU's USB device nodes (interface nodes passed over).
-std::vector<std::wstring> McuLocationPaths(HidHost& host);
+// Whether a listed interface is a Watchman's IMU interface, the only ones opened.
+bool IsWatchmanImu(const HidDeviceInfo& device);
 
-// Climbs at most 6 parents from `node` to the first whose upper-cased device
-// ID begins with `idPrefix` and is no interface node ("&MI_").
-bool FindUsbDeviceNode(HidHost& host, DevNode node, const std::wstring& idPrefix, DevNode& out);
-
-// First location path of a node; empty when it cannot be had.
-std::wstring LocationPath(HidHost& host, DevNode node);
+// The known places of the MCU's USB devices, each once.
+std::vector<PortKey> McuPortKeys(const std::vector<HidDeviceInfo>& devices);
 
 }  // namespace brisk

@@ -1,5 +1,4 @@
-// Pure rules of Watchman discovery: which HID paths are the IMU interface,
-// which hubs a device hangs on, and which of the found Watchmen to take.
+// The pure rule of Watchman discovery: which of the found Watchmen to take.
 #pragma once
 
 #include <cstddef>
@@ -7,18 +6,6 @@
 #include <vector>
 
 namespace brisk {
-
-// The IMU is interface MI_00; only those paths are ever opened.
-bool IsMi00Path(const std::wstring& path);
-
-// The hub a device hangs on and the hub above it, nearest first: the location
-// path cut before its last "#USB(", then once more. At most two entries; the
-// root hub's USBROOT step is no separator, so cutting stops there.
-std::vector<std::wstring> HubPaths(const std::wstring& locationPath);
-
-// True when the parent or grandparent hubs of two devices coincide. Never for
-// an unknown (empty) place.
-bool SharesHub(const std::wstring& a, const std::wstring& b);
 
 // What the chooser needs to know of one opened Watchman.
 struct CandidateInfo {

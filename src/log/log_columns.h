@@ -82,6 +82,14 @@ enum LogColumn : size_t {
     kColImuArw,
     kColImuBiasInstability,
     kColImuHealthFlags,
+    kColFailCodes,
+    kColNotedCodes,
+    kColNotedReasons,
+    kColImuLost,
+    kColImuBack,
+    kColImuAbsentS,
+    kColMcuLost,
+    kColMcuBack,
     kLogColumns
 };
 
@@ -158,6 +166,14 @@ inline constexpr std::array<std::string_view, kLogColumns> kLogColumnNames = {
     "imu_arw",
     "imu_bias_instability",
     "imu_health_flags",
+    "fail_codes",
+    "noted_codes",
+    "noted_reasons",
+    "imu_lost",
+    "imu_back",
+    "imu_absent_s",
+    "mcu_lost",
+    "mcu_back",
 };
 
 }  // namespace brisk

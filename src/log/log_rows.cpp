@@ -29,6 +29,14 @@ std::string_view WithoutNewline(std::string_view line) {
     return line;
 }
 
+// Losses and returns of a device the run watched; empty when it had none.
+void AddPresenceCells(LogCells& cells, const PartPresence& p, LogColumn lost, LogColumn back) {
+    if (p.watched) {
+        cells[lost] = Count(p.losses);
+        cells[back] = Count(p.returns);
+    }
+}
+
 LogCells Row(const char* kind) {
     LogCells cells;
     cells[kColKind] = kind;
@@ -47,10 +55,16 @@ LogCells LogHeader() {
 
 namespace {
 
-// Written once before any thread of the run starts, read when the run row is made.
+// Each written once before any thread of the run starts, read when the run
+// row is made.
 std::string& RunLauncher() {
     static std::string launcher;
     return launcher;
+}
+
+std::vector<std::string>& RunInferences() {
+    static std::vector<std::string> inferred;
+    return inferred;
 }
 
 }  // namespace
@@ -59,9 +73,14 @@ void SetRunLauncher(std::string launcher) {
     RunLauncher() = std::move(launcher);
 }
 
+void SetRunInferences(std::vector<std::string> inferred) {
+    RunInferences() = std::move(inferred);
+}
+
 RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* argv) {
     RunFacts facts;
     facts.launchedBy = RunLauncher();
+    facts.inferred = RunInferences();
     facts.proxWornAt = std::to_string(kProxThreshold + kProxHysteresis);
     facts.proxAwayAt = std::to_string(kProxThreshold - kProxHysteresis);
     for (int i = 1; i < argc; ++i) {
@@ -69,6 +88,7 @@ RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* 
             facts.commandLine += ' ';
         }
         facts.commandLine += argv[i];
+        facts.arguments.emplace_back(argv[i]);
     }
     switch (settings.display) {
         case DisplayKind::kDirectMode:
@@ -91,7 +111,8 @@ RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* 
         std::snprintf(mode, sizeof mode, "%ux%u@%g", static_cast<unsigned>(settings.mode.width),
                       static_cast<unsigned>(settings.mode.height), settings.mode.refreshHz);
     }
-    facts.mode = mode;
+    // A run without a display has no mode: the default would read as a fact.
+    facts.mode = settings.display == DisplayKind::kNone ? std::string() : std::string(mode);
     return facts;
 }
 
@@ -103,6 +124,10 @@ LogCells RunRow(const RunFacts& facts) {
     cells[kColMode] = facts.mode;
     cells[kColImuSerial] = facts.imuSerial;
     cells[kColLaunchedBy] = facts.launchedBy;
+    // The report shows the launcher: what it inferred goes with it, marked.
+    for (size_t i = 0; i < facts.inferred.size(); ++i) {
+        cells[kColLaunchedBy] += (i == 0 ? "; inferred: " : "; ") + facts.inferred[i];
+    }
     cells[kColProxWornAt] = facts.proxWornAt;
     cells[kColProxAwayAt] = facts.proxAwayAt;
     cells[kColStation] = facts.station;
@@ -172,6 +197,14 @@ LogCells SummaryRow(const RunSummary& s) {
     cells[kColVerdict] = s.verdict;
     cells[kColExitCode] = std::to_string(s.exitCode);
     cells[kColFailReasons] = s.failReasons;
+    cells[kColFailCodes] = JoinedCodes(s.reasons, true);
+    cells[kColNotedCodes] = JoinedCodes(s.reasons, false);
+    cells[kColNotedReasons] = JoinedTexts(s.reasons, false);
+    AddPresenceCells(cells, s.imuPresence, kColImuLost, kColImuBack);
+    if (s.imuPresence.watched) {
+        cells[kColImuAbsentS] = Fixed(s.imuPresence.secondsWithout, 3);
+    }
+    AddPresenceCells(cells, s.mcuPresence, kColMcuLost, kColMcuBack);
     cells[kColText] = WithoutNewline(s.verdictLine);
     return cells;
 }

@@ -8,12 +8,16 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "imu/imu_health.h"
+#include "imu/watchman_identity.h"
+#include "optical/photodiode_judge.h"
 #include "run/command_line.h"
+#include "run/reasons.h"
 #include "run/status_line.h"
 #include "log/log_columns.h"
-#include "platform/output.h"
+#include "base/output.h"
 #include "present/frame_histogram.h"
 
 namespace brisk {
@@ -26,17 +30,23 @@ LogCells LogHeader();
 // The facts of the run row.
 struct RunFacts {
     std::string version;
-    std::string commandLine;  // the arguments after the program's name, joined by spaces
-    std::string display;      // "directmode", "extended", "extended:N", "none"
-    std::string mode;         // "5088x2544@75", or "1272x636" when any refresh
-    std::string imuSerial;    // empty when the IMU never started
-    std::string launchedBy;   // what ran the tool, when not a person: "brisk-sim --scenario F"
+    std::string commandLine;             // the arguments after the program's name, joined by spaces
+    std::vector<std::string> arguments;  // the same, one by one
+    std::string display;                 // "directmode", "extended", "extended:N", "none"
+    std::string mode;  // "5088x2544@75", or "1272x636" when any refresh; empty without a display
+    std::string imuSerial;   // empty when the IMU never started
+    std::string launchedBy;  // what ran the tool, when not a person: "brisk-sim --scenario F"
+    // What the launcher made up rather than saw, each in a few words: a
+    // replay's serial chosen for a capture that holds none, a device the
+    // capture does not hold.
+    std::vector<std::string> inferred;
     // The proximity decision band: worn at a mean distance of this or more,
     // away at this or less.
     std::string proxWornAt, proxAwayAt;
     // Where the run ran: --station NAME, else the host's name; a fleet page
     // groups runs by it.
     std::string station;
+    std::string startedAt;  // UTC, for the JSON summary (log rows carry their own times)
 };
 
 // The run's facts; `launchedBy` from SetRunLauncher.
@@ -45,8 +55,11 @@ RunFacts MakeRunFacts(const RunSettings& settings, int argc, const char* const* 
 // Said once, before the run, by a program that runs the tool inside it (as
 // brisk-sim does), with its own arguments: its log then says what it ran.
 void SetRunLauncher(std::string launcher);
+// Said the same way: what the launcher inferred (RunFacts::inferred).
+void SetRunInferences(std::vector<std::string> inferred);
 
-// What the summary row says; totals of a part that did not run stay empty.
+// What the summary row (and the JSON summary) says; totals of a part that did
+// not run stay empty.
 struct RunSummary {
     bool presentRan = false;
     uint64_t frames = 0;
@@ -63,8 +76,33 @@ struct RunSummary {
     ImuHealthFigures health;
     std::string verdict;  // VerdictName(), or "IMU FAILED" / "INIT FAILED"
     int exitCode = 0;
-    std::string failReasons;
+    std::string failReasons;  // the counted reasons' texts, "; "
     std::string verdictLine;  // as printed; empty when none was
+
+    // Every raised reason, counted or not; failReasons holds the counted texts.
+    std::vector<Reason> reasons;
+    // The devices the run watched; `watched` false when it never had them.
+    PartPresence imuPresence, mcuPresence;
+
+    // For the JSON summary only. Which parts the run tried (a part it did not
+    // try is null there) and what the log keeps elsewhere or not at all.
+    bool imuTried = false;
+    bool mcuTried = false, mcuStarted = false;
+    bool mcuWorn = false;
+    uint16_t mcuDistance = 0;
+    bool displayTried = false;
+    bool displayLost = false;
+    double fpsAverage = 0.0;
+    uint64_t imuBadReports = 0;
+    double runSeconds = 0.0;  // since the tool started
+    // --identity: the summary has a "watchman" block (without, none at all);
+    // `identityRead` when the IMU started and `watchman` holds its reads.
+    bool identityAsked = false;
+    bool identityRead = false;
+    WatchmanIdentity watchman;
+    // --optical: the summary has an "optical" block (without, none at all).
+    bool opticalAsked = false;
+    optical::OpticalFindings optical;
 };
 
 LogCells RunRow(const RunFacts& facts);

@@ -1,12 +1,13 @@
 #include "log/log_writer.h"
 
 #include "log/csv_writer.h"
-#include "platform/output.h"
+#include "base/output.h"
 
 namespace brisk {
 
 std::unique_ptr<LogWriter> LogWriter::Create(const std::string& path,
-                                             SteadyClock::time_point started, std::string& error) {
+                                             SteadyClock::time_point started, std::string& error,
+                                             bool listen) {
     std::unique_ptr<SideFile> file = SideFile::Create("--log", path, error);
     if (!file) {
         return nullptr;
@@ -20,6 +21,10 @@ std::unique_ptr<LogWriter> LogWriter::Create(const std::string& path,
     if (!written) {
         log->ReportFailure();
     }
+    if (!listen) {
+        return log;
+    }
+    log->listening = true;
     SetOutputListener([raw = log.get()](std::FILE* stream, std::string_view text, LineEvent event) {
         raw->Heard(stream, text, event);
     });
@@ -33,7 +38,9 @@ LogWriter::LogWriter(std::unique_ptr<SideFile> file, SteadyClock::time_point sta
       file(std::move(file)) {}
 
 LogWriter::~LogWriter() {
-    SetOutputListener(nullptr);
+    if (listening) {
+        SetOutputListener(nullptr);
+    }
 }
 
 void LogWriter::Run(const RunFacts& facts) {

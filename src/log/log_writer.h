@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "log/log_rows.h"
-#include "platform/output.h"
-#include "platform/side_file.h"
+#include "base/output.h"
+#include "base/side_file.h"
 
 namespace brisk {
 
@@ -24,13 +24,17 @@ class LogWriter {
   public:
     using SteadyClock = std::chrono::steady_clock;
 
-    // Creates (or replaces) the file at `path`, writes the header and starts
-    // listening to the output function. Null, with the reason in `error`,
-    // when the file cannot be created. Elapsed times count from `started`.
+    // Creates (or replaces) the file at `path`, writes the header and, when
+    // `listen`, starts listening to the output function; otherwise the
+    // caller's listener hands it each line with Heard. Null, with the reason
+    // in `error`, when the file cannot be created. Elapsed times count from
+    // `started`.
     static std::unique_ptr<LogWriter> Create(const std::string& path,
-                                             SteadyClock::time_point started, std::string& error);
+                                             SteadyClock::time_point started, std::string& error,
+                                             bool listen = true);
 
-    // Stops listening and closes the file. Whatever prints must have ended.
+    // Stops listening (when it did) and closes the file. Whatever prints must
+    // have ended.
     ~LogWriter();
     LogWriter(const LogWriter&) = delete;
     LogWriter& operator=(const LogWriter&) = delete;
@@ -43,11 +47,12 @@ class LogWriter {
     void Status(const StatusFields& fields, std::string_view line);
     // The last row, once the verdict is printed.
     void Summary(const RunSummary& summary);
+    // A printed line, as the output function tells its listener.
+    void Heard(std::FILE* stream, std::string_view text, LineEvent event);
 
   private:
     LogWriter(std::unique_ptr<SideFile> file, SteadyClock::time_point started);
 
-    void Heard(std::FILE* stream, std::string_view text, LineEvent event);
     // Stamps and writes one row (held when `hold` and no run row yet).
     void Append(const LogCells& cells, bool hold);
     // Under the lock; false, with the file closed, when the write failed.
@@ -57,6 +62,7 @@ class LogWriter {
     const SteadyClock::time_point started;
     const std::chrono::system_clock::time_point createdAt;
     const double createdElapsed;
+    bool listening = false;  // it installed the output listener itself
 
     std::mutex mtx;                  // guards the members below; never held while printing
     std::unique_ptr<SideFile> file;  // written under the lock; stopped outside it

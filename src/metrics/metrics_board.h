@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace brisk::metrics {
 
@@ -30,11 +31,36 @@ struct MetricsSnapshot {
     bool freeRunActive = false;
     bool displayLost = false;
 
+    // A device the run watches (the IMU, the MCU), from the lines its reader
+    // prints when it loses the device and when it is back.
+    struct Device {
+        bool watched = false;  // it had started; nothing below is shown before
+        bool present = false;
+        uint64_t losses = 0;
+        double absentSeconds = 0.0;  // since it started, the loss going on included
+    };
+    Device imu, mcu;
+
+    // --identity: who the Watchman said it is, at its last read. Without
+    // --identity the page has none of these families.
+    bool identityAsked = false;
+    bool identityRead = false;  // a read has ended
+    bool haveFirmware = false;
+    uint32_t firmwareBuild = 0;
+    bool configRead = false;
+    uint64_t identityProblems = 0;
+
     // The end: a failed run is anything but a PASS (FAIL, DISPLAY LOST, IMU
     // FAILED, INIT FAILED).
     bool runEnded = false;
     bool runFailed = false;
     int exitCode = 0;
+    std::string verdict;  // "PASS", "FAIL" or "DISPLAY_LOST", as the JSON summary says
+    struct RaisedReason {
+        std::string code;
+        bool counted = false;  // false: a finding the verdict did not weigh
+    };
+    std::vector<RaisedReason> reasons;
 };
 
 class MetricsBoard {

@@ -1,69 +1,139 @@
 #include "metrics/metrics_server.h"
 
+#include <algorithm>
 #include <chrono>
+#include <vector>
 
-#include <httplib.h>
-
+#include "metrics/http_request.h"
 #include "metrics/prometheus_text.h"
 
 namespace brisk::metrics {
-
-struct ServerParts {
-    httplib::Server http;
-};
-
 namespace {
 
-// A scraper that stalls mid-request holds a worker no longer than this.
-constexpr time_t kSocketTimeoutSeconds = 2;
-// Two workers: Prometheus and a person's curl at once.
-constexpr size_t kWorkers = 2;
-constexpr size_t kMaxRequestBody = 4096;
+using Clock = std::chrono::steady_clock;
 
-// The library's default lets a second process share the port (SO_REUSEPORT);
-// two stations on one port must instead be told so at the start.
-void ExclusivePort(socket_t sock) {
-    int yes = 1;
-#ifdef _WIN32
-    setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
-               sizeof yes);
-#else
-    // A port left in TIME_WAIT by the previous run is free to take again.
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-#endif
-}
+// Without a waker the loop looks at the stop flag this often; with one, an
+// idle endpoint does not wake at all.
+constexpr int kWakeMilliseconds = 100;
+// Accepted in one turn of the loop, so that a flood of connections cannot
+// starve the ones already open.
+constexpr int kAcceptsPerTurn = 32;
+constexpr size_t kReadChunk = 2048;
 
-void Configure(httplib::Server& http) {
-    http.set_socket_options(ExclusivePort);
-    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
-    // One request per connection: an idle kept-alive connection is polled
-    // every 10 ms by the library, which would cost more than the scrapes.
-    http.set_keep_alive_max_count(1);
-    http.set_read_timeout(kSocketTimeoutSeconds, 0);
-    http.set_write_timeout(kSocketTimeoutSeconds, 0);
-    // A scrape has no body; a client sending one is not buffered beyond this.
-    http.set_payload_max_length(kMaxRequestBody);
-#ifdef _WIN32
-    // There the accept loop wakes at this interval whatever happens; the
-    // default 10 ms would cost more than the scrapes, and stopping waits for
-    // at most one interval.
-    http.set_idle_interval(0, 200000);
-#endif
-}
+// One client, from its connection to its close: reading the head, then
+// sending the answer, then reading (and dropping) whatever else it sends
+// until it closes, so that closing never resets the answer away.
+struct Connection {
+    TcpSocket socket;
+    Clock::time_point deadline;
+    std::string received;  // the head so far, never more than kMaxRequestHead
+    std::string answer;    // empty until the head is read
+    size_t sent = 0;
+    bool sentAll = false;
+    bool endedScrape = false;  // the answer showed the run ended
+    bool done = false;
 
-// Whether `host` names an address at all, to tell a mistyped host from a
-// port that is taken.
-bool Resolves(const std::string& host) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_PASSIVE;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), "0", &hints, &found) != 0) {
-        return false;
+    bool Answering() const { return !answer.empty() && !sentAll; }
+};
+
+std::string AnswerText(int status, const MetricsBoard& board, bool& endedScrape) {
+    if (status != 200) {
+        return ResponseText(status, "text/plain; charset=utf-8",
+                            status == 404 ? "Only /metrics is served here.\n" : "Not served.\n");
     }
-    freeaddrinfo(found);
-    return true;
+    // The copy is taken under the board's lock; the text is made after.
+    const MetricsSnapshot s = board.Read();
+    endedScrape = s.runEnded;
+    return ResponseText(200, kPrometheusContentType, RenderPrometheus(s));
+}
+
+void SendWhatFits(Connection& c, std::atomic<uint64_t>& endedScrapes, Clock::time_point now) {
+    while (c.sent < c.answer.size()) {
+        const IoResult r = SendSome(c.socket, c.answer.data() + c.sent, c.answer.size() - c.sent);
+        if (r.status == IoStatus::kWouldBlock) {
+            return;
+        }
+        if (r.status != IoStatus::kMoved) {
+            c.done = true;
+            return;
+        }
+        c.sent += r.bytes;
+    }
+    c.sentAll = true;
+    ShutdownSending(c.socket);
+    c.deadline = now + std::chrono::seconds(kAnswerSeconds);
+    if (c.endedScrape) {
+        endedScrapes.fetch_add(1);
+    }
+}
+
+void ReadHead(Connection& c, const MetricsBoard& board, std::atomic<uint64_t>& endedScrapes,
+              Clock::time_point now) {
+    char chunk[kReadChunk];
+    const size_t room = std::min(sizeof chunk, kMaxRequestHead - c.received.size());
+    const IoResult r = ReceiveSome(c.socket, chunk, room);
+    if (r.status == IoStatus::kWouldBlock) {
+        return;
+    }
+    if (r.status != IoStatus::kMoved) {
+        c.done = true;  // gone before it asked anything
+        return;
+    }
+    c.received.append(chunk, r.bytes);
+    const RequestHead head = ReadRequestHead(c.received);
+    if (head.state == HeadState::kIncomplete) {
+        return;
+    }
+    c.answer = AnswerText(AnswerStatus(head), board, c.endedScrape);
+    c.received.clear();
+    c.received.shrink_to_fit();
+    c.deadline = now + std::chrono::seconds(kAnswerSeconds);
+    SendWhatFits(c, endedScrapes, now);  // mostly all at once: no wait for a turn
+}
+
+void DropWhatArrives(Connection& c) {
+    char chunk[kReadChunk];
+    const IoResult r = ReceiveSome(c.socket, chunk, sizeof chunk);
+    if (r.status == IoStatus::kEnded || r.status == IoStatus::kFailed) {
+        c.done = true;
+    }
+}
+
+void Step(Connection& c, const MetricsBoard& board, std::atomic<uint64_t>& endedScrapes,
+          Clock::time_point now) {
+    if (c.sentAll) {
+        DropWhatArrives(c);
+    } else if (c.Answering()) {
+        SendWhatFits(c, endedScrapes, now);
+    } else {
+        ReadHead(c, board, endedScrapes, now);
+    }
+}
+
+// Negative: no deadline, wait for ever.
+int MillisecondsToNextDeadline(const std::vector<std::unique_ptr<Connection>>& open,
+                               Clock::time_point now, bool haveWaker) {
+    if (open.empty() && haveWaker) {
+        return -1;
+    }
+    auto wait = haveWaker ? std::chrono::milliseconds(kRequestSeconds * 1000 + 1000)
+                          : std::chrono::milliseconds(kWakeMilliseconds);
+    for (const auto& c : open) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(c->deadline - now);
+        wait = std::clamp(left + std::chrono::milliseconds(1), std::chrono::milliseconds(0), wait);
+    }
+    return static_cast<int>(wait.count());
+}
+
+// Makes room for one more by closing the connection nearest its deadline.
+void MakeRoom(std::vector<std::unique_ptr<Connection>>& open) {
+    if (open.size() < kMaxConnections) {
+        return;
+    }
+    auto nearest = std::min_element(open.begin(), open.end(), [](const auto& a, const auto& b) {
+        return a->deadline < b->deadline;
+    });
+    open.erase(nearest);
 }
 
 }  // namespace
@@ -71,42 +141,69 @@ bool Resolves(const std::string& host) {
 std::unique_ptr<MetricsServer> MetricsServer::Listen(const std::string& host, uint16_t port,
                                                      const MetricsBoard& board,
                                                      std::string& error) {
-    auto parts = std::make_unique<ServerParts>();
-    Configure(parts->http);
-    if (!parts->http.bind_to_port(host, port)) {
-        error = Resolves(host) ? "the port is in use, or the address is not this machine's"
-                               : "no such host";
+    auto library = std::make_unique<SocketLibrary>();
+    TcpSocket listener = ListenTcp(host, port, error);
+    if (!listener.Valid()) {
         return nullptr;
     }
-    std::unique_ptr<MetricsServer> server(new MetricsServer(std::move(parts), board));
-    return server;
+    return std::unique_ptr<MetricsServer>(
+        new MetricsServer(std::move(library), std::move(listener), board));
 }
 
-MetricsServer::MetricsServer(std::unique_ptr<ServerParts> partsIn, const MetricsBoard& boardIn)
-    : parts(std::move(partsIn)), board(boardIn) {
-    parts->http.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        // The copy is taken under the board's lock; the text is made and
-        // sent after it is released.
-        const MetricsSnapshot s = board.Read();
-        res.set_content(RenderPrometheus(s), kPrometheusContentType);
-        if (s.runEnded) {
-            endedScrapes.fetch_add(1);
-        }
-    });
-    listener = std::thread([this] {
-        parts->http.listen_after_bind();
-        listenEnded.store(true);
-    });
-    // stop() only acts on a running server: wait for the loop to say it
-    // runs, so that a destructor right after this cannot miss it.
-    while (!parts->http.is_running() && !listenEnded.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+MetricsServer::MetricsServer(std::unique_ptr<SocketLibrary> libraryIn, TcpSocket listenerIn,
+                             const MetricsBoard& boardIn)
+    : library(std::move(libraryIn)),
+      listener(std::move(listenerIn)),
+      waker(OpenWaker()),
+      board(boardIn) {
+    loop = std::thread([this] { Serve(); });
 }
 
 MetricsServer::~MetricsServer() {
-    parts->http.stop();
-    listener.join();
+    stopping.store(true);
+    if (waker.Valid()) {
+        WakeUp(waker);
+    }
+    loop.join();
+}
+
+void MetricsServer::Serve() {
+    std::vector<std::unique_ptr<Connection>> open;
+    std::vector<WaitEntry> wait;
+    while (!stopping.load()) {
+        wait.clear();
+        wait.push_back({&listener, true, false, false});
+        if (waker.Valid()) {
+            wait.push_back({&waker, true, false, false});
+        }
+        const size_t first = wait.size();
+        for (const auto& c : open) {
+            wait.push_back({&c->socket, !c->Answering(), c->Answering(), false});
+        }
+        WaitReady(wait, MillisecondsToNextDeadline(open, Clock::now(), waker.Valid()));
+        if (waker.Valid() && wait[1].ready) {
+            DrainWaker(waker);
+        }
+        const auto now = Clock::now();
+        for (size_t i = 0; i < open.size(); ++i) {
+            if (wait[first + i].ready) {
+                Step(*open[i], board, endedScrapes, now);
+            }
+        }
+        std::erase_if(open, [now](const auto& c) { return c->done || now >= c->deadline; });
+        for (int n = 0; wait[0].ready && n < kAcceptsPerTurn; ++n) {
+            TcpSocket accepted = AcceptTcp(listener);
+            if (!accepted.Valid()) {
+                break;
+            }
+            MakeRoom(open);
+            auto c = std::make_unique<Connection>();
+            c->socket = std::move(accepted);
+            c->deadline = now + std::chrono::seconds(kRequestSeconds);
+            open.push_back(std::move(c));
+        }
+        openConnections.store(open.size());
+    }
 }
 
 }  // namespace brisk::metrics

@@ -2,9 +2,10 @@
 
 #include <charconv>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 
 namespace brisk::metrics {
 namespace {
@@ -61,17 +62,25 @@ constexpr Family kFamilies[] = {
      [](const MetricsSnapshot& s) { return Count(s.donEvents, s.haveProx); }},
     {"brisk_doff_events_total", "counter", "Times the headset was taken off.",
      [](const MetricsSnapshot& s) { return Count(s.doffEvents, s.haveProx); }},
-    {"brisk_frames_last_second", "gauge", "Frames presented in the last status second.",
+    {"brisk_imu_present", "gauge", "1 while the IMU is there, 0 while it is lost.",
+     [](const MetricsSnapshot& s) { return Flag(s.imu.present, s.imu.watched); }},
+    {"brisk_imu_absent_seconds_total", "counter",
+     "Time without the IMU since it started, the loss going on included.",
+     [](const MetricsSnapshot& s) { return Real(s.imu.absentSeconds, s.imu.watched); }},
+    {"brisk_mcu_present", "gauge", "1 while the headset MCU is there, 0 while it is lost.",
+     [](const MetricsSnapshot& s) { return Flag(s.mcu.present, s.mcu.watched); }},
+    {"brisk_frame_rate_hertz", "gauge", "Frames presented in the last status second.",
      [](const MetricsSnapshot& s) {
          return Count(s.framesLastSecond, s.haveDisplay && s.haveStatus);
      }},
-    {"brisk_imu_samples_last_second", "gauge", "IMU samples accepted in the last status second.",
+    {"brisk_imu_sample_rate_hertz", "gauge", "IMU samples accepted in the last status second.",
      [](const MetricsSnapshot& s) { return Count(s.imuSamplesLastSecond, s.haveStatus); }},
     {"brisk_imu_sample_age_seconds", "gauge", "Age of the newest IMU sample at the last status.",
      [](const MetricsSnapshot& s) {
          return Real(s.sampleAgeSeconds, s.haveStatus && s.sampleAgeSeconds >= 0.0);
      }},
-    {"brisk_proximity_distance", "gauge", "Proximity sensor reading, in the sensor's own counts.",
+    {"brisk_proximity_distance_counts", "gauge",
+     "Proximity sensor reading, in the sensor's own counts.",
      [](const MetricsSnapshot& s) { return Count(s.proxDistance, s.haveProx && s.haveStatus); }},
     {"brisk_worn", "gauge", "1 while the headset is worn, 0 while it is away.",
      [](const MetricsSnapshot& s) { return Flag(s.worn, s.haveProx && s.haveStatus); }},
@@ -89,6 +98,21 @@ constexpr Family kFamilies[] = {
      }},
 };
 
+// With --identity only: a station's scrape sees which firmware each unit
+// runs and whether its factory configuration read sound.
+constexpr Family kIdentityFamilies[] = {
+    {"brisk_watchman_firmware_build", "gauge", "The Watchman's firmware build number.",
+     [](const MetricsSnapshot& s) {
+         return Count(s.firmwareBuild, s.identityRead && s.haveFirmware);
+     }},
+    {"brisk_watchman_config_read", "gauge",
+     "1 when the Watchman's factory configuration was read whole.",
+     [](const MetricsSnapshot& s) { return Flag(s.configRead, s.identityRead); }},
+    {"brisk_watchman_identity_problems", "gauge",
+     "Problems the identity checks found (each a reason of the verdict).",
+     [](const MetricsSnapshot& s) { return Count(s.identityProblems, s.identityRead); }},
+};
+
 void AppendValue(std::string& out, const Value& v) {
     char digits[32];
     const auto r = v.integer ? std::to_chars(std::begin(digits), std::end(digits), v.count)
@@ -104,6 +128,56 @@ void AppendHeader(std::string& out, const char* name, const char* type, const ch
 void AppendLabel(std::string& out, const char* name, std::string_view value, bool first) {
     out.append(first ? "{" : ",").append(name).append("=\"");
     out.append(EscapeLabelValue(value)).append("\"");
+}
+
+// One series with labels beyond `station`: {"device", "imu"}, ...
+struct Label {
+    const char* name;
+    std::string_view value;
+};
+void AppendSeries(std::string& out, const char* name, const MetricsSnapshot& s,
+                  std::initializer_list<Label> labels, const Value& v) {
+    out.append(name);
+    AppendLabel(out, "station", s.station, true);
+    for (const Label& l : labels) {
+        AppendLabel(out, l.name, l.value, false);
+    }
+    out.append("} ");
+    AppendValue(out, v);
+    out += '\n';
+}
+
+// The families whose series differ by a label: the devices lost, and the
+// end's verdict and reasons (once the run has ended, as the other end
+// figures).
+void AppendLabelledFamilies(std::string& out, const MetricsSnapshot& s) {
+    if (s.imu.watched || s.mcu.watched) {
+        AppendHeader(out, "brisk_device_lost_total", "counter",
+                     "Times a device the run watches was lost.");
+        if (s.imu.watched) {
+            AppendSeries(out, "brisk_device_lost_total", s, {{"device", "imu"}},
+                         Count(s.imu.losses));
+        }
+        if (s.mcu.watched) {
+            AppendSeries(out, "brisk_device_lost_total", s, {{"device", "mcu"}},
+                         Count(s.mcu.losses));
+        }
+    }
+    if (!s.runEnded) {
+        return;
+    }
+    if (!s.verdict.empty()) {
+        AppendHeader(out, "brisk_run_verdict", "gauge",
+                     "Always 1 once the run has ended; the label is its verdict.");
+        AppendSeries(out, "brisk_run_verdict", s, {{"verdict", s.verdict}}, Count(1));
+    }
+    if (!s.reasons.empty()) {
+        AppendHeader(out, "brisk_run_reason", "gauge",
+                     "Each reason the run's end raised: 1 if the verdict weighed it, 0 if not.");
+        for (const MetricsSnapshot::RaisedReason& r : s.reasons) {
+            AppendSeries(out, "brisk_run_reason", s, {{"code", r.code}}, Flag(r.counted));
+        }
+    }
 }
 
 }  // namespace
@@ -137,15 +211,26 @@ std::string RenderPrometheus(const MetricsSnapshot& s) {
 
     std::string out;
     out.reserve(4096);
-    for (const Family& f : kFamilies) {
-        AppendHeader(out, f.name, f.type, f.help);
+    // A family with nothing to show is left out whole: a reader of the page
+    // sees no listed figure without a value.
+    auto append = [&](const Family& f) {
         const Value v = f.value(s);
         if (v.shown) {
+            AppendHeader(out, f.name, f.type, f.help);
             out.append(f.name).append(station);
             AppendValue(out, v);
             out += '\n';
         }
+    };
+    for (const Family& f : kFamilies) {
+        append(f);
     }
+    for (const Family& f : kIdentityFamilies) {
+        if (s.identityAsked) {
+            append(f);
+        }
+    }
+    AppendLabelledFamilies(out, s);
     AppendHeader(out, "brisk_info", "gauge",
                  "Always 1; the labels say what runs: version, display kind, mode, IMU serial.");
     out.append("brisk_info");

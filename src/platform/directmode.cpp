@@ -1,7 +1,7 @@
 // Dispatch of the DirectMode operations to the installed implementation.
 #include "platform/directmode.h"
 
-#include "platform/output.h"
+#include "base/output.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Direct3D 12 for the presenter and the frame painter. A normal Windows build
 // uses the system's Direct3D 12; everywhere else, and in brisk-sim, the
-// software subset in platform/softgpu/ stands in with the same names, so the
+// software subset in sim/softgpu/ stands in with the same names, so the
 // code using it reads (and compiles) as plain Direct3D 12 code in namespace
 // brisk either way.
 #pragma once
@@ -39,7 +39,7 @@ using Microsoft::WRL::ComPtr;
 #include <windows.h>
 #endif
 
-#include "platform/softgpu/softgpu.h"
+#include "sim/softgpu/softgpu.h"
 
 namespace brisk {
 using namespace softgpu;

@@ -6,18 +6,11 @@ namespace brisk {
 namespace {
 
 class NoHidHost final : public HidHost {
-public:
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override {
+  public:
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override {
         out.clear();
         return true;
     }
-    bool ListDeviceNodes(const std::wstring&, std::vector<DevNode>& out) override {
-        out.clear();
-        return true;
-    }
-    bool ParentNode(DevNode, DevNode&) override { return false; }
-    bool DeviceId(DevNode, std::wstring&) override { return false; }
-    bool LocationPath(DevNode, std::wstring&) override { return false; }
     Handle Open(const std::wstring&) override { return kInvalidHandle; }
     bool Attributes(Handle, HidAttributes&) override { return false; }
     bool SerialString(Handle, std::wstring& out) override {
@@ -31,6 +24,10 @@ public:
     }
     void CancelAll(Handle) override {}
     void Close(Handle) override {}
+    bool SetInputQueueDepth(Handle, uint32_t, uint32_t& granted) override {
+        granted = 0;
+        return false;
+    }
 };
 
 }  // namespace

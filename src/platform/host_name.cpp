@@ -3,7 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "platform/utf8.h"
+#include "base/utf8.h"
 #else
 #include <unistd.h>
 

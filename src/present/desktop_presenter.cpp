@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/output.h"
-#include "platform/utf8.h"
+#include "base/output.h"
+#include "base/utf8.h"
 #include "present/desktop_presenter_impl.h"
 #include "present/present_loop.h"
 #include "present/presenter_print.h"

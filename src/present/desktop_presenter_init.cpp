@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/output.h"
-#include "platform/utf8.h"
+#include "base/output.h"
+#include "base/utf8.h"
 #include "present/desktop_presenter.h"
 #include "present/desktop_presenter_impl.h"
 #include "present/presenter_print.h"

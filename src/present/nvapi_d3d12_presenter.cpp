@@ -1,8 +1,8 @@
 #include "present/nvapi_d3d12_presenter.h"
 
-#include "platform/output.h"
+#include "base/output.h"
 #include "present/present_loop.h"
-#include "present/presenter_impl.h"
+#include "present/nvapi_d3d12_presenter_impl.h"
 #include "present/presenter_print.h"
 
 namespace brisk {

@@ -1,6 +1,6 @@
 // What every backend's set-up creates alike once it has its device: the
 // objects the present loop records, submits and waits with.
-#include "platform/output.h"
+#include "base/output.h"
 #include "present/present_loop.h"
 #include "present/presenter_print.h"
 

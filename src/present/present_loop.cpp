@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/output.h"
+#include "base/output.h"
 #include "present/free_run.h"
 #include "present/presenter_print.h"
 
@@ -262,14 +262,15 @@ void FrameLoop::PublishCounters(double elapsed) {
 }
 
 void FrameLoop::Finish(Clock::time_point t0) {
+    const double total = Seconds(Clock::now() - t0);
+    const double average = total > 0 ? static_cast<double>(count_.frames) / total : 0.0;
     {
         std::lock_guard<std::mutex> lock(gpu_.statsMutex);
         gpu_.stats.displayLost = count_.displayLost;
         gpu_.stats.frameIntervals = count_.intervals;
         gpu_.stats.refreshHz = gpu_.refreshHz;
+        gpu_.stats.fps = average;  // the run's average, as PRESENT RESULT prints it
     }
-    const double total = Seconds(Clock::now() - t0);
-    const double average = total > 0 ? static_cast<double>(count_.frames) / total : 0.0;
     PrintEvent(
         LineEvent::kPresentResult, stdout,
         "PRESENT RESULT: %llu frames in %.1fs = %.2f fps avg, presentErrors %llu, waitTimeouts "

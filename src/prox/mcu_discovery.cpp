@@ -7,6 +7,10 @@
 namespace brisk {
 namespace {
 
+bool IsListedAsMcu(const HidDeviceInfo& device) {
+    return device.vendorId == kMcuVendorId && device.productId == kMcuProductId;
+}
+
 bool IsMcu(HidHost& host, Handle device) {
     HidAttributes attr;
     return host.Attributes(device, attr) && attr.vendorId == kMcuVendorId &&
@@ -39,12 +43,15 @@ bool CommandAndAwaitAck(HidHost& host, Handle device, const RateCommandBytes& ra
 
 std::vector<Handle> EnumerateMcuInterfaces(HidHost& host) {
     std::vector<Handle> out;
-    std::vector<HidInterface> interfaces;
-    if (!host.ListHidInterfaces(interfaces)) {
+    std::vector<HidDeviceInfo> devices;
+    if (!host.ListHidDevices(devices)) {
         return out;
     }
-    for (const HidInterface& iface : interfaces) {
-        Handle const h = host.Open(iface.path);
+    for (const HidDeviceInfo& device : devices) {
+        if (!IsListedAsMcu(device)) {
+            continue;
+        }
+        Handle const h = host.Open(device.path);
         if (h == kInvalidHandle || h == nullptr) {
             continue;
         }

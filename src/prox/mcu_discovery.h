@@ -1,7 +1,7 @@
-// Finding the headset MCU and switching its telemetry on: every 35BD:0101 HID
-// interface is opened and sent the rate command in turn; the first one that
-// acknowledges is kept, all others are closed. Also the timed read that the
-// acknowledgement wait and the proximity reader share.
+// Finding the headset MCU and switching its telemetry on: every HID interface
+// listed as 35BD:0101 is opened and sent the rate command in turn; the first one that
+// acknowledges is kept, all others are closed. Also the timed read of the
+// acknowledgement wait (the proximity reader reads through HidReaderLoop).
 #pragma once
 
 #include <cstdint>
@@ -16,8 +16,9 @@ namespace brisk {
 constexpr uint32_t kAckTimeoutMs = 500;
 constexpr int kAckReads = 10;
 
-// Open handles of every present interface with the MCU's vendor and product
-// ID, in enumeration order. The caller owns them.
+// Open handles of every present interface listed with the MCU's vendor and
+// product ID that says the same once open, in enumeration order. The caller
+// owns them.
 std::vector<Handle> EnumerateMcuInterfaces(HidHost& host);
 
 // Sends `command` as the MCU's 65-byte feature report. True when accepted.

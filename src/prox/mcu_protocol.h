@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/headset_usb.h"
+#include "device/headset_usb.h"
 
 namespace brisk {
 

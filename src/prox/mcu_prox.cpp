@@ -1,20 +1,13 @@
 #include "prox/mcu_prox.h"
 
-#include <chrono>
-
-#include "platform/output.h"
+#include "base/output.h"
 #include "prox/mcu_discovery.h"
 #include "prox/mcu_protocol.h"
 
 namespace brisk {
-namespace {
 
-constexpr uint32_t kReadTimeoutMs = 1000;
-constexpr std::chrono::milliseconds kRediscoveryWait{2000};
-
-}  // namespace
-
-McuProx::McuProx(HidHost& host) : host(host) {}
+McuProx::McuProx(HidHost& host)
+    : host(host), reader(host, "McuProx", Silence::kMeansGone, kMcuReportBytes, *this) {}
 
 McuProx::~McuProx() {
     Stop();
@@ -38,9 +31,10 @@ bool McuProx::Start(uint16_t period) {
         return false;
     }
     reader.Device().Set(h);
-    if (!reader.Start([this] { ReaderLoop(); })) {
+    tracker.Restart();  // a new start warms up afresh
+    if (!reader.Start()) {
         // Proximity is optional: the run goes on without it rather than end.
-        DropDevice();
+        ClearPublished();
         Print(stderr, "McuProx: cannot start the reader thread — no proximity data\n");
         return false;
     }
@@ -53,76 +47,42 @@ void McuProx::Stop() {
     reader.Stop();
 }
 
-void McuProx::DropDevice() {
-    reader.Device().Close();
+void McuProx::ClearPublished() {
     worn.store(false, std::memory_order_relaxed);
     distance.store(0, std::memory_order_relaxed);
 }
 
-bool McuProx::Reconnect(TelemetryTracker& tracker) {
-    if (!reader.Pause(kRediscoveryWait)) {
-        return false;
-    }
-    Handle const h = OpenTelemetryInterface(host, periodMs, reader.ReadEvent());
-    if (h == kInvalidHandle) {
-        return true;  // silent; the next pass waits another 2 s
-    }
-    reader.Device().Set(h);
-    if (reader.Stopping()) {
-        return false;  // Stop closes it after the join
-    }
-    tracker.Restart();
-    PrintEvent(LineEvent::kMcuBack, stderr, "McuProx: device reconnected, telemetry restarted\n");
-    return true;
+Handle McuProx::Reopen(Handle readEvent) {
+    return OpenTelemetryInterface(host, periodMs, readEvent);
 }
 
-void McuProx::ReaderLoop() {
-    ReaderDevice& device = reader.Device();
-    uint8_t buf[kMcuReportBytes];
-    TelemetryTracker tracker(threshold, hysteresis);
-    // Only this thread writes `device` while it runs, so it may read it unlocked.
-    while (!reader.Stopping()) {
-        if (device.Get() == nullptr) {
-            if (!Reconnect(tracker)) {
-                break;
-            }
-            continue;
-        }
-        uint32_t err = 0;
-        int const got = ReadReportTimed(host, device.Get(), reader.ReadEvent(), buf, sizeof buf,
-                                        kReadTimeoutMs, &err);
-        if (got < 0) {
-            if (reader.Stopping()) {
-                break;
-            }
-            // Dropped before the line, so whoever reads the line sees the state it announces.
-            DropDevice();
-            PrintEvent(LineEvent::kMcuLost, stderr,
-                       "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
-                       static_cast<unsigned long>(err));
-            continue;
-        }
-        if (got == 0) {
-            if (reader.Stopping()) {
-                break;
-            }
-            if (tracker.OnTimeout()) {
-                DropDevice();
-                PrintEvent(LineEvent::kMcuLost, stderr,
-                           "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
-                           tracker.SilentReads());
-            }
-            continue;
-        }
-        TelemetryUpdate const u =
-            tracker.OnReport(buf, static_cast<size_t>(got), worn.load(std::memory_order_relaxed));
-        if (u.telemetry) {
-            distance.store(u.distance, std::memory_order_relaxed);
-        }
-        if (u.decided) {
-            worn.store(u.worn, std::memory_order_relaxed);
-        }
+void McuProx::OnReopened() {
+    tracker.Restart();
+    PrintEvent(LineEvent::kMcuBack, stderr, "McuProx: device reconnected, telemetry restarted\n");
+}
+
+void McuProx::OnReport(const uint8_t* report, size_t length, int64_t /*arrivalNs*/) {
+    TelemetryUpdate const u =
+        tracker.OnReport(report, length, worn.load(std::memory_order_relaxed));
+    if (u.telemetry) {
+        distance.store(u.distance, std::memory_order_relaxed);
     }
+    if (u.decided) {
+        worn.store(u.worn, std::memory_order_relaxed);
+    }
+}
+
+void McuProx::OnLost(const DeviceLoss& loss) {
+    ClearPublished();
+    if (loss.cause == DeviceLoss::Cause::kSilent) {
+        PrintEvent(LineEvent::kMcuLost, stderr,
+                   "McuProx: telemetry silent %ds — device gone, waiting for reconnect\n",
+                   loss.silentReads);
+        return;
+    }
+    PrintEvent(LineEvent::kMcuLost, stderr,
+               "McuProx: read failed (err %lu) — device gone, waiting for reconnect\n",
+               static_cast<unsigned long>(loss.error));
 }
 
 }  // namespace brisk

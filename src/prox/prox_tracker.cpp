@@ -32,7 +32,6 @@ void DistanceMean::Restart() {
 }
 
 TelemetryUpdate TelemetryTracker::OnReport(const uint8_t* report, size_t count, bool worn) {
-    silentReads = 0;
     TelemetryUpdate update;
     if (!TelemetryDistance(LocateMessage(report, count), update.distance)) {
         return update;
@@ -46,14 +45,8 @@ TelemetryUpdate TelemetryTracker::OnReport(const uint8_t* report, size_t count, 
     return update;
 }
 
-bool TelemetryTracker::OnTimeout() {
-    ++silentReads;
-    return silentReads >= kProxSilentReadsUntilLost;
-}
-
 void TelemetryTracker::Restart() {
     mean.Restart();
-    silentReads = 0;
 }
 
 }  // namespace brisk

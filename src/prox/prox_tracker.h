@@ -1,6 +1,7 @@
-// What the proximity reader does with each read, without the thread or the
-// device: the moving mean of the last 8 distances, the worn/away decision with
-// its hysteresis band, and the count of silent reads that declares the MCU gone.
+// What the proximity reader does with each report, without the thread or the
+// device: the moving mean of the last 8 distances and the worn/away decision
+// with its hysteresis band. (Silence and loss are the reader loop's:
+// device/hid_reader_loop.h.)
 #pragma once
 
 #include <cstddef>
@@ -11,8 +12,6 @@ namespace brisk {
 constexpr uint16_t kProxThreshold = 1500;
 constexpr uint16_t kProxHysteresis = 100;
 constexpr size_t kProxMeanWindow = 8;
-// Reads of 1 s in a row without any report before the MCU counts as gone.
-constexpr int kProxSilentReadsUntilLost = 3;
 
 // The hysteresis rule: worn turns away at a mean of threshold - hysteresis or
 // less (never, when that would be below zero); away turns worn at a mean of
@@ -50,20 +49,16 @@ class TelemetryTracker {
     TelemetryTracker(uint16_t threshold, uint16_t hysteresis)
         : threshold(threshold), hysteresis(hysteresis) {}
 
-    // A read that brought `count` bytes. Any report is traffic and ends a
-    // silence; telemetry also feeds the mean. `worn` is the state published now.
+    // A read that brought `count` bytes: telemetry feeds the mean, anything
+    // else is ignored. `worn` is the state published now.
     TelemetryUpdate OnReport(const uint8_t* report, size_t count, bool worn);
-    // A read that timed out. True on the third in a row: the MCU is gone.
-    bool OnTimeout();
-    int SilentReads() const { return silentReads; }
-    // After a reconnect: warm up again, no silence counted.
+    // After a reconnect: warm up again.
     void Restart();
 
   private:
     uint16_t threshold;
     uint16_t hysteresis;
     DistanceMean mean;
-    int silentReads = 0;
 };
 
 }  // namespace brisk

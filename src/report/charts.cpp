@@ -68,17 +68,14 @@ constexpr MarkerStyle kMarkerStyles[] = {
 };
 constexpr const char* kSeveralColour = "#757575";
 
-std::vector<Point> PointsOf(const std::vector<double>& x, const std::vector<float>& y) {
-    std::vector<Point> p(x.size());
-    for (size_t i = 0; i < x.size(); ++i) {
-        p[i] = Point{x[i], static_cast<double>(y[i])};
-    }
-    return p;
-}
-
-void YAxis(std::string& out, const Scale& s, bool right, const char* unit, const char* colour) {
-    const double x = right ? s.left + s.width + 6 : s.left - 6;
-    for (double v : NiceTicks(s.y0, s.y1, 4)) {
+// Ticks, labels and the unit on one side of the plot; the left side's ticks
+// also draw the grid.
+void YAxis(std::string& out, const Scale& s, const Axis& axis, bool right, const char* unit,
+           const char* colour) {
+    const double edge = right ? s.left + s.width : s.left;
+    const double outward = right ? 1.0 : -1.0;
+    const double x = edge + outward * 8;
+    for (double v : axis.ticks) {
         const double y = std::round(s.Y(v));
         if (!right) {
             Fmt(out,
@@ -86,15 +83,18 @@ void YAxis(std::string& out, const Scale& s, bool right, const char* unit, const
                 "shape-rendering=\"crispEdges\"/>",
                 s.left, s.left + s.width, y, y);
         }
+        Fmt(out,
+            "<line x1=\"%.0f\" x2=\"%.0f\" y1=\"%.0f\" y2=\"%.0f\" stroke=\"#777777\" "
+            "shape-rendering=\"crispEdges\"/>",
+            edge, edge + outward * 5, y, y);
         Fmt(out, "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"%s\" fill=\"%s\">%s</text>", x, y + 4,
-            right ? "start" : "end", colour, TickLabel(v).c_str());
+            right ? "start" : "end", colour, TickLabel(v, axis.step).c_str());
     }
+    const double unitX = edge + outward * 64, unitY = s.top + s.height / 2.0;
     Fmt(out,
         "<text x=\"%.0f\" y=\"%.0f\" text-anchor=\"middle\" fill=\"%s\" class=\"unit\" "
         "transform=\"rotate(%d %.0f %.0f)\">%s</text>",
-        right ? s.left + s.width + 64 : s.left - 62, s.top + kPlotHeight / 2.0, colour,
-        right ? 90 : -90, right ? s.left + s.width + 64 : s.left - 62, s.top + kPlotHeight / 2.0,
-        unit);
+        unitX, unitY, colour, right ? 90 : -90, unitX, unitY, unit);
 }
 
 std::string TimeLabel(double t, double span) {
@@ -206,14 +206,18 @@ void TimeAxisLabels(std::string& out, const std::vector<double>& ticks, const Sc
     }
 }
 
-void DrawChart(std::string& out, const Chart& c, const StatusSeries& status, double x0, double x1,
+void DrawChart(std::string& out, const Chart& c, const ChartSeries& series, double x0, double x1,
                int top, const std::vector<double>& timeTicks) {
+    constexpr int kMaxIntervals = 6;  // 25 pixels or more between ticks
     const int plotTop = top + kTitleBand;
-    Scale left{x0,     x1,         c.leftLo, c.leftHi, kLeft, static_cast<double>(plotTop),
+    const Axis leftAxis = NiceAxis(c.leftLo, c.leftHi, kMaxIntervals, c.leftStep);
+    const Axis rightAxis =
+        c.hasRight ? NiceAxis(c.rightLo, c.rightHi, kMaxIntervals, c.rightStep) : leftAxis;
+    Scale left{x0,     x1,         leftAxis.lo, leftAxis.hi, kLeft, static_cast<double>(plotTop),
                kWidth, kPlotHeight};
     Scale right = left;
-    right.y0 = c.rightLo;
-    right.y1 = c.rightHi;
+    right.y0 = rightAxis.lo;
+    right.y1 = rightAxis.hi;
     Fmt(out,
         "<g id=\"%s\" class=\"chart\" data-box=\"%d,%d,%d,%d\" data-background=\"%s\">"
         "<title>%s</title>",
@@ -232,16 +236,13 @@ void DrawChart(std::string& out, const Chart& c, const StatusSeries& status, dou
     if (c.underlay) {
         c.underlay(out, left);
     }
-    YAxis(out, left, false, c.leftUnit, "#333333");
-    if (c.hasRight) {
-        const char* colour = "#333333";
-        for (const Line& l : c.lines) {
-            if (l.right) {
-                colour = l.colour;
-            }
-        }
-        YAxis(out, right, true, c.rightUnit, colour);
+    const char* ink = "#333333";
+    YAxis(out, left, leftAxis, false, c.leftUnit, ink);
+    const char* rightInk = ink;
+    for (const Line& l : c.lines) {
+        rightInk = l.right ? l.colour : rightInk;
     }
+    YAxis(out, right, rightAxis, true, c.hasRight ? c.rightUnit : c.leftUnit, rightInk);
     for (double t : timeTicks) {
         const double x = std::round(left.X(t));
         Fmt(out,
@@ -249,10 +250,11 @@ void DrawChart(std::string& out, const Chart& c, const StatusSeries& status, dou
             "shape-rendering=\"crispEdges\"/>",
             x, x, plotTop, plotTop + kPlotHeight);
     }
+    const StatusSeries& status = series.status;
     bool any = false;
     for (const Line& l : c.lines) {
-        const std::vector<Point> points =
-            ReduceToColumns(PointsOf(status.elapsed, *l.values), x0, x1, kPlotColumns);
+        const std::vector<Point> points = ReduceToColumns(
+            PointsWithBreaks(status.elapsed, *l.values, series.rowGapLimit), x0, x1, kPlotColumns);
         const Scale& s = l.right ? right : left;
         const std::string d = l.steps ? SvgStepPath(points, s) : SvgPath(points, s);
         if (d.empty()) {

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "report/chart_series.h"
 #include "report/events.h"
 #include "report/log_reader.h"
 #include "report/series.h"
@@ -50,7 +51,10 @@ struct Chart {
     const char* title = "";
     const char* background = "";
     std::vector<Line> lines;
+    // The data's range on each side; the scale widens it to round ticks, no
+    // finer than the side's step (counts tick in whole numbers).
     double leftLo = 0.0, leftHi = 1.0, rightLo = 0.0, rightHi = 1.0;
+    double leftStep = 0.0, rightStep = 0.0;
     const char* leftUnit = "";
     const char* rightUnit = "";
     bool hasRight = false;
@@ -78,7 +82,8 @@ void ShadeSpans(std::string& out, const std::vector<Span>& ranges, const Scale& 
                 const char* colour, const char* what);
 std::vector<double> TimeTicks(double x0, double x1);
 void TimeAxisLabels(std::string& out, const std::vector<double>& ticks, const Scale& s, double y);
-void DrawChart(std::string& out, const Chart& c, const StatusSeries& status, double x0, double x1,
+// Scales on both sides: a chart with one scale repeats it on the right.
+void DrawChart(std::string& out, const Chart& c, const ChartSeries& series, double x0, double x1,
                int top, const std::vector<double>& timeTicks);
 // Every marker crosses each chart's plot area (not the titles between them).
 void DrawMarkers(std::string& out, const std::vector<MarkerGroup>& groups, int firstTop, int stride,

@@ -1,6 +1,6 @@
 #include "report/events.h"
 
-#include "platform/line_event.h"
+#include "base/line_event.h"
 
 namespace brisk::report {
 

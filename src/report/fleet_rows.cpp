@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "report/page_text.h"
+#include "report/run_periods.h"
 
 namespace brisk::report {
 namespace {
@@ -25,6 +26,11 @@ double LastOf(const std::vector<float>& series) {
 // The larger, where NaN means "no figure" rather than "unknown".
 double Worse(double a, double b) {
     return std::isnan(a) ? b : std::isnan(b) ? a : std::max(a, b);
+}
+
+// A count the summary logged, else the one counted here.
+uint64_t Or(double logged, uint64_t counted) {
+    return !(logged >= 0 && logged < 1e15) ? counted : static_cast<uint64_t>(std::llround(logged));
 }
 
 std::string Count(double v) {
@@ -60,8 +66,19 @@ FleetRun SummariseRun(const LoggedRun& log, std::string logName) {
         run.reasons += (run.reasons.empty() ? "" : "; ") + log.stopReason;
     }
     run.p99Ms = s.p99Ms;
+    run.waitTimeouts = s.waitTimeouts;
+    // The tool's own figures where its summary has them; else (older logs, a
+    // run that did not finish) the log's events and status rows.
+    run.withoutImuS = std::isnan(s.imuAbsentS) ? SecondsWithoutImu(log) : s.imuAbsentS;
+    const LostAndBack imu = CountLostAndBack(log.events, EventKind::ImuLost, EventKind::ImuBack);
+    const LostAndBack mcu = CountLostAndBack(log.events, EventKind::McuLost, EventKind::McuBack);
+    run.imuLost = Or(s.imuLost, imu.lost);
+    run.reconnects = Or(s.imuBack, imu.back);
+    run.mcuLost = Or(s.mcuLost, mcu.lost);
+    run.mcuBack = Or(s.mcuBack, mcu.back);
+    run.firmware = FirmwareCell(log.watchmanFirmware);
+    run.identity = log.watchmanProblems == "none" ? "sound" : log.watchmanProblems;
     for (const LogEvent& e : log.events) {
-        run.reconnects += e.kind == EventKind::ImuBack ? 1 : 0;
         run.donned += e.kind == EventKind::Donned ? 1 : 0;
         run.doffed += e.kind == EventKind::Doffed ? 1 : 0;
     }
@@ -105,12 +122,25 @@ std::vector<SerialFigures> BySerial(const std::vector<FleetRun>& runs) {
     return out;
 }
 
+int OutcomeRank(RunOutcome outcome) {
+    switch (outcome) {
+        case RunOutcome::Fail:
+            return 0;
+        case RunOutcome::Unfinished:
+            return 1;
+        case RunOutcome::Pass:
+            return 2;
+        case RunOutcome::Unreadable:
+            break;
+    }
+    return 3;
+}
+
 void SortRuns(std::vector<FleetRun>& runs) {
     std::stable_sort(runs.begin(), runs.end(), [](const FleetRun& a, const FleetRun& b) {
-        const bool aBad = a.outcome == RunOutcome::Unreadable;
-        const bool bBad = b.outcome == RunOutcome::Unreadable;
-        if (aBad || bBad) {
-            return !aBad && bBad;
+        const int aRank = OutcomeRank(a.outcome), bRank = OutcomeRank(b.outcome);
+        if (aRank != bRank || a.outcome == RunOutcome::Unreadable) {
+            return aRank < bRank;
         }
         return std::tie(a.station, a.started, a.logName) <
                std::tie(b.station, b.started, b.logName);
@@ -131,15 +161,51 @@ std::array<std::string, kRunColumns.size()> RunCells(const FleetRun& run) {
     cells[4] = std::isnan(run.durationS) ? std::string() : Clock(run.durationS, false);
     cells[5] = run.verdict;
     cells[6] = run.reasons;
-    if (!std::isnan(run.p99Ms)) {
-        Fmt(cells[7], "%.2f", run.p99Ms);
+    if (!std::isnan(run.withoutImuS)) {
+        Fmt(cells[7], "%.1f", run.withoutImuS);
     }
-    cells[8] = Count(run.seqGaps);
-    cells[9] = Count(run.stalls);
-    cells[10] = std::to_string(run.reconnects);
-    cells[11] = std::to_string(run.donned);
-    cells[12] = std::to_string(run.doffed);
+    cells[8] = std::to_string(run.imuLost) + " / " + std::to_string(run.reconnects);
+    cells[9] = std::to_string(run.mcuLost) + " / " + std::to_string(run.mcuBack);
+    cells[10] = Count(run.waitTimeouts);
+    if (!std::isnan(run.p99Ms)) {
+        Fmt(cells[11], "%.2f", run.p99Ms);
+    }
+    cells[12] = Count(run.seqGaps);
+    cells[13] = Count(run.stalls);
+    cells[14] = std::to_string(run.donned);
+    cells[15] = std::to_string(run.doffed);
+    cells[16] = run.firmware;
+    cells[17] = run.identity;
     return cells;
+}
+
+std::array<double, kRunColumns.size()> RunSortValues(const FleetRun& run) {
+    std::array<double, kRunColumns.size()> v;
+    v.fill(NAN);
+    v[5] = OutcomeRank(run.outcome);
+    if (run.outcome == RunOutcome::Unreadable) {
+        return v;
+    }
+    v[4] = run.durationS;
+    v[7] = run.withoutImuS;
+    v[8] = static_cast<double>(run.imuLost);
+    v[9] = static_cast<double>(run.mcuLost);
+    v[10] = run.waitTimeouts;
+    v[11] = run.p99Ms;
+    v[12] = run.seqGaps;
+    v[13] = run.stalls;
+    v[14] = static_cast<double>(run.donned);
+    v[15] = static_cast<double>(run.doffed);
+    return v;
+}
+
+std::string FirmwareCell(const std::string& words) {
+    static constexpr std::string_view kBuild = "build ";
+    if (!words.starts_with(kBuild)) {
+        return words;
+    }
+    const size_t end = words.find(',');
+    return words.substr(kBuild.size(), end == std::string::npos ? end : end - kBuild.size());
 }
 
 std::string StartText(const std::string& loggedTime) {

@@ -27,6 +27,14 @@ struct FleetRun {
     std::string reasons;  // the failed conditions, or why there is no verdict
     double p99Ms = NAN, seqGaps = NAN, stalls = NAN;
     uint64_t reconnects = 0, donned = 0, doffed = 0;  // from the logged events
+    // What hides behind a verdict: seconds without IMU samples, the devices
+    // lost and back (from the events), the display's wait time-outs.
+    double withoutImuS = NAN, waitTimeouts = NAN;
+    uint64_t imuLost = 0, mcuLost = 0, mcuBack = 0;  // IMU back: `reconnects`
+    // With --identity, as the last identity block said: the firmware build
+    // (or "not read", "not captured") and "sound" or the problems' codes;
+    // empty for a run without it.
+    std::string firmware, identity;
 };
 
 FleetRun SummariseRun(const LoggedRun& log, std::string logName);
@@ -45,16 +53,44 @@ struct SerialFigures {
 // Sorted by serial, the runs without one last.
 std::vector<SerialFigures> BySerial(const std::vector<FleetRun>& runs);
 
-// The runs table's order: by station, then start, then log; unreadable logs
-// last, in the order they were named.
+// The runs table's order: failed runs first, then those that did not finish,
+// then passes, each by station, then start, then log; unreadable logs last,
+// in the order they were named.
 void SortRuns(std::vector<FleetRun>& runs);
 
 // The runs table's cells as text, in the order of kRunColumns; a figure the
 // run did not have is empty (the page shows a dash).
-inline constexpr std::array<const char*, 13> kRunColumns = {
-    "log",    "station",   "IMU serial", "started",        "duration", "verdict", "why",
-    "p99 ms", "seq. gaps", "stalls",     "IMU reconnects", "dons",     "doffs"};
+inline constexpr std::array<const char*, 18> kRunColumns = {"log",
+                                                            "station",
+                                                            "IMU serial",
+                                                            "started",
+                                                            "duration",
+                                                            "verdict",
+                                                            "why",
+                                                            "without IMU, s",
+                                                            "IMU lost/back",
+                                                            "MCU lost/back",
+                                                            "display time-outs",
+                                                            "p99 ms",
+                                                            "seq. gaps",
+                                                            "stalls",
+                                                            "dons",
+                                                            "doffs",
+                                                            "firmware",
+                                                            "identity"};
 std::array<std::string, kRunColumns.size()> RunCells(const FleetRun& run);
+
+// Each cell's value to sort by: a number for the figures (NaN where there
+// is none), NaN for the columns that sort by their text. The verdict sorts
+// failed runs first; a device's "lost / back" by how often it was lost.
+std::array<double, kRunColumns.size()> RunSortValues(const FleetRun& run);
+
+// Where a run's outcome sorts: failures first, unreadable logs last.
+int OutcomeRank(RunOutcome outcome);
+
+// The firmware cell from the block's words: "1462663157" from "build
+// 1462663157, hardware ...", anything else ("not read (...)") as it is.
+std::string FirmwareCell(const std::string& words);
 
 // "2026-12-08 12:57:14 UTC" from "2026-12-08T12:57:14.123Z"; anything else as it is.
 std::string StartText(const std::string& loggedTime);

@@ -27,7 +27,7 @@ void TextRow(std::string& out, const char* label, const std::string& text) {
     out += "</td></tr>";
 }
 
-void AxesTable(std::string& out, const LoggedHealth& h) {
+void AxesTable(std::string& out, const LoggedHealth& h, double streamStart) {
     static const char* const kNames[6] = {"accel x", "accel y", "accel z",
                                           "gyro x",  "gyro y",  "gyro z"};
     out +=
@@ -45,12 +45,14 @@ void AxesTable(std::string& out, const LoggedHealth& h) {
             "<td class=\"n\">%.0f</td><td class=\"n\">%.0f</td>",
             a.mean, a.sd, a.min, a.max, a.saturated);
         if (a.stuckAt >= 0) {
-            Fmt(out, "<td>from %s</td></tr>", Seconds(a.stuckAt).c_str());
+            Fmt(out, "<td>from %s</td></tr>", Seconds(streamStart + a.stuckAt).c_str());
         } else {
             out += "<td>no</td></tr>";
         }
     }
-    out += "</table>";
+    out +=
+        "</table><p class=\"small\">Stuck since: seconds since the tool started, as on the "
+        "timeline.</p>";
 }
 
 // Decades that cover [lo, hi], as powers of ten.
@@ -127,7 +129,8 @@ void AllanPlot(std::string& out, const LoggedHealth& h) {
     out += "</div>";
 }
 
-void HealthSection(std::string& out, const LoggedHealth& h) {
+void HealthSection(std::string& out, const LoggedHealth& h, double streamStart,
+                   const std::string& notWeighed) {
     if (!h.present) {
         return;
     }
@@ -137,6 +140,11 @@ void HealthSection(std::string& out, const LoggedHealth& h) {
     } else {
         out += "<p id=\"imu-flags\" class=\"note\">Flags: ";
         AppendEscaped(out, h.flags);
+        if (!notWeighed.empty()) {
+            out += "<br><strong id=\"imu-flags-not-weighed\">";
+            AppendEscaped(out, notWeighed);
+            out += "</strong>";
+        }
         out += "</p>";
     }
     out += "<div class=\"facts\"><div><table id=\"imu-health-figures\">";
@@ -158,7 +166,7 @@ void HealthSection(std::string& out, const LoggedHealth& h) {
     TextRow(out, "gyro angle random walk x y z (counts at 1 s)", h.angleRandomWalk);
     TextRow(out, "gyro bias instability x y z (counts@s)", h.biasInstability);
     out += "</table></div><div>";
-    AxesTable(out, h);
+    AxesTable(out, h, streamStart);
     out += "</div><div>";
     AllanPlot(out, h);
     out += "</div></div></section>\n";

@@ -9,7 +9,12 @@
 namespace brisk::report {
 
 // Nothing when the log has no health figures (written before they existed).
-void HealthSection(std::string& out, const LoggedHealth& h);
+// The figures' times count from the IMU stream's first report; shown at
+// `streamStart` later, they are on the page's one clock (elapsed since the
+// tool started). `notWeighed` is said beside the flags: empty when the
+// verdict weighed them.
+void HealthSection(std::string& out, const LoggedHealth& h, double streamStart,
+                   const std::string& notWeighed);
 
 // The Allan plot alone, as an SVG element.
 void AllanPlot(std::string& out, const LoggedHealth& h);

@@ -168,8 +168,26 @@ class Reader {
         s.freeRun.push_back(Flag(Cell(kColFreeRun), "1", "0"));
     }
 
+    // The identity block's lines carry no event: they are known by their words.
+    static void ReadIdentityLine(std::string_view text, LoggedRun& into) {
+        static constexpr std::string_view kFirmware = "Watchman firmware: ";
+        static constexpr std::string_view kProblems = "Watchman identity problems: ";
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.remove_suffix(1);
+        }
+        if (text.starts_with(kFirmware)) {
+            into.watchmanFirmware = std::string(text.substr(kFirmware.size()));
+        } else if (text.starts_with(kProblems)) {
+            into.watchmanProblems = std::string(text.substr(kProblems.size()));
+        }
+    }
+
     void Message(double elapsed) {
+        if (std::isnan(log.firstMessageElapsed)) {
+            log.firstMessageElapsed = elapsed;
+        }
         const std::string_view text = Cell(kColText);
+        ReadIdentityLine(text, log);
         // The line's own event, as the tool logged it; a log written before
         // the tool did so is read by the lines' words.
         const EventKind kind =
@@ -217,6 +235,11 @@ class Reader {
             {&s.p999Ms, kColFrameP999},
             {&s.maxMs, kColFrameMax},
             {&s.over15Periods, kColFramesOver},
+            {&s.imuLost, kColImuLost},
+            {&s.imuBack, kColImuBack},
+            {&s.imuAbsentS, kColImuAbsentS},
+            {&s.mcuLost, kColMcuLost},
+            {&s.mcuBack, kColMcuBack},
         };
         for (const auto& [field, column] : numbers) {
             *field = Number(Cell(column));
@@ -224,6 +247,10 @@ class Reader {
         s.imuHealth = ReadLoggedHealth([this](LogColumn c) { return Cell(c); });
         s.verdict = Cell(kColVerdict);
         s.failReasons = Cell(kColFailReasons);
+        s.reasonsLogged = columns[kColFailCodes] >= 0;
+        s.failCodes = Cell(kColFailCodes);
+        s.notedCodes = Cell(kColNotedCodes);
+        s.notedReasons = Cell(kColNotedReasons);
         s.text = Cell(kColText);
     }
 

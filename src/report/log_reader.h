@@ -50,15 +50,30 @@ struct LoggedSummary {
            over15Periods = NAN;
     std::string verdict, failReasons, text;
     LoggedHealth imuHealth;
+    // The reasons table's cells, in logs written since it: the counted
+    // reasons' codes, and the raised but uncounted ones (findings nobody
+    // asked to weigh), codes and words. `reasonsLogged` false in older logs.
+    bool reasonsLogged = false;
+    std::string failCodes, notedCodes, notedReasons;
+    // The devices the run watched, as the tool counted them; NaN when it did
+    // not watch one, or in older logs.
+    double imuLost = NAN, imuBack = NAN, imuAbsentS = NAN, mcuLost = NAN, mcuBack = NAN;
 };
 
 struct LoggedRun {
     LoggedFacts run;
     LoggedSummary summary;
     StatusSeries status;
-    std::vector<LogEvent> events;     // every recognised message, in log order
-    std::string verdictLine;          // the last VERDICT message, if any
+    std::vector<LogEvent> events;  // every recognised message, in log order
+    std::string verdictLine;       // the last VERDICT message, if any
+    // The last identity block's words (--identity): after "Watchman
+    // firmware: " and "Watchman identity problems: "; empty when the log has
+    // none (a run without --identity, an older log).
+    std::string watchmanFirmware, watchmanProblems;
     std::string firstTime, lastTime;  // `time` of the first and last data rows read
+    // Elapsed time of the first message row: the tool's first line, printed as
+    // it opens the IMU. NaN when the log has none.
+    double firstMessageElapsed = NAN;
     double lastElapsed = 0.0;
     uint64_t dataRows = 0;  // rows read after the header
     // Empty when every row was read; otherwise where and why reading stopped,

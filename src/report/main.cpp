@@ -20,7 +20,7 @@ constexpr int kUsage = 64, kDataError = 65, kNoInput = 66, kCantCreate = 73;
 
 const char* const kUsageText =
     "usage: brisk-report LOG [-o REPORT.html]\n"
-    "       brisk-report LOG... | FOLDER -o FLEET.html\n"
+    "       brisk-report (LOG | FOLDER)... -o FLEET.html\n"
     "       brisk-report --help | -h | --version\n"
     "\n"
     "Turns a brisk run log (CSV) into one self-contained HTML page: the verdict,\n"
@@ -30,9 +30,11 @@ const char* const kUsageText =
     "\n"
     "  -o REPORT.html   where to write the page (default: LOG with .html for its extension)\n"
     "\n"
-    "Several LOGs, or a FOLDER of them (its *.csv files), make a fleet page instead: a table\n"
-    "of every run (station, IMU serial, start, duration, verdict, p99 frame interval, gaps,\n"
-    "stalls, reconnects, dons and doffs) and each IMU serial's runs, passes and worst figures.\n"
+    "Several LOGs, or FOLDERs of them (their *.csv files), make a fleet page instead: a table\n"
+    "of every run, failed runs first (station, IMU serial, start, duration, verdict and why,\n"
+    "time without IMU, IMU and MCU lost and back, display wait time-outs, p99 frame interval,\n"
+    "gaps, stalls, dons and doffs; a click on a heading sorts by it) and each IMU serial's\n"
+    "runs, passes and worst figures.\n"
     "Each run's own page goes into the folder FLEET-runs beside FLEET.html, linked from its\n"
     "row. A log that cannot be read is named and keeps its row.\n"
     "\n"

@@ -10,6 +10,10 @@ h2{font-size:17px;margin:22px 0 8px}
 .verdict .big{font-size:40px;font-weight:700;letter-spacing:.5px}
 .verdict .why{font-size:18px;margin-top:4px}
 .verdict.pass{background:#2e7d32}.verdict.fail{background:#c62828}.verdict.unfinished{background:#6d4c41}
+.verdict .unweighed{margin-top:8px;padding:6px 12px;background:rgba(0,0,0,.22);border-radius:4px;font-size:15px}
+.verdict .unweighed ul{margin:2px 0 0 0;padding-left:20px}
+.small{font-size:12px;color:#555555;margin:4px 0}
+ul.small{padding-left:18px}
 .note{margin-top:10px;padding:10px 14px;border-left:5px solid #f9a825;background:#fff8e1}
 .facts{display:flex;flex-wrap:wrap;gap:28px;align-items:flex-start}
 table{border-collapse:collapse}

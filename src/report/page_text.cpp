@@ -1,31 +1,19 @@
 #include "report/page_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
+#include "base/format.h"
+
 namespace brisk::report {
 
 void Fmt(std::string& out, const char* format, ...) {
-    char text[512];
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(text, sizeof text, format, args);
+    AppendFormatV(out, format, args);
     va_end(args);
-    if (n < 0) {
-        return;
-    }
-    if (static_cast<size_t>(n) < sizeof text) {
-        out.append(text, static_cast<size_t>(n));
-        return;
-    }
-    // Longer than the buffer (a long command line, say): formatted again in full.
-    const size_t at = out.size();
-    out.resize(at + static_cast<size_t>(n) + 1);
-    va_start(args, format);
-    std::vsnprintf(out.data() + at, static_cast<size_t>(n) + 1, format, args);
-    va_end(args);
-    out.resize(at + static_cast<size_t>(n));
 }
 
 // "1:02:03" or "2:03" for long runs, seconds with decimals for short ones.
@@ -63,6 +51,25 @@ std::string TickLabel(double v) {
     } else {
         std::snprintf(text, sizeof text, "%.4g", v);
     }
+    return text;
+}
+
+std::string TickLabel(double v, double step) {
+    const bool thousands = std::abs(v) >= 100000;
+    if (thousands) {
+        v /= 1000;
+        step /= 1000;
+    }
+    int decimals = 0;
+    if (step > 0.0 && step < 1.0) {
+        decimals = std::min(6, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    }
+    char text[48];
+    if (std::abs(v) >= 1e6) {  // a broken log's values: short, if not round
+        std::snprintf(text, sizeof text, "%.3gk", v);
+        return text;
+    }
+    std::snprintf(text, sizeof text, "%.*f%s", decimals, v == 0.0 ? 0.0 : v, thousands ? "k" : "");
     return text;
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/printf_format.h"
+#include "base/printf_format.h"
 
 namespace brisk::report {
 
@@ -17,5 +17,9 @@ std::string Clock(double seconds, bool fraction);
 std::string Seconds(double seconds);
 // An axis label: as short as its value allows.
 std::string TickLabel(double v);
+// A label of a scale whose ticks are `step` apart: as many decimals as the
+// step needs and no more ("0.5", "1.0", "1.5"; "200", "400"), and thousands
+// as "k" from 100,000 up, so every label fits the axis's margin.
+std::string TickLabel(double v, double step);
 
 }  // namespace brisk::report

@@ -2,20 +2,44 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <string_view>
 
+#include "report/chart_series.h"
 #include "report/charts.h"
 #include "report/health_section.h"
 #include "report/html.h"
 #include "report/page_style.h"
 #include "report/page_text.h"
 #include "report/series.h"
+#include "report/weighing.h"
 
 namespace brisk::report {
 namespace {
 
 bool Passed(const std::string& verdict) {
     return verdict.starts_with("PASS");
+}
+
+// What the page shows below that this verdict did not weigh.
+void NotWeighedList(std::string& out, const std::vector<UnweighedFinding>& findings) {
+    if (findings.empty()) {
+        return;
+    }
+    out +=
+        "<div id=\"not-weighed\" class=\"unweighed\">Shown on this page but not weighed in this "
+        "verdict:<ul>";
+    for (const UnweighedFinding& f : findings) {
+        out += "<li>";
+        AppendEscaped(out, f.what);
+        if (!f.why.empty()) {
+            out += " (";
+            AppendEscaped(out, f.why);
+            out += ")";
+        }
+        out += "</li>";
+    }
+    out += "</ul></div>";
 }
 
 void VerdictSection(std::string& out, const LoggedRun& log) {
@@ -36,6 +60,7 @@ void VerdictSection(std::string& out, const LoggedRun& log) {
             AppendEscaped(out, s.text);
             out += "</code></div>";
         }
+        NotWeighedList(out, FindingsNotWeighed(log));
         out += "</header>";
     } else {
         out +=
@@ -153,20 +178,32 @@ void FrameIntervalSection(std::string& out, const LoggedSummary& s) {
         }
     }
     if (top > 0.0) {
-        constexpr int kBarLeft = 48, kBarWidth = 260;
-        out +=
-            "<svg id=\"percentiles\" width=\"380\" height=\"96\" viewBox=\"0 0 380 96\" "
-            "role=\"img\"><title>frame interval percentiles, ms</title>";
+        // The labels' room after the longest bar, from their length (digits
+        // of 12 px text are under 7 px wide), so "1000.14 ms" is never cut.
+        constexpr int kBarLeft = 48, kBarWidth = 260, kCharPx = 7;
+        size_t longest = 0;
+        std::string labels[std::size(bars)];
+        for (size_t i = 0; i < std::size(bars); ++i) {
+            if (!std::isnan(bars[i].second) && bars[i].second > 0.0) {
+                Fmt(labels[i], "%.2f ms", bars[i].second);
+                longest = std::max(longest, labels[i].size());
+            }
+        }
+        const int width = kBarLeft + kBarWidth + 6 + static_cast<int>(longest) * kCharPx + 8;
+        Fmt(out,
+            "<svg id=\"percentiles\" width=\"%d\" height=\"96\" viewBox=\"0 0 %d 96\" "
+            "role=\"img\"><title>frame interval percentiles, ms</title>",
+            width, width);
         int y = 4;
-        for (const auto& [name, v] : bars) {
+        for (size_t i = 0; i < std::size(bars); ++i) {
             Fmt(out, "<text x=\"%d\" y=\"%d\" text-anchor=\"end\">%s</text>", kBarLeft - 6, y + 14,
-                name);
-            if (!std::isnan(v) && v > 0.0) {
-                const double w = std::max(1.0, v / top * kBarWidth);
+                bars[i].first);
+            if (!labels[i].empty()) {
+                const double w = std::max(1.0, bars[i].second / top * kBarWidth);
                 Fmt(out,
                     "<rect x=\"%d\" y=\"%d\" width=\"%.1f\" height=\"16\" fill=\"#5c6bc0\"/>"
-                    "<text x=\"%.1f\" y=\"%d\">%.2f ms</text>",
-                    kBarLeft, y + 2, w, kBarLeft + w + 6, y + 14, v);
+                    "<text x=\"%.1f\" y=\"%d\">%s</text>",
+                    kBarLeft, y + 2, w, kBarLeft + w + 6, y + 14, labels[i].c_str());
             }
             y += 22;
         }
@@ -176,7 +213,8 @@ void FrameIntervalSection(std::string& out, const LoggedSummary& s) {
 }
 
 void TimelineSection(std::string& out, const LoggedRun& log) {
-    const StatusSeries& st = log.status;
+    const ChartSeries drawn = SeriesToDraw(log);
+    const StatusSeries& st = drawn.status;
     double x1 = std::max(1.0, log.lastElapsed);
     for (double t : st.elapsed) {
         x1 = std::max(x1, t);
@@ -192,6 +230,7 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         c.lines = {{"fps", "#1f5fbf", &st.fps},
                    {"longest gap, ms", "#e07b00", &st.frameGapMs, true}};
         c.leftHi = TopOf({&st.fps}, 1.0);
+        c.leftStep = 1.0;
         c.rightHi = TopOf({&st.frameGapMs}, 1.0);
         c.leftUnit = "frames/s";
         c.rightUnit = "ms";
@@ -208,6 +247,7 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         c.lines = {{"samples/s", "#1b7f3a", &st.imuHz},
                    {"sample age, s", "#7b5e00", &st.imuAgeS, true}};
         c.leftHi = TopOf({&st.imuHz}, 1.0);
+        c.leftStep = 1.0;
         c.rightHi = TopOf({&st.imuAgeS}, 0.05);
         c.leftUnit = "Hz";
         c.rightUnit = "s";
@@ -221,6 +261,7 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         c.lines = {{"sequence gaps", "#c0392b", &st.seqGaps, false, true},
                    {"stalls", "#6a1b9a", &st.stalls, false, true}};
         c.leftHi = TopOf({&st.seqGaps, &st.stalls}, 1.0);
+        c.leftStep = 1.0;
         c.leftUnit = "count";
         c.emptyNote = "no IMU readings";
         charts.push_back(std::move(c));
@@ -244,6 +285,7 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         }
         c.rightLo = -std::max(g * 1.15, 8.0);
         c.rightHi = std::max(g * 1.15, 8.0);
+        c.leftStep = c.rightStep = 1.0;
         c.leftUnit = "|a|, raw counts";
         c.rightUnit = "gyro, raw counts";
         c.hasRight = true;
@@ -254,6 +296,7 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         Chart c = NewChart("chart-prox", "Proximity distance (worn periods shaded)", "#fcf7e6");
         c.lines = {{"distance", "#00695c", &st.proxDistance}};
         c.leftHi = TopOf({&st.proxDistance}, 1800.0);
+        c.leftStep = 1.0;
         c.leftUnit = "distance";
         c.emptyNote = "no proximity readings";
         const std::vector<Span> worn = FlagPeriods(st.elapsed, st.worn);
@@ -287,7 +330,8 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         kSvgWidth, height, kSvgWidth, height, x0, x1);
     TimeAxisLabels(out, ticks, time, chartsTop - 8);
     for (size_t i = 0; i < charts.size(); ++i) {
-        DrawChart(out, charts[i], st, x0, x1, chartsTop + static_cast<int>(i) * chartStride, ticks);
+        DrawChart(out, charts[i], drawn, x0, x1, chartsTop + static_cast<int>(i) * chartStride,
+                  ticks);
     }
     const int lastBottom =
         chartsTop + static_cast<int>(charts.size() - 1) * chartStride + kTitleBand + kPlotHeight;
@@ -298,6 +342,15 @@ void TimelineSection(std::string& out, const LoggedRun& log) {
         "<text x=\"%d\" y=\"%d\" text-anchor=\"middle\">elapsed since the tool started%s</text>",
         kLeft + kWidth / 2, lastBottom + 30, x1 - x0 < 600.0 ? "" : " (h:mm:ss)");
     out += "</svg>";
+    if (!drawn.notes.empty()) {
+        out += "<ul id=\"chart-notes\" class=\"small\">";
+        for (const std::string& note : drawn.notes) {
+            out += "<li>";
+            AppendEscaped(out, note);
+            out += "</li>";
+        }
+        out += "</ul>";
+    }
     out += "</section>";
 }
 
@@ -328,6 +381,22 @@ void EventsSection(std::string& out, const std::vector<LogEvent>& events) {
     out += "</section>";
 }
 
+// Where the IMU stream began on the page's clock. The tool opens the IMU
+// first, and its first report follows the opening within a report interval:
+// the log's first message row, printed as the IMU is opened, is that moment
+// to within a few milliseconds. The log does not carry it more closely.
+double StreamStart(const LoggedRun& log) {
+    return std::isnan(log.firstMessageElapsed) ? 0.0 : log.firstMessageElapsed;
+}
+
+std::string HealthNote(const LoggedRun& log) {
+    if (log.summary.imuHealth.flags.empty() || HealthFlagsWeighed(log.summary)) {
+        return "";
+    }
+    const std::string why = WhyHealthNotWeighed(log);
+    return "Not weighed in the verdict" + (why.empty() ? std::string() : " (" + why + ")") + ".";
+}
+
 }  // namespace
 
 std::string RenderReport(const LoggedRun& log, const std::string& logName,
@@ -348,7 +417,7 @@ std::string RenderReport(const LoggedRun& log, const std::string& logName,
     FactsSection(out, log);
     FrameIntervalSection(out, log.summary);
     out += "\n";
-    HealthSection(out, log.summary.imuHealth);
+    HealthSection(out, log.summary.imuHealth, StreamStart(log), HealthNote(log));
     TimelineSection(out, log);
     out += "\n";
     EventsSection(out, log.events);

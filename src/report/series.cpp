@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
+#include <utility>
 
 namespace brisk::report {
 
@@ -120,30 +122,91 @@ std::string SvgStepPath(const std::vector<Point>& points, const Scale& scale) {
     return Path(points, scale, true);
 }
 
-std::vector<double> NiceTicks(double lo, double hi, int count) {
-    std::vector<double> ticks;
-    if (!(hi > lo) || !std::isfinite(hi - lo) || count < 1) {
-        return ticks;
+namespace {
+
+// The step and the ticks' first multiple of it, once a step fits.
+bool FitStep(double lo, double hi, double step, int maxIntervals, Axis& axis) {
+    const double first = std::floor(lo / step), last = std::ceil(hi / step);
+    if (last - first > maxIntervals) {
+        return false;
     }
-    const double raw = (hi - lo) / count;
-    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
-    double step = magnitude * 10.0;
-    for (double m : {1.0, 2.0, 5.0}) {
-        if (magnitude * m >= raw) {
-            step = magnitude * m;
-            break;
+    axis.step = step;
+    axis.ticks.clear();
+    for (double k = first; k <= last; ++k) {
+        const double t = k * step;
+        axis.ticks.push_back(t == 0.0 ? 0.0 : t);  // never "-0"
+    }
+    if (axis.ticks.size() < 2) {
+        axis.ticks.push_back((last + 1) * step);
+    }
+    axis.lo = axis.ticks.front();
+    axis.hi = axis.ticks.back();
+    return true;
+}
+
+}  // namespace
+
+Axis NiceAxis(double lo, double hi, int maxIntervals, double minStep) {
+    Axis axis;
+    axis.ticks = {0.0, 1.0};
+    if (!std::isfinite(lo) || !std::isfinite(hi) || maxIntervals < 1) {
+        return axis;
+    }
+    if (hi < lo) {
+        std::swap(lo, hi);
+    }
+    const double span = hi - lo;
+    if (!std::isfinite(span) ||
+        std::max(std::abs(lo), std::abs(hi)) > 1e15 * std::max(span, minStep)) {
+        // Too far from zero for round steps to tell ticks apart: the ends alone.
+        axis.lo = lo;
+        axis.hi = hi > lo ? hi : lo + 1.0;
+        axis.step = axis.hi - axis.lo;
+        axis.ticks = {axis.lo, axis.hi};
+        return axis;
+    }
+    const double raw = std::max(span / maxIntervals, minStep);
+    double magnitude = raw > 0.0 ? std::pow(10.0, std::floor(std::log10(raw))) : 1.0;
+    for (int decade = 0; decade < 4; ++decade, magnitude *= 10.0) {
+        for (double m : {1.0, 2.0, 5.0}) {
+            const double step = magnitude * m;
+            if (step >= minStep && FitStep(lo, hi, step, maxIntervals, axis)) {
+                return axis;
+            }
         }
     }
-    const double first = std::ceil(lo / step) * step;
-    // Counted rather than summed: far from zero, t += step may not move t.
-    for (int i = 0; i <= count * 3 + 2; ++i) {
-        const double t = first + i * step;
-        if (t > hi + step * 1e-9) {
-            break;
+    // A range that straddles a multiple of every step (-1 to 1 in one
+    // interval) takes two.
+    FitStep(lo, hi, magnitude, 2, axis);
+    return axis;
+}
+
+double RowGapLimit(const std::vector<double>& x) {
+    std::vector<double> steps;
+    for (size_t i = 1; i < x.size(); ++i) {
+        if (x[i] > x[i - 1]) {
+            steps.push_back(x[i] - x[i - 1]);
         }
-        ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
     }
-    return ticks;
+    if (steps.empty()) {
+        return INFINITY;
+    }
+    const auto middle = steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2);
+    std::nth_element(steps.begin(), middle, steps.end());
+    return *middle * 1.5;
+}
+
+std::vector<Point> PointsWithBreaks(const std::vector<double>& x, const std::vector<float>& y,
+                                    double gapLimit) {
+    std::vector<Point> points;
+    points.reserve(x.size());
+    for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+        if (i > 0 && x[i] - x[i - 1] > gapLimit) {
+            points.push_back(Point{x[i - 1], NAN});
+        }
+        points.push_back(Point{x[i], static_cast<double>(y[i])});
+    }
+    return points;
 }
 
 std::vector<Span> PixelSpans(const std::vector<Span>& ranges, const Scale& scale) {

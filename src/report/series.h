@@ -38,8 +38,23 @@ std::string SvgPath(const std::vector<Point>& points, const Scale& scale);
 // Same, as steps: each value holds until the next point (running totals).
 std::string SvgStepPath(const std::vector<Point>& points, const Scale& scale);
 
-// Round tick values covering [lo, hi], about `count` of them (1, 2, 5 x 10^n).
-std::vector<double> NiceTicks(double lo, double hi, int count);
+// A value axis: [lo, hi] widened to round ticks `step` apart (1, 2 or 5 x
+// 10^n, never below `minStep`), the finest such step that needs no more than
+// `maxIntervals` intervals, so a scale is always readable at both its ends.
+struct Axis {
+    double lo = 0.0, hi = 1.0, step = 1.0;
+    std::vector<double> ticks;  // lo, lo + step, ..., hi
+};
+Axis NiceAxis(double lo, double hi, int maxIntervals, double minStep = 0.0);
+
+// Rows further apart than this have rows missing between them: one and a
+// half times the usual step between rows. Infinite for fewer than two rows.
+double RowGapLimit(const std::vector<double>& x);
+
+// The points of a series, with a break (a NaN point) wherever the next row
+// comes more than `gapLimit` after the last: a line never bridges missing rows.
+std::vector<Point> PointsWithBreaks(const std::vector<double>& x, const std::vector<float>& y,
+                                    double gapLimit);
 
 // Pixel spans [from, to) of the box, merged where they touch, for the x
 // ranges given (periods a headset was worn, the present loop free-ran, ...).

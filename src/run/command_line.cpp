@@ -96,6 +96,38 @@ bool IsNegativeNumber(const char* word) {
     return *end == '\0';
 }
 
+// --imu-health weighs the health flags; --station-checks turns on its set.
+// Items the command line gave keep their limits.
+void ApplyImpliedChecks(RunSettings& settings) {
+    std::string unused;
+    if (settings.minFirmwareGiven || !settings.serialPattern.empty() ||
+        !settings.stationProfile.empty()) {
+        settings.identity = true;
+    }
+    if (settings.stationChecks && settings.optical == OpticalMode::kOff) {
+        settings.optical = OpticalMode::kAuto;
+    }
+    if (settings.optical != OpticalMode::kOff) {
+        settings.identity = true;
+    }
+    if (settings.stationChecks) {
+        settings.identity = true;
+        settings.imuHealth = true;
+        settings.failExit = true;
+        if (settings.jsonPath.empty()) {
+            settings.jsonPath = kStationSummaryFile;
+        }
+        FailOn station;
+        ParseFailOn(kStationFailOn, station, unused);
+        settings.failOn.limits.merge(station.limits);
+    }
+    if (settings.imuHealth) {
+        FailOn health;
+        ParseFailOn("imu-health", health, unused);
+        settings.failOn.limits.merge(health.limits);
+    }
+}
+
 CommandLine UsageError(std::string reason) {
     CommandLine cl;
     cl.action = CommandAction::kUsageError;
@@ -193,6 +225,82 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
             settings.imuHealth = true;
             continue;
         }
+        if (std::strcmp(arg, "--fail-on") == 0) {
+            if (!hasValue) {
+                return UsageError("--fail-on needs a LIST (e.g. gaps>10,stalls>0,imu-health)");
+            }
+            std::string error;
+            if (!ParseFailOn(argv[++i], settings.failOn, error)) {
+                return UsageError(error);
+            }
+            continue;
+        }
+        if (std::strcmp(arg, "--fail-exit") == 0) {
+            settings.failExit = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--station-checks") == 0) {
+            settings.stationChecks = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--identity") == 0) {
+            settings.identity = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--optical") == 0) {
+            const char* mode = hasValue ? argv[i + 1] : "";
+            if (std::strcmp(mode, "auto") == 0) {
+                settings.optical = OpticalMode::kAuto;
+            } else if (std::strcmp(mode, "require") == 0) {
+                settings.optical = OpticalMode::kRequire;
+            } else {
+                return UsageError("--optical needs auto or require");
+            }
+            ++i;
+            continue;
+        }
+        if (std::strcmp(arg, "--light-generation") == 0) {
+            const char* gen = hasValue ? argv[i + 1] : "";
+            if (std::strcmp(gen, "auto") == 0) {
+                settings.lightGeneration = 0;
+            } else if (std::strcmp(gen, "1") == 0 || std::strcmp(gen, "2") == 0) {
+                settings.lightGeneration = gen[0] - '0';
+            } else {
+                return UsageError("--light-generation needs 1, 2 or auto");
+            }
+            ++i;
+            continue;
+        }
+        if (std::strcmp(arg, "--min-firmware") == 0) {
+            if (!hasValue || !ParseUnsigned(argv[i + 1], argv[i + 1] + std::strlen(argv[i + 1]),
+                                            settings.minFirmware)) {
+                return UsageError("--min-firmware needs a firmware build number (e.g. 1462663157)");
+            }
+            settings.minFirmwareGiven = true;
+            ++i;
+            continue;
+        }
+        if (std::strcmp(arg, "--serial-pattern") == 0) {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                return UsageError("--serial-pattern needs a PATTERN (e.g. LHR-*)");
+            }
+            settings.serialPattern = argv[++i];
+            continue;
+        }
+        if (std::strcmp(arg, "--station-profile") == 0) {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                return UsageError("--station-profile needs a FILE");
+            }
+            settings.stationProfile = argv[++i];
+            continue;
+        }
+        if (std::strcmp(arg, "--json") == 0) {
+            if (!hasValue) {
+                return UsageError("--json needs a FILE");
+            }
+            settings.jsonPath = argv[++i];
+            continue;
+        }
         if (std::strcmp(arg, "--counts-per-g") == 0) {
             if (!hasValue ||
                 !ParseDecimal(argv[i + 1], argv[i + 1] + std::strlen(argv[i + 1]),
@@ -200,6 +308,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
                 !(settings.countsPerG > 0.0) || !std::isfinite(settings.countsPerG)) {
                 return UsageError("--counts-per-g needs a positive number (e.g. 8192)");
             }
+            settings.countsPerGGiven = true;
             ++i;
             continue;
         }
@@ -237,24 +346,80 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
         if (arg[0] == '-' && std::strcmp(arg, "--imu-serial") != 0 && !IsNegativeNumber(arg)) {
             return UsageError(std::string("unknown option '") + arg + "' (see --help)");
         }
-        settings.runSeconds = std::atof(arg);
+        // A duration is read as atof reads it ("10s" is 10), but a word with
+        // no number at its start would read as 0, which means run forever:
+        // "ten" is a mistake, not an endless soak.
+        char* numberEnd = nullptr;
+        settings.runSeconds = std::strtod(arg, &numberEnd);
+        if (numberEnd == arg) {
+            settings.runSeconds = 0.0;  // MinGW's strtod gives -0 for "--imu-serial"
+        }
+        if (numberEnd == arg && std::strcmp(arg, "--imu-serial") != 0) {
+            return UsageError(std::string("SECONDS: '") + arg +
+                              "' is not a number of seconds (e.g. 60)");
+        }
     }
+    ApplyImpliedChecks(settings);
     return cl;
 }
 
-std::string UsageText() {
-    return "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [--log FILE]\n"
-           "             [--record FILE] [--imu-health] [--counts-per-g N]\n"
-           "             [--metrics [HOST:]PORT] [--station NAME] [SECONDS]\n"
-           "       brisk --help | --version\n"
-           "\n"
-           "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
-           "                       sharing a USB hub with the headset's MCU\n"
-           "  --display KIND       directmode    take the panels from the desktop (default)\n"
+bool IsToolOption(const char* arg) {
+    static const char* const kOptions[] = {
+        "--imu-serial",
+        "--help",
+        "-h",
+        "--version",
+        "--display",
+        "--mode",
+        "--log",
+        "--record",
+        "--imu-health",
+        "--counts-per-g",
+        "--metrics",
+        "--station",
+        "--fail-on",
+        "--fail-exit",
+        "--station-checks",
+        "--json",
+        "--identity",
+        "--min-firmware",
+        "--serial-pattern",
+        "--station-profile",
+        "--optical",
+        "--light-generation",
+    };
+    for (const char* option : kOptions) {
+        if (std::strcmp(arg, option) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string UsageText(DisplayKind defaultDisplay) {
+    const bool noneByDefault = defaultDisplay == DisplayKind::kNone;
+    return std::string(
+               "usage: brisk [--imu-serial SERIAL] [--display KIND] [--mode WxH[@HZ]] [--log FILE]\n"
+               "             [--record FILE] [--imu-health] [--counts-per-g N]\n"
+               "             [--metrics [HOST:]PORT] [--station NAME] [--fail-on LIST]\n"
+               "             [--fail-exit] [--json FILE] [--station-checks] [--identity]\n"
+               "             [--min-firmware N] [--serial-pattern P] [--station-profile FILE]\n"
+               "             [--optical auto|require] [--light-generation 1|2|auto] [SECONDS]\n"
+               "       brisk --help | --version\n"
+               "\n"
+               "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
+               "                       sharing a USB hub with the headset's MCU\n") +
+           (noneByDefault
+                ? "  --display KIND       none          sensors only: IMU and proximity, no display\n"
+                  "                                     (the default, and the only kind here)\n"
+                  "                       directmode    take the panels from the desktop (Windows)\n"
+                : "  --display KIND       directmode    take the panels from the desktop (default)\n") +
            "                       extended[:N]  the headset as an ordinary desktop output:\n"
            "                                     output N of the listing, or the first with\n"
-           "                                     the mode (Windows only)\n"
-           "                       none          sensors only: IMU and proximity, no display\n"
+           "                                     the mode (Windows only)\n" +
+           (noneByDefault
+                ? ""
+                : "                       none          sensors only: IMU and proximity, no display\n") +
            "  --mode WxH[@HZ]      the display mode to use (default 5088x2544@75); without\n"
            "                       @HZ any refresh rate of that size\n"
            "  --log FILE           write a CSV run log to FILE as the run goes (replaced if it\n"
@@ -263,19 +428,60 @@ std::string UsageText() {
            "                       (opens in Wireshark; brisk-sim --replay plays it back)\n"
            "  --imu-health         print the IMU's health figures after IMU RESULT; a stuck\n"
            "                       axis, saturation, a clock off by over 2500 ppm or a p99\n"
-           "                       sample interval over 1.5 periods fails the run\n"
-           "  --counts-per-g N     the accelerometer's counts per g (default 8192)\n"
+           "                       sample interval over 1.5 periods fails the run (the\n"
+           "                       line and --fail-on imu-health)\n"
+           "  --counts-per-g N     the accelerometer's counts per g (default 8192, or with\n"
+           "                       --identity the range the Watchman reports)\n"
            "  --metrics [HOST:]PORT\n"
            "                       serve live figures for Prometheus at /metrics (HOST\n"
            "                       default 127.0.0.1); after the verdict it stays up until\n"
            "                       a scrape has seen it, 5 s at most\n"
            "  --station NAME       the metrics' station label; default: the host name\n"
-           "  SECONDS              end the run after this long; default: until Ctrl+C\n"
+           "  --fail-on LIST       also fail the run on these findings (comma-separated):\n"
+           "                       gaps>N IMU sequence gaps, stalls>N IMU stalls,\n"
+           "                       imu-absent>S seconds without the IMU, wait-timeouts>N\n"
+           "                       display wait time-outs, imu-health a health flag,\n"
+           "                       optical-weak a weak photodiode (with --optical); a\n"
+           "                       limit of P% is a share (of the samples for gaps, of the\n"
+           "                       run's seconds for the others); a name alone means >0\n"
+           "  --fail-exit          a FAIL exits 1 instead of 0\n"
+           "  --json FILE          write a JSON summary of the run to FILE when it ends\n"
+           "                       (replaced if it exists)\n"
+           "  --identity           read the Watchman's firmware, IMU range and factory\n"
+           "                       configuration at the start and after each reconnect;\n"
+           "                       print them, give the IMU in g and dps, and fail the run\n"
+           "                       on a problem with them\n"
+           "  --min-firmware N     fail a firmware build below N (implies --identity)\n"
+           "  --serial-pattern P   fail a configuration serial not matching P ('*' any\n"
+           "                       run, '?' one character; implies --identity)\n"
+           "  --station-profile FILE\n"
+           "                       min_firmware and serial_pattern as 'key = value' lines\n"
+           "                       (the options win; implies --identity)\n"
+           "  --optical MODE       read the Watchman's light and judge each photodiode\n"
+           "                       against its neighbours (implies --identity); auto: with\n"
+           "                       no base station in view nothing is judged; require:\n"
+           "                       that fails the run\n"
+           "  --light-generation G the base stations' generation, 1, 2 or auto (default:\n"
+           "                       one, then the other when no light comes)\n"
+           "  --station-checks     what a line station wants: --identity, --optical auto,\n"
+           "                       --imu-health, --fail-exit, --json " +
+           kStationSummaryFile +
+           " (unless --json names\n"
+           "                       another file) and --fail-on\n"
+           "                       " +
+           kStationFailOn + "\n" +
+           "  SECONDS              end the run after this long (a number); default: until\n"
+           "                       Ctrl+C\n"
            "  -h, --help           this text\n"
            "  --version            the version\n"
            "\n"
-           "exit codes: 0 verdict printed (PASS or FAIL), 2 IMU stream did not start,\n"
-           "            3 display could not be initialised, 4 display lost, 64 usage error\n";
+           "A FAIL names its reasons on a REASONS line before the verdict. Without\n"
+           "--fail-on a run fails on no frames, present errors, no IMU samples, or the\n"
+           "IMU or the MCU lost and not back at the end.\n"
+           "\n"
+           "exit codes: 0 verdict printed (PASS, or FAIL without --fail-exit), 1 FAIL with\n"
+           "            --fail-exit, 2 IMU stream did not start, 3 display could not be\n"
+           "            initialised, 4 display lost, 64 usage error\n";
 }
 
 }  // namespace brisk

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "run/reasons.h"
+
 namespace brisk {
 
 // What drives the panels, if anything.
@@ -23,6 +25,10 @@ struct ModeRequest {
     bool operator==(const ModeRequest&) const = default;
 };
 
+// --optical: off; auto (judged when a base station is in view); require (a
+// run with no base station in view fails).
+enum class OpticalMode { kOff, kAuto, kRequire };
+
 struct RunSettings {
     std::string imuSerial;    // empty: choose the Watchman paired with the MCU
     double runSeconds = 0.0;  // > 0: the run ends by itself after this long
@@ -36,9 +42,39 @@ struct RunSettings {
     std::string metricsHost = "127.0.0.1";
     uint16_t metricsPort = 0;
     std::string station;
-    bool imuHealth = false;      // print the IMU health line; a health flag fails the run
-    double countsPerG = 8192.0;  // the accelerometer's scale, for |a| in g
+    bool imuHealth = false;        // print the IMU health line; a health flag fails the run
+    double countsPerG = 8192.0;    // the accelerometer's scale, for |a| in g
+    bool countsPerGGiven = false;  // --counts-per-g: wins over the range --identity reads
+    // What fails the run beside the defaults: --fail-on, imu-health with
+    // --imu-health, the station set with --station-checks.
+    FailOn failOn;
+    bool failExit = false;       // a FAIL exits kExitFail instead of 0
+    bool stationChecks = false;  // --station-checks (already applied to the fields)
+    std::string jsonPath;        // non-empty: the JSON summary goes there when the run ends
+    // --identity: read the Watchman's firmware, IMU range and factory
+    // configuration; what a station expects of them (each of the three
+    // options turns --identity on). The profile is read when the run starts;
+    // the options given here win over its lines.
+    bool identity = false;
+    bool minFirmwareGiven = false;
+    uint32_t minFirmware = 0;
+    std::string serialPattern;   // empty: any
+    std::string stationProfile;  // empty: none
+    // --optical: read the Watchman's light interface and judge its
+    // photodiodes (turns --identity on: the judging needs the configuration).
+    OpticalMode optical = OpticalMode::kOff;
+    // --light-generation: the base stations' generation the light format is
+    // set for; 0: auto, one and then the other when no light comes.
+    int lightGeneration = 0;
 };
+
+// What --station-checks turns on beside --imu-health and --fail-exit: the
+// --fail-on items (those given with --fail-on win) and the summary file when
+// --json names none. Every limit is one a healthy headset stays under (see
+// the README). It reads the headset's identity too (--identity); the optical
+// checks join this set.
+constexpr const char* kStationFailOn = "gaps>0.1%,stalls>0,imu-absent>0,wait-timeouts>0";
+constexpr const char* kStationSummaryFile = "brisk-summary.json";
 
 enum class CommandAction { kRun, kHelp, kVersion, kUsageError };
 
@@ -56,7 +92,11 @@ struct CommandLine {
 // "--help"/"-h" and "--version" end the reading. A word that starts with '-'
 // and is neither an option nor a number is a usage error (a mistyped option
 // must not start an endless run); any other word is a duration read the way
-// atof reads it (text that is not a number is 0), the last one winning.
+// atof reads it ("10s" is 10), the last one winning, and a word with no
+// number at its start ("ten") is a usage error rather than an endless run.
+// "--fail-on LIST" needs a valid list (see ParseFailOn), "--json FILE" a file
+// name; "--station-checks" applies its set once everything is read, so its
+// place on the line does not matter.
 // Without "--display" the run gets `defaultDisplay`.
 CommandLine ParseCommandLine(int argc, const char* const* argv,
                              DisplayKind defaultDisplay = DisplayKind::kDirectMode);
@@ -69,7 +109,10 @@ bool ParseModeText(const char* text, ModeRequest& out);
 // outside 1..65535, an empty host or an IPv6 address without brackets.
 bool ParseMetricsAddress(const char* text, std::string& host, uint16_t& port);
 
-// The help text, whole lines.
-std::string UsageText();
+// The help text, whole lines, naming `defaultDisplay` as the default kind.
+std::string UsageText(DisplayKind defaultDisplay = DisplayKind::kDirectMode);
+
+// Whether `arg` is one of the options ParseCommandLine knows, spelt exactly.
+bool IsToolOption(const char* arg);
 
 }  // namespace brisk

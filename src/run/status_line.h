@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "run/reasons.h"
 
 namespace brisk {
 
@@ -22,6 +25,16 @@ struct StatusFields {
     bool freeRunning = false;
     bool haveDisplay = true;     // false: a sensors-only run, the frame rate reads n/a
     double maxFrameGapMs = 0.0;  // not on the line; the run log's figure
+    // With --identity and the device's scale: |a| in g and the rates in
+    // degrees per second, from these rather than the counts.
+    bool calibrated = false;
+    double accelG[3] = {0, 0, 0};
+    double gyroDps[3] = {0, 0, 0};
+    // With --optical: the light's pulses this cycle, the photodiodes lit of
+    // the configuration's and the base stations seen so far.
+    bool haveLight = false;
+    uint64_t lightPulsesThisCycle = 0;
+    uint32_t photodiodesLit = 0, photodiodes = 0, stationsSeen = 0;
 };
 
 // |a| of the status line: the accelerometer vector's length in raw counts.
@@ -33,27 +46,19 @@ std::string ProxField(bool haveProx, bool worn, uint16_t distance);
 // The whole status line, newline included.
 std::string FormatStatusLine(const StatusFields& f);
 
-// What the verdict rests on.
-struct RunTotals {
-    bool displayTested = true;  // false: a sensors-only run
-    bool displayLost = false;
-    uint64_t frames = 0;
-    uint64_t presentErrors = 0;
-    uint64_t imuSamples = 0;
-    std::string imuHealthFlags;  // with --imu-health: the raised flags; empty when none
-};
-
-// The VERDICT line, newline included. A sensors-only run passes on IMU
-// samples alone and says that no display was tested.
-std::string FormatVerdictLine(const RunTotals& t);
+// The VERDICT line, newline included: PASS when no raised reason counts. A
+// sensors-only run says that no display was tested; a lost display wins over
+// everything else.
+std::string FormatVerdictLine(const RunTotals& t, const std::vector<Reason>& raised);
+std::string FormatVerdictLine(const RunTotals& t, const FailOn& failOn = {});
 
 // The verdict as the run log names it: "PASS", "FAIL", "DISPLAY LOST",
 // "PASS (sensors only)" or "FAIL (sensors only)".
-std::string VerdictName(const RunTotals& t);
+std::string VerdictName(const RunTotals& t, const std::vector<Reason>& raised);
+std::string VerdictName(const RunTotals& t, const FailOn& failOn = {});
 
-// Why a run failed: the failed conditions ("no frames", "present errors",
-// "no IMU samples", "IMU health: FLAGS") joined by "; ". Empty unless the verdict is a FAIL.
-std::string FailReasons(const RunTotals& t);
+// The counted reasons' texts joined by "; ": empty when the run passed.
+std::string FailReasons(const RunTotals& t, const FailOn& failOn = {});
 
 // "prox: headset DONNED (distance 1612)\n" and its DOFFED twin.
 std::string FormatDonDoffLine(bool worn, uint16_t distance);

@@ -16,9 +16,9 @@
 #include "log/log_rows.h"
 #include "platform/console.h"
 #include "platform/directmode.h"
-#include "platform/output.h"
-#include "platform/softgpu/softgpu.h"
-#include "platform/utf8.h"
+#include "base/output.h"
+#include "sim/softgpu/softgpu.h"
+#include "base/utf8.h"
 #include "sim/leak_report.h"
 #include "sim/png_file.h"
 #include "sim/replay_source.h"
@@ -28,7 +28,7 @@
 
 namespace {
 
-constexpr int kExitUsage = 64;
+using brisk::kExitUsage;  // brisk-sim's usage errors end as brisk's do
 // The run ended but its capture could not be written (sysexits' EX_IOERR).
 constexpr int kExitCaptureFailed = 74;
 
@@ -104,7 +104,18 @@ void PrepareReplayRun(const std::string& file, const brisk::capture::ReplayPlan&
     if (tool.action != brisk::CommandAction::kRun) {
         return;
     }
-    if (imu.found && !plan.Device(ReplayRole::kMcu).found && tool.settings.imuSerial.empty()) {
+    // What the run shows but the capture does not hold is said as inferred,
+    // in the run's log, report and summary as here.
+    std::vector<std::string> inferred;
+    const bool noMcu = !plan.Device(ReplayRole::kMcu).found;
+    if (imu.found && imu.serial.empty()) {
+        inferred.push_back("USB serial " + brisk::Utf8FromWide(brisk::sim::kDefaultWatchmanSerial) +
+                           " chosen by brisk-sim (the capture holds none)");
+    }
+    if (noMcu) {
+        inferred.push_back("no MCU in the capture");
+    }
+    if (imu.found && noMcu && tool.settings.imuSerial.empty()) {
         // Without the MCU the tool cannot tell which Watchman is the headset's.
         const std::wstring wide(imu.serial.begin(), imu.serial.end());
         const std::string serial =
@@ -112,9 +123,11 @@ void PrepareReplayRun(const std::string& file, const brisk::capture::ReplayPlan&
         toolArgs.push_back("--imu-serial");
         toolArgs.push_back(serial);
         brisk::Print(stderr,
-                     "brisk-sim: %s: the capture has no MCU; the tool is told --imu-serial %s\n",
-                     file.c_str(), serial.c_str());
+                     "brisk-sim: %s: the capture has no MCU; the tool is told --imu-serial %s%s\n",
+                     file.c_str(), serial.c_str(),
+                     wide.empty() ? ", a serial brisk-sim chose (the capture holds none)" : "");
     }
+    brisk::SetRunInferences(std::move(inferred));
     if (tool.settings.runSeconds <= 0.0) {
         brisk::sim::ScenarioAction stop;
         stop.seconds = static_cast<double>(plan.lastMicros) / 1e6 + kReplayTailSeconds;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/headset_usb.h"
+#include "device/headset_usb.h"
 
 namespace brisk::sim {
 
@@ -29,7 +29,12 @@ void ReplayFeed::ReadUntil(int64_t micros) {
             break;
         }
         readTo = std::max(readTo, e.micros);
-        queues[static_cast<size_t>(role)].push_back(e);
+        std::deque<ReplayEvent>& queue = queues[static_cast<size_t>(role)];
+        queue.push_back(e);
+        if (role == ReplayRole::kLight && queue.size() > kLightBacklog) {
+            queue.pop_front();
+            ++lightDropped;
+        }
     }
 }
 
@@ -44,6 +49,7 @@ void ReplayStream::Deliver(const ReplayEvent& e, std::vector<InputReport>& out) 
     InputReport& r = out.emplace_back();
     std::memcpy(r.bytes, e.bytes, e.length);
     r.length = e.length;
+    r.recordedAt = feed->start + std::chrono::microseconds(e.micros);
     const bool imuReport =
         e.length >= headset::kImuReportMinBytes && e.bytes[0] == headset::kImuReportId;
     if (role == ReplayRole::kImu && !imuReport && feed->foreign.count++ == 0) {
@@ -103,6 +109,15 @@ bool ReplayStream::OnFeature(const uint8_t* report, size_t length, Clock::time_p
     if (report == nullptr || length == 0) {
         return false;
     }
+    if (role == ReplayRole::kLight) {
+        const int which = report[0] == 0x04 ? 0 : report[0] == 0x07 ? 1 : -1;
+        if (which < 0 || length < 2) {
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(feed->mtx);
+        std::memcpy(lightFeatures[which], report, std::min<size_t>(length, 5));
+        return true;
+    }
     if (answersRateCommand && length >= 4 && report[0] == 0 && report[1] == headset::kMcuRateTag) {
         // The answer goes out when the recorded one did: the first "$" in the
         // capture from a little before now on. None: the MCU stays silent.
@@ -117,10 +132,42 @@ bool ReplayStream::OnFeature(const uint8_t* report, size_t length, Clock::time_p
     return true;
 }
 
+FeatureResult ReplayStream::OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
+                                         Clock::time_point) {
+    if (role == ReplayRole::kLight && (reportId == 0x04 || reportId == 0x07)) {
+        std::lock_guard<std::mutex> lock(feed->mtx);
+        const auto n = std::min<uint32_t>(length, 5);
+        std::memcpy(buf, lightFeatures[reportId == 0x04 ? 0 : 1], n);
+        return {FeatureOutcome::kData, n, 0};
+    }
+    if (role != ReplayRole::kImu) {
+        return {FeatureOutcome::kNotCaptured, 0, 0};
+    }
+    std::lock_guard<std::mutex> lock(feed->mtx);
+    const std::vector<capture::FeatureExchange>& held = feed->plan.Device(role).features;
+    size_t& used = featuresUsed[reportId];
+    size_t seen = 0;
+    for (const capture::FeatureExchange& e : held) {
+        if (e.reportId != reportId || seen++ < used) {
+            continue;
+        }
+        ++used;
+        if (!e.answered) {
+            return {FeatureOutcome::kFailed, 0, kErrorGenFailure};  // the recorded stall
+        }
+        const auto n = static_cast<uint32_t>(std::min<size_t>(length, e.data.size()));
+        if (n > 0) {  // an answer without data is one too: the reader asks again
+            std::memcpy(buf, e.data.data(), n);
+        }
+        return {FeatureOutcome::kData, n, 0};
+    }
+    return {FeatureOutcome::kNotCaptured, 0, 0};
+}
+
 bool PlanReplay(const std::string& path, const capture::ReplayOptions& options,
                 capture::ReplayPlan& out, std::string& error) {
-    auto open = [&path](std::string& why) { return capture::OpenPacketSource(path, why); };
-    if (!capture::ScanReplay(open, options, out, error)) {
+    std::unique_ptr<capture::PacketSource> source = capture::OpenPacketSource(path, error);
+    if (!source || !capture::ScanReplay(*source, options, out, error)) {
         error = path + ": " + error;
         return false;
     }

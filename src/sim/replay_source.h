@@ -12,9 +12,22 @@
 // second before the command on): an MCU that the capture shows silent
 // (asleep, say) stays silent until it answered in the recording. The
 // recorded answers themselves are not sent again.
+//
+// The Watchman's light interface takes the capture's light endpoint's
+// reports (capture::ReplayRole::kLight), at their times. It accepts the
+// format (0x04) and 0x07 and answers reads of them with what the tool last
+// set: the capture holds no reads of them. While nobody reads it, only its
+// latest kLightBacklog reports are kept.
+//
+// The IMU answers feature reads with the capture's answers to the same
+// reports, whenever the tool asks: the n-th request for a report gets the
+// n-th answer the capture holds to it, a recorded stall included, so a
+// replayed read takes as many tries as the recorded one did. A request the
+// capture holds no (more) answers to is "not captured".
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,6 +42,8 @@ class ReplayFeed {
     // Reads this far ahead of the clock: more than a returning device is
     // dated back, so that its return is known before it is due.
     static constexpr int64_t kReadAheadMicros = 2 * capture::kReturnLeadMicros;
+    // About 6 s of the real units' light.
+    static constexpr size_t kLightBacklog = 4096;
 
     ReplayFeed(capture::ReplayPlan plan, std::unique_ptr<capture::ReplayReader> reader,
                Clock::time_point start);
@@ -47,8 +62,9 @@ class ReplayFeed {
     const Clock::time_point start;
     mutable std::mutex mtx;
     std::unique_ptr<capture::ReplayReader> reader;
-    std::deque<capture::ReplayEvent> queues[capture::kReplayRoles];
-    int64_t readTo = 0;  // the latest event time read
+    std::deque<capture::ReplayEvent> queues[capture::kReplayStreams];
+    uint64_t lightDropped = 0;  // light reports nobody read in time
+    int64_t readTo = 0;         // the latest event time read
     bool atEnd = false;
     capture::ForeignInput foreign;
 };
@@ -65,6 +81,8 @@ class ReplayStream final : public HidInterfaceModel {
     void Produce(Clock::time_point now, std::vector<InputReport>& out) override;
     Clock::time_point NextDue(Clock::time_point now) const override;
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) override;
+    FeatureResult OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
+                               Clock::time_point now) override;
     // The tool read each recorded report once: none is produced while nobody
     // has the interface open to take it.
     bool KeepsReportsForReaders() const override { return true; }
@@ -81,7 +99,12 @@ class ReplayStream final : public HidInterfaceModel {
     static constexpr int64_t kAckLookBackMicros = 1000000;
 
     bool ackPending = false;  // guarded by the feed's mutex
+    // The light: what the tool set with 0x04 and 0x07 (guarded by the feed's mutex).
+    uint8_t lightFeatures[2][5] = {{0x04}, {0x07}};
     int64_t ackDue = 0;
+    // The IMU: per report ID, how many of the capture's answers are used up
+    // (guarded by the feed's mutex).
+    std::map<uint8_t, size_t> featuresUsed;
 };
 
 // Reads a capture file through once and plans its replay. False with `error`

@@ -40,6 +40,20 @@ constexpr ActionSpec kActions[] = {
     {"watchman", "skip", ActionKind::WatchmanSkip, Args::Int1, 1, 255},
     {"watchman", "repeat", ActionKind::WatchmanRepeat, Args::None, 0, 0},
     {"watchman", "junk", ActionKind::WatchmanJunk, Args::None, 0, 0},
+    {"watchman", "config-corrupt", ActionKind::WatchmanConfigCorrupt, Args::None, 0, 0},
+    {"watchman", "config-serial", ActionKind::WatchmanConfigSerial, Args::Text, 0, 0},
+    {"watchman", "config-drop", ActionKind::WatchmanConfigDrop, Args::Text, 0, 0},
+    {"watchman", "feature-stall", ActionKind::WatchmanFeatureStall, Args::OnOff, 0, 0},
+    {"watchman", "feature-silent", ActionKind::WatchmanFeatureSilent, Args::OnOff, 0, 0},
+    {"watchman", "light-generation", ActionKind::WatchmanLightGeneration, Args::Int1, 1, 2},
+    {"watchman", "photodiode-dead", ActionKind::WatchmanPhotodiodeDead, Args::Int1, 0, 255},
+    {"watchman", "photodiode-weak", ActionKind::WatchmanPhotodiodeWeak, Args::Int1, 0, 255},
+    {"watchman", "photodiode-abnormal", ActionKind::WatchmanPhotodiodeAbnormal, Args::Int1, 0, 255},
+    {"watchman", "photodiode-ok", ActionKind::WatchmanPhotodiodeOk, Args::Int1, 0, 255},
+    {"watchman", "station-off", ActionKind::WatchmanStationOff, Args::Int1, 0, 1},
+    {"watchman", "station-on", ActionKind::WatchmanStationOn, Args::Int1, 0, 1},
+    {"watchman", "light", ActionKind::WatchmanLight, Args::OnOff, 0, 0},
+    {"watchman", "replace", ActionKind::WatchmanReplace, Args::Text, 0, 0},
     {"tracker", "add", ActionKind::TrackerAdd, Args::Text, 0, 0},
     {"mcu", "absent", ActionKind::McuAbsent, Args::None, 0, 0},
     {"mcu", "unplug", ActionKind::McuUnplug, Args::None, 0, 0},
@@ -166,7 +180,9 @@ std::string ParseArgs(const ActionSpec& row, const std::vector<std::string>& wor
         switch (row.args) {
             case Args::Text:
                 if (w.size() > kMaxSerialLength) {
-                    return "serial longer than 126 characters";
+                    return row.kind == ActionKind::WatchmanConfigDrop
+                               ? "key longer than 126 characters"
+                               : "serial longer than 126 characters";
                 }
                 act.text = w;
                 break;

@@ -33,7 +33,21 @@ enum class ActionKind {
     WatchmanSkip,        // value[0]
     WatchmanRepeat,
     WatchmanJunk,
-    TrackerAdd,  // text: serial
+    WatchmanConfigCorrupt,       // the configuration no longer inflates
+    WatchmanConfigSerial,        // text: the serial the configuration names
+    WatchmanConfigDrop,          // text: the key the configuration lacks ("imu.acc_bias")
+    WatchmanFeatureStall,        // value[0]: 1 each feature request fails once first, 0 off
+    WatchmanFeatureSilent,       // value[0]: 1 no feature request is answered, 0 off
+    WatchmanLightGeneration,     // value[0]: the base stations in the room, 1 or 2
+    WatchmanPhotodiodeDead,      // value[0]: wire channel
+    WatchmanPhotodiodeWeak,      // value[0]: wire channel
+    WatchmanPhotodiodeAbnormal,  // value[0]: wire channel
+    WatchmanPhotodiodeOk,        // value[0]: wire channel, its fault cleared
+    WatchmanStationOff,          // value[0]: the room's station, 0 or 1
+    WatchmanStationOn,           // value[0]: the room's station, 0 or 1
+    WatchmanLight,               // value[0]: 1 the light stream flows, 0 it stops
+    WatchmanReplace,             // text: another unit with this serial on the same port
+    TrackerAdd,                  // text: serial
     McuAbsent,
     McuUnplug,
     McuPlug,

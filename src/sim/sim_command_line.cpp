@@ -1,6 +1,9 @@
 #include "sim/sim_command_line.h"
 
+#include <cstdlib>
 #include <cstring>
+
+#include "run/command_line.h"
 
 namespace brisk::sim {
 namespace {
@@ -29,6 +32,13 @@ bool ParseAddress(const char* word, int& out) {
     }
     out = static_cast<int>(v);
     return true;
+}
+
+// "-5", "-0.5": a duration for the tool, not an option.
+bool LooksLikeNumber(const char* word) {
+    char* end = nullptr;
+    std::strtod(word, &end);
+    return end != word && *end == '\0';
 }
 
 }  // namespace
@@ -112,7 +122,17 @@ bool ParseSimCommandLine(int argc, const char* const* argv, SimOptions& out, std
             out.reportLeaks = true;
             continue;
         }
-        break;  // the tool's arguments begin here
+        // The tool's arguments begin here. A word that looks like an option
+        // but is neither ours nor the tool's is a mistyped option of ours
+        // (it comes before the tool's): say so here, naming ours, rather
+        // than let the tool call it one of its own.
+        if (arg[0] == '-' && arg[1] != '\0' && !IsToolOption(arg) && !LooksLikeNumber(arg)) {
+            error = std::string("unknown option '") + arg +
+                    "' (brisk-sim's own: --scenario, --capture, --replay, --replay-imu, "
+                    "--replay-mcu, --report-leaks; the tool's: brisk-sim -- --help)";
+            return false;
+        }
+        break;
     }
     if (out.replayFile.empty() && (out.replayImuAddress != 0 || out.replayMcuAddress != 0)) {
         error = "--replay-imu and --replay-mcu need --replay FILE";
@@ -134,8 +154,9 @@ std::string SimUsageText() {
            "  --scenario FILE         timed device actions (default: a healthy headset)\n"
            "  --capture FRAME PNGFILE write frame FRAME (0-based) as an RGBA PNG\n"
            "  --report-leaks          after the run, one line on stderr with what is still open\n"
-           "  --replay FILE           the Watchman and the MCU replay a USBPcap capture (a\n"
-           "                          --record of brisk or a capture of a real machine)\n"
+           "  --replay FILE           the Watchman and the MCU replay a USB capture: a\n"
+           "                          --record of brisk, or one of a real machine (pcap or\n"
+           "                          pcapng, gzip or not, USBPcap or usbmon)\n"
            "  --replay-imu ADDR       the USB address of the Watchman in that capture, and\n"
            "  --replay-mcu ADDR       of the MCU, when it lacks their device descriptors\n"
            "  -h, --help              this text\n"

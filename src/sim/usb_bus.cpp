@@ -1,17 +1,17 @@
-// The virtual USB bus's handle and read engine, over the device tree in
+// The virtual USB bus's handle and read engine, over the devices in
 // usb_tree.cpp. One mutex guards everything; readers sleep on one condition
 // variable with the mutex released, and device models are only ever called
 // with it held, so a model needs no locking against the bus.
 #include "sim/usb_bus.h"
 
 #include <algorithm>
-#include <array>
 #include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "sim/usb_tree.h"
 
@@ -19,8 +19,11 @@ namespace brisk::sim {
 namespace {
 
 constexpr uint32_t kErrorInvalidParameter = 87;  // ERROR_INVALID_PARAMETER
-// The Windows HID class driver keeps 32 input reports per open handle.
-constexpr size_t kRingSlots = 32;
+// The Windows HID class driver keeps 32 input reports per open handle until
+// asked for more (HidD_SetNumInputBuffers); it grants 2 to 512.
+constexpr uint32_t kDefaultQueueDepth = 32;
+constexpr uint32_t kMinQueueDepth = 2;
+constexpr uint32_t kMaxQueueDepth = 512;
 // A model whose next report is overdue must not make a reader spin.
 constexpr auto kMinNap = std::chrono::microseconds(200);
 
@@ -32,22 +35,34 @@ uintptr_t Token(Handle h) {
 class ReportRing {
   public:
     void Push(const InputReport& r) {
-        if (count == kRingSlots) {
-            head = (head + 1) % kRingSlots;
-            --count;
+        if (count == slots.size()) {
+            PopFront();
         }
-        slots[(head + count) % kRingSlots] = r;
+        slots[(head + count) % slots.size()] = r;
         ++count;
     }
     const InputReport* Front() const { return count ? &slots[head] : nullptr; }
     void PopFront() {
-        head = (head + 1) % kRingSlots;
+        head = (head + 1) % slots.size();
         --count;
     }
     void Clear() { head = count = 0; }
+    size_t Depth() const { return slots.size(); }
+    // Keeps the newest reports that fit, oldest first.
+    void Resize(size_t depth) {
+        while (count > depth) {
+            PopFront();
+        }
+        std::vector<InputReport> resized(depth);
+        for (size_t i = 0; i < count; ++i) {
+            resized[i] = slots[(head + i) % slots.size()];
+        }
+        slots.swap(resized);
+        head = 0;
+    }
 
   private:
-    std::array<InputReport, kRingSlots> slots{};
+    std::vector<InputReport> slots = std::vector<InputReport>(kDefaultQueueDepth);
     size_t head = 0;
     size_t count = 0;
 };
@@ -78,7 +93,7 @@ struct UsbBus::State {
     std::unordered_set<uintptr_t> events;
     uintptr_t nextToken = 0x100;
     size_t badCloses = 0;
-    std::map<std::wstring, size_t> openAttempts;  // lower-cased path -> attempts
+    std::map<std::wstring, size_t> openAttempts;  // path -> attempts
     std::vector<InputReport> produced;            // reused: no allocation per report
     Clock::time_point epoch = Clock::now();       // origin of the delivery grid
     Clock::duration tick = std::chrono::milliseconds(10);
@@ -144,7 +159,13 @@ struct UsbBus::State {
         }
         if (tick.count() > 0) {
             auto steps = (due - epoch + tick - Clock::duration(1)) / tick;
-            due = epoch + steps * tick;
+            const Clock::time_point onGrid = epoch + steps * tick;
+            // By then the stream may have filled the queue: wake when half of it is due.
+            // A reader may keep the OS's default queue, so the default depth sets the pace.
+            const Clock::duration spacing = model->ReportSpacing();
+            const auto halfQueue = static_cast<Clock::rep>(kDefaultQueueDepth / 2 - 1);
+            const bool steady = spacing > Clock::duration::zero();
+            due = steady ? std::min(onGrid, due + spacing * halfQueue) : onGrid;
         }
         return std::min(std::max(due, now + kMinNap), deadline);
     }
@@ -217,47 +238,38 @@ size_t UsbBus::BadCloses() const {
 }
 
 size_t UsbBus::OpensOf(const std::wstring& pathFragment) const {
-    std::wstring fragment = FoldCase(pathFragment);
     std::lock_guard<std::mutex> lock(st->mtx);
     size_t n = 0;
     for (const auto& [path, count] : st->openAttempts) {
-        if (path.find(fragment) != std::wstring::npos) {
+        if (path.find(pathFragment) != std::wstring::npos) {
             n += count;
         }
     }
     return n;
 }
 
-bool UsbBus::ListHidInterfaces(std::vector<HidInterface>& out) {
+std::vector<uint32_t> UsbBus::InputQueueDepths() const {
     std::lock_guard<std::mutex> lock(st->mtx);
-    st->tree.ListHidInterfaces(out);
+    std::map<uintptr_t, uint32_t> byToken;  // tokens grow: this is the order of opening
+    for (const auto& [token, od] : st->handles) {
+        byToken[token] = static_cast<uint32_t>(od.ring.Depth());
+    }
+    std::vector<uint32_t> depths;
+    for (const auto& [token, depth] : byToken) {
+        depths.push_back(depth);
+    }
+    return depths;
+}
+
+bool UsbBus::ListHidDevices(std::vector<HidDeviceInfo>& out) {
+    std::lock_guard<std::mutex> lock(st->mtx);
+    st->tree.ListHidDevices(out);
     return true;
-}
-
-bool UsbBus::ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) {
-    std::lock_guard<std::mutex> lock(st->mtx);
-    st->tree.ListDeviceNodes(enumerator, out);
-    return true;
-}
-
-bool UsbBus::ParentNode(DevNode node, DevNode& parent) {
-    std::lock_guard<std::mutex> lock(st->mtx);
-    return st->tree.ParentNode(node, parent);
-}
-
-bool UsbBus::DeviceId(DevNode node, std::wstring& id) {
-    std::lock_guard<std::mutex> lock(st->mtx);
-    return st->tree.DeviceId(node, id);
-}
-
-bool UsbBus::LocationPath(DevNode node, std::wstring& path) {
-    std::lock_guard<std::mutex> lock(st->mtx);
-    return st->tree.LocationPath(node, path);
 }
 
 Handle UsbBus::Open(const std::wstring& path) {
     std::lock_guard<std::mutex> lock(st->mtx);
-    ++st->openAttempts[FoldCase(path)];
+    ++st->openAttempts[path];
     UsbDeviceId device = -1;
     size_t iface = 0;
     if (!st->tree.FindHidPath(path, device, iface)) {
@@ -293,8 +305,7 @@ bool UsbBus::SerialString(Handle device, std::wstring& out) {
     if (od == nullptr) {
         return false;
     }
-    // HidD_GetSerialNumberString fills 128 wide characters, terminator included.
-    out = st->tree.Desc(od->device).serial.substr(0, 127);
+    out = st->tree.Serial(od->device);
     return !out.empty();
 }
 
@@ -315,6 +326,27 @@ bool UsbBus::SetFeature(Handle device, const uint8_t* report, size_t length) {
     // The model may have something to say now (an acknowledgement, say).
     st->cv.notify_all();
     return ok;
+}
+
+FeatureResult UsbBus::GetFeature(Handle device, uint8_t reportId, uint8_t* buf, uint32_t length) {
+    std::lock_guard<std::mutex> lock(st->mtx);
+    const OpenDevice* od = st->FindOpen(device);
+    if (od == nullptr) {
+        return {FeatureOutcome::kFailed, 0, kErrorInvalidHandle};
+    }
+    if (od->dead) {
+        return {FeatureOutcome::kFailed, 0, kErrorDeviceNotConnected};
+    }
+    if (buf == nullptr || length == 0) {
+        return {FeatureOutcome::kFailed, 0, kErrorInvalidParameter};
+    }
+    HidInterfaceModel* model = st->tree.Model(od->device, od->iface);
+    if (model == nullptr) {
+        return {FeatureOutcome::kFailed, 0, kErrorGenFailure};
+    }
+    FeatureResult r = model->OnGetFeature(reportId, buf, length, Clock::now());
+    r.bytes = std::min(r.bytes, length);  // a model never claims more than the buffer
+    return r;
 }
 
 Handle UsbBus::CreateReadEvent() {
@@ -345,8 +377,14 @@ ReadResult UsbBus::ReadTimed(Handle device, Handle event, uint8_t* buf, uint32_t
         if (const InputReport* r = od->ring.Front()) {
             uint32_t n = std::min<uint32_t>(length, r->length);
             std::memcpy(buf, r->bytes, n);
+            ReadResult done = Result(ReadOutcome::Completed, n, 0);
+            if (r->recordedAt != Clock::time_point{}) {
+                done.arrivalNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     r->recordedAt.time_since_epoch())
+                                     .count();
+            }
             od->ring.PopFront();
-            return Result(ReadOutcome::Completed, n, 0);
+            return done;
         }
         if (now >= deadline) {
             return Result(ReadOutcome::TimedOut, 0, 0);
@@ -386,6 +424,21 @@ void UsbBus::Close(Handle handle) {
         }
     }
     st->cv.notify_all();
+}
+
+bool UsbBus::SetInputQueueDepth(Handle device, uint32_t wanted, uint32_t& granted) {
+    std::lock_guard<std::mutex> lock(st->mtx);
+    OpenDevice* od = st->Live(device);
+    if (od == nullptr) {
+        granted = 0;
+        return false;
+    }
+    const bool grant = wanted >= kMinQueueDepth && wanted <= kMaxQueueDepth;
+    if (grant) {
+        od->ring.Resize(wanted);
+    }
+    granted = static_cast<uint32_t>(od->ring.Depth());
+    return grant;
 }
 
 }  // namespace brisk::sim

@@ -1,7 +1,7 @@
 // The virtual USB bus: an in-process model of the part of the USB tree brisk
 // looks at, offered through the same HidHost interface as the Win32 backend.
 //
-// The bus owns the tree (device nodes, device IDs, location paths and HID
+// The bus owns its devices (what they are, where they sit, their HID
 // interface paths: usb_tree.h), every handle and event it hands out, the
 // per-handle input report queues and the waiting. Device models (Watchman, MCU, ...) own their
 // protocol only: what reports they produce and when, and how they answer a
@@ -24,6 +24,9 @@ using Clock = std::chrono::steady_clock;
 struct InputReport {
     uint8_t bytes[65] = {};
     uint8_t length = 0;
+    // When a replayed report came in the recording (0: a model's, it comes
+    // when it is read); handed to the reader as the report's arrival time.
+    Clock::time_point recordedAt{};
 };
 
 // The protocol side of one HID interface (top-level collection) of a virtual
@@ -42,9 +45,24 @@ class HidInterfaceModel {
     // when none will come by itself. Readers sleep until then at the latest.
     virtual Clock::time_point NextDue(Clock::time_point now) const = 0;
 
+    // The time between two reports of its steady stream; zero when it has
+    // none. The bus wakes a reader before that stream fills the reader's
+    // queue, however coarse its delivery tick.
+    virtual Clock::duration ReportSpacing() const { return Clock::duration::zero(); }
+
     // A feature report from the host (report ID first). False: the device
     // refuses it (HidD_SetFeature fails).
     virtual bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) = 0;
+
+    // The host asks for feature report `reportId` (HidD_GetFeature): the
+    // answer goes into `buf` of `length` bytes, report ID first, never past
+    // it. By default the interface stalls every such request, as an
+    // interface without feature reports does.
+    virtual FeatureResult OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
+                                       Clock::time_point now) {
+        (void)reportId, (void)buf, (void)length, (void)now;
+        return {FeatureOutcome::kFailed, 0, kErrorGenFailure};
+    }
 
     // True: reports wait in the model while no handle of the interface is
     // open, instead of going to nobody (a replay, whose every report the
@@ -56,14 +74,17 @@ class HidInterfaceModel {
 struct UsbDeviceDesc {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
-    std::wstring serial;        // reported by HidD_GetSerialNumberString; empty: none
-    std::wstring locationPath;  // e.g. PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)
-    // One entry per HID interface, by interface number (0 -> MI_00, ...).
+    std::wstring serial;  // reported by HidD_GetSerialNumberString; empty: none
+    // Where it sits: {L"0000:00:14.0", {3, 2}} is port 2 of the hub on root
+    // port 3 of the host controller at PCI address 0000:00:14.0 (the device
+    // server lays out its sysfs below that address). Unknown: no place.
+    PortKey port;
+    // One entry per HID interface, by interface number.
     // A null model makes an interface that never sends and refuses features.
     std::vector<std::shared_ptr<HidInterfaceModel>> interfaces;
-    // The order in which ListHidInterfaces lists this device's interfaces, as
+    // The order in which ListHidDevices lists this device's interfaces, as
     // interface numbers; empty: by number. Real hosts list them in no promised
-    // order, so discovery must not depend on MI_00 coming first.
+    // order, so discovery must not depend on interface 0 coming first.
     std::vector<size_t> listOrder;
     uint16_t version = 0x0100;  // HIDD_ATTRIBUTES.VersionNumber
 };
@@ -89,11 +110,11 @@ class UsbBus final : public HidHost {
     UsbBus& operator=(const UsbBus&) = delete;
 
     // --- shaping the bus (tests, brisk-sim) -------------------------------
-    // Attaches a device: a USB device node, one interface node and one HID node
-    // per interface, each with Windows-style device IDs and interface paths
-    // (the HID path of interface N contains "&mi_0N").
+    // Attaches a device with one HID interface path per interface,
+    // "virtual/D/VVVV:PPPP/ifN" for interface N of device D (vendor and
+    // product in lower-case hex).
     UsbDeviceId Attach(UsbDeviceDesc desc);
-    // The device leaves: its nodes and paths vanish, every open handle on it
+    // The device leaves: it is no longer listed or opened, every open handle on it
     // fails from now on (pending reads at once, with ERROR_DEVICE_NOT_CONNECTED).
     void Unplug(UsbDeviceId device);
     // It returns at the same place; old handles stay dead, new opens work.
@@ -103,34 +124,39 @@ class UsbBus final : public HidHost {
     void Notify();
     // Readers waiting for a model's next report wake on a grid of this step
     // (default 10 ms) and take everything due by then, instead of waking for
-    // each report: a 1000 samples/s Watchman would otherwise cost 333 thread
-    // wake-ups a second. Zero: wake for every report, as on real hardware.
-    // Notify, cancels, unplugs and time-outs are never delayed.
+    // each report: a 1000 samples/s Watchman would otherwise cost 1000 thread
+    // wake-ups a second. A model faster than the step's worth of half a
+    // handle's queue (1600 reports a second at 10 ms) wakes its readers
+    // sooner, when that much is due, so that the grid loses nothing. Zero:
+    // wake for every report, as on real hardware. Notify, cancels, unplugs
+    // and time-outs are never delayed.
     void SetDeliveryTick(std::chrono::microseconds tick);
 
     // --- what tests assert -------------------------------------------------
     size_t OpenHandles() const;  // device handles open now
     size_t OpenEvents() const;   // events open now
     size_t BadCloses() const;    // closes of unknown or already closed handles
-    // Open attempts, successful or not, whose path contains the fragment
-    // (compared without regard to ASCII case).
+    // Open attempts, successful or not, whose path contains the fragment.
     size_t OpensOf(const std::wstring& pathFragment) const;
+    // The input queue depth of each open device handle, in the order they
+    // were opened: 32 until SetInputQueueDepth granted another (2 to 512,
+    // as Windows grants).
+    std::vector<uint32_t> InputQueueDepths() const;
 
     // --- HidHost -----------------------------------------------------------
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override;
-    bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) override;
-    bool ParentNode(DevNode node, DevNode& parent) override;
-    bool DeviceId(DevNode node, std::wstring& id) override;
-    bool LocationPath(DevNode node, std::wstring& path) override;
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override;
     Handle Open(const std::wstring& path) override;
     bool Attributes(Handle device, HidAttributes& out) override;
     bool SerialString(Handle device, std::wstring& out) override;
     bool SetFeature(Handle device, const uint8_t* report, size_t length) override;
+    FeatureResult GetFeature(Handle device, uint8_t reportId, uint8_t* buf,
+                             uint32_t length) override;
     Handle CreateReadEvent() override;
     ReadResult ReadTimed(Handle device, Handle event, uint8_t* buf, uint32_t length,
                          uint32_t timeoutMs) override;
     void CancelAll(Handle device) override;
     void Close(Handle handle) override;
+    bool SetInputQueueDepth(Handle device, uint32_t wanted, uint32_t& granted) override;
 
   private:
     struct State;

@@ -1,14 +1,12 @@
-// The device tree of the virtual USB bus: device nodes with Windows-style
-// instance IDs and location paths, the hubs and host controllers above them,
-// the HID interface paths, and the enumeration HidHost offers over all that.
+// The devices of the virtual USB bus: what each one is, where it sits, whether
+// it is plugged in, and the HID interface paths the bus hands out for it.
 //
 // Plain data without a lock of its own: UsbBus owns one and calls it with the
 // bus's lock held. Devices are numbered in the order they were added and stay
-// in the tree when unplugged; an absent device's nodes and paths are hidden.
+// here when unplugged; an absent device is neither listed nor opened.
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -17,13 +15,9 @@
 
 namespace brisk::sim {
 
-// ASCII lower case: paths are compared without regard to it, as on Windows.
-std::wstring FoldCase(std::wstring s);
-
 class UsbTree {
   public:
-    // Adds a device node, one interface node and one HID node per interface,
-    // and the hubs and controller above them on first use. Returns its number.
+    // Adds a device with one path per interface. Returns its number.
     UsbDeviceId Add(UsbDeviceDesc desc);
     // False for a number that was never handed out.
     bool SetPresent(UsbDeviceId device, bool present);
@@ -31,42 +25,22 @@ class UsbTree {
     const UsbDeviceDesc& Desc(UsbDeviceId device) const;
     // The model behind one of a device's interfaces; null for a dead one.
     HidInterfaceModel* Model(UsbDeviceId device, size_t iface) const;
-    // The present device and interface whose HID path is `path` (any case).
+    // The present device and interface whose HID path is `path`.
     bool FindHidPath(const std::wstring& path, UsbDeviceId& device, size_t& iface) const;
+    // The serial a device reports, as HidD_GetSerialNumberString reads it.
+    std::wstring Serial(UsbDeviceId device) const;
 
-    // ---- enumeration, with HidHost's meaning ----
-    void ListHidInterfaces(std::vector<HidInterface>& out) const;
-    void ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) const;
-    bool ParentNode(DevNode node, DevNode& parent) const;
-    bool DeviceId(DevNode node, std::wstring& id) const;
-    bool LocationPath(DevNode node, std::wstring& path) const;
+    // Every present interface, device by device in each one's list order.
+    void ListHidDevices(std::vector<HidDeviceInfo>& out) const;
 
   private:
-    struct Node {
-        std::wstring id;
-        std::wstring locationPath;  // empty: the node has no such property
-        DevNode parent = 0;         // 0: top of the tree
-        UsbDeviceId device = -1;    // owning device; -1: hubs and above, always present
-    };
     struct Device {
         UsbDeviceDesc desc;
         bool present = true;
-        DevNode usbNode = 0;
-        std::vector<DevNode> hidNodes;       // by interface number
-        std::vector<std::wstring> hidPaths;  // by interface number, lower case
+        std::vector<std::wstring> hidPaths;  // by interface number
     };
 
-    DevNode AddNode(std::wstring id, std::wstring locationPath, DevNode parent, UsbDeviceId device);
-    const Node* FindNode(DevNode n) const;  // null when absent
-    DevNode Controller(const std::wstring& rootHubPath);
-    DevNode Hub(const std::wstring& path);
-    void BuildNodes(Device& d, UsbDeviceId index);
-
-    std::vector<Node> nodes;  // DevNode n is nodes[n - 1]
     std::vector<Device> devices;
-    std::map<std::wstring, DevNode> hubsByPath;
-    std::map<std::wstring, DevNode> controllersByPath;
-    DevNode treeRoot = 0;
 };
 
 }  // namespace brisk::sim

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/softgpu/softgpu.h"
+#include "sim/softgpu/softgpu.h"
 
 namespace brisk::sim {
 namespace {

@@ -2,20 +2,22 @@
 
 #include <algorithm>
 
+#include "base/utf8.h"
+#include "imu/watchman_identity.h"
 #include "sim/replay_source.h"
 
 namespace brisk::sim {
 
-const wchar_t* const kHeadsetWatchmanLocation = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)";
-const wchar_t* const kHeadsetMcuLocation = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(1)";
+const PortKey kHeadsetWatchmanPort{L"0000:00:14.0", {3, 2}};
+const PortKey kHeadsetMcuPort{L"0000:00:14.0", {3, 1}};
 const wchar_t* const kDefaultWatchmanSerial = L"LHR-5A1B2C3D";
 
 namespace {
 
 // Extra trackers hang on a second USB controller, so they never share a hub
 // with the headset's MCU.
-std::wstring TrackerLocation(size_t index) {
-    return L"PCIROOT(0)#PCI(0D00)#USBROOT(0)#USB(" + std::to_wstring(index + 1) + L")#USB(1)";
+PortKey TrackerPort(size_t index) {
+    return {L"0000:00:0d.0", {unsigned(index + 1), 1}};
 }
 
 std::wstring Widen(const std::string& text) {
@@ -27,19 +29,75 @@ std::wstring Widen(const std::string& text) {
 }
 
 bool IsWatchmanAction(ActionKind k) {
-    return k >= ActionKind::WatchmanUnplug && k <= ActionKind::WatchmanJunk;
+    return k >= ActionKind::WatchmanUnplug && k <= ActionKind::WatchmanReplace;
 }
 
 bool IsMcuAction(ActionKind k) {
     return k >= ActionKind::McuUnplug && k <= ActionKind::McuAck;
 }
 
+// The unit's identity faults with one action's change.
+WatchmanIdentityFaults Faulted(const WatchmanIdentity& id, const ScenarioAction& a) {
+    WatchmanIdentityFaults f = id.Faults();
+    switch (a.kind) {
+        case ActionKind::WatchmanConfigCorrupt:
+            f.configCorrupt = true;
+            break;
+        case ActionKind::WatchmanConfigSerial:
+            f.configSerial = a.text;
+            break;
+        case ActionKind::WatchmanConfigDrop:
+            f.dropKey = a.text;
+            break;
+        case ActionKind::WatchmanFeatureStall:
+            f.stallOnce = a.value[0] != 0;
+            break;
+        case ActionKind::WatchmanFeatureSilent:
+            f.silent = a.value[0] != 0;
+            break;
+        default:
+            break;
+    }
+    return f;
+}
+
 bool IsReplayedDeviceAction(ActionKind k) {
-    return (k >= ActionKind::WatchmanSerial && k <= ActionKind::WatchmanJunk) ||
+    return (k >= ActionKind::WatchmanSerial && k <= ActionKind::WatchmanReplace) ||
            (k >= ActionKind::McuAbsent && k <= ActionKind::McuAck);
 }
 
 }  // namespace
+
+bool ApplyLightAction(const ScenarioAction& a, LightModel& light) {
+    const auto wire = static_cast<int>(a.value[0]);
+    switch (a.kind) {
+        case ActionKind::WatchmanLightGeneration:
+            light.SetGeneration(wire);
+            return true;
+        case ActionKind::WatchmanPhotodiodeDead:
+            light.SetFault(wire, PhotodiodeFault::kDead);
+            return true;
+        case ActionKind::WatchmanPhotodiodeWeak:
+            light.SetFault(wire, PhotodiodeFault::kWeak);
+            return true;
+        case ActionKind::WatchmanPhotodiodeAbnormal:
+            light.SetFault(wire, PhotodiodeFault::kAbnormal);
+            return true;
+        case ActionKind::WatchmanPhotodiodeOk:
+            light.SetFault(wire, PhotodiodeFault::kNone);
+            return true;
+        case ActionKind::WatchmanStationOff:
+        case ActionKind::WatchmanStationOn:
+            light.SetStationOn(static_cast<size_t>(a.value[0]),
+                               a.kind == ActionKind::WatchmanStationOn);
+            return true;
+        case ActionKind::WatchmanLight:
+            light.SetStreaming(a.value[0] != 0);
+            return true;
+        default:
+            return false;
+    }
+}
 
 VirtualHeadset::VirtualHeadset() : watchman(std::make_shared<WatchmanModel>()) {}
 
@@ -112,17 +170,18 @@ bool VirtualHeadset::Build(const Scenario& scenario, const std::string& fileName
     if (replay != nullptr) {
         AttachReplayed(*replay);
     } else if (haveWatchman) {
-        watchmanId = bus.Attach(WatchmanDevice(serial, kHeadsetWatchmanLocation, watchman));
+        light = std::make_shared<LightModel>(VirtualPhotodiodes(NarrowSerial(serial)));
+        watchmanId = bus.Attach(WatchmanDevice(serial, kHeadsetWatchmanPort, watchman, light));
     }
     if (haveMcu && replay == nullptr) {
         mcu = std::make_unique<VirtualMcu>();
         mcu->SetDistance(kMcuAwayDistance);
-        mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuLocation, mcu->Interfaces()));
+        mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuPort, mcu->Interfaces()));
     }
     for (size_t i = 0; i < trackerSerials.size(); ++i) {
         auto tracker = std::make_shared<WatchmanModel>();
         trackers.push_back(tracker);
-        bus.Attach(WatchmanDevice(Widen(trackerSerials[i]), TrackerLocation(i), tracker));
+        bus.Attach(WatchmanDevice(Widen(trackerSerials[i]), TrackerPort(i), tracker));
     }
     return true;
 }
@@ -137,12 +196,23 @@ void VirtualHeadset::AttachReplayed(const ReplaySetup& replay) {
     const ReplayDevice& imu = plan.Device(ReplayRole::kImu);
     if (imu.found) {
         std::wstring serial(imu.serial.begin(), imu.serial.end());
+        if (serial.empty()) {
+            // The capture holds no serial: the one given here is ours, never
+            // the unit's, and no check compares it.
+            SetSerialChosenByLauncher(Utf8FromWide(kDefaultWatchmanSerial));
+        }
+        // Its light on interface 1, when the capture has any.
+        std::shared_ptr<HidInterfaceModel> replayedLight;
+        if (plan.lightReports > 0) {
+            replayedLight = stream(ReplayRole::kLight);
+        }
         watchmanId = bus.Attach(WatchmanDevice(serial.empty() ? kDefaultWatchmanSerial : serial,
-                                               kHeadsetWatchmanLocation, stream(ReplayRole::kImu)));
+                                               kHeadsetWatchmanPort, stream(ReplayRole::kImu), true,
+                                               std::move(replayedLight)));
     }
     const ReplayDevice& mcuDevice = plan.Device(ReplayRole::kMcu);
     if (mcuDevice.found) {
-        mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuLocation, {stream(ReplayRole::kMcu)}));
+        mcuId = bus.Attach(McuUsbDevice(kHeadsetMcuPort, {stream(ReplayRole::kMcu)}));
     }
     // Losses and returns as the scenario's unplugs and plugs.
     struct Replayed {
@@ -223,6 +293,26 @@ void VirtualHeadset::Apply(const ScenarioAction& a) {
         case ActionKind::WatchmanJunk:
             watchman->Junk();
             break;
+        case ActionKind::WatchmanConfigCorrupt:
+        case ActionKind::WatchmanConfigSerial:
+        case ActionKind::WatchmanConfigDrop:
+        case ActionKind::WatchmanFeatureStall:
+        case ActionKind::WatchmanFeatureSilent:
+            watchman->EditIdentity([&](WatchmanIdentity& id) { id.SetFaults(Faulted(id, a)); });
+            break;
+        case ActionKind::WatchmanReplace:
+            ReplaceWatchman(Widen(a.text));
+            break;
+        case ActionKind::WatchmanLightGeneration:
+        case ActionKind::WatchmanPhotodiodeDead:
+        case ActionKind::WatchmanPhotodiodeWeak:
+        case ActionKind::WatchmanPhotodiodeAbnormal:
+        case ActionKind::WatchmanPhotodiodeOk:
+        case ActionKind::WatchmanStationOff:
+        case ActionKind::WatchmanStationOn:
+        case ActionKind::WatchmanLight:
+            ApplyLightAction(a, *light);
+            break;
         case ActionKind::McuUnplug:
             bus.Unplug(mcuId);
             break;
@@ -264,6 +354,16 @@ void VirtualHeadset::Apply(const ScenarioAction& a) {
             break;  // set-up actions were applied by Build
     }
     bus.Notify();  // readers look at the models again
+}
+
+void VirtualHeadset::ReplaceWatchman(const std::wstring& serial) {
+    // The old unit leaves for good; the new one is another device on the bus
+    // at the same place, freshly powered, with a sound configuration of its own.
+    bus.Unplug(watchmanId);
+    watchman->EditIdentity([](WatchmanIdentity& id) { id.SetFaults({}); });
+    watchman->Wake();
+    light = std::make_shared<LightModel>(VirtualPhotodiodes(NarrowSerial(serial)));
+    watchmanId = bus.Attach(WatchmanDevice(serial, kHeadsetWatchmanPort, watchman, light));
 }
 
 void VirtualHeadset::StartTimeline(std::chrono::steady_clock::time_point start,

@@ -23,15 +23,20 @@
 namespace brisk::sim {
 
 // Where the default devices sit: the headset's internal hub on port 3 of the
-// first root hub, the Watchman on its port 2 and the MCU on its port 1.
-extern const wchar_t* const kHeadsetWatchmanLocation;
-extern const wchar_t* const kHeadsetMcuLocation;
+// first host controller's root hub, the Watchman on its port 2 and the MCU
+// on its port 1.
+extern const PortKey kHeadsetWatchmanPort;
+extern const PortKey kHeadsetMcuPort;
 extern const wchar_t* const kDefaultWatchmanSerial;
 
 // The Watchman and the MCU replayed from a capture instead of their models.
 struct ReplaySetup {
     std::shared_ptr<ReplayFeed> feed;  // its start stands for the capture's first packet
 };
+
+// Applies one of the light actions (photodiode faults, stations, the
+// stream, the room's generation) to `light`; false for any other action.
+bool ApplyLightAction(const ScenarioAction& action, LightModel& light);
 
 class VirtualHeadset {
   public:
@@ -59,15 +64,18 @@ class VirtualHeadset {
 
     UsbBus& Bus() { return bus; }
     VirtualDisplay& Display() { return *display; }  // after Build
+    LightModel* Light() { return light.get(); }     // after Build; null in a replay
 
   private:
     void Apply(const ScenarioAction& action);
     void TimelineLoop(std::chrono::steady_clock::time_point start);
     void AttachReplayed(const ReplaySetup& replay);
+    void ReplaceWatchman(const std::wstring& serial);
 
     UsbBus bus;
     std::unique_ptr<VirtualDisplay> display;  // shaped by Build
     std::shared_ptr<WatchmanModel> watchman;
+    std::shared_ptr<LightModel> light;  // the Watchman's light interface
     std::unique_ptr<VirtualMcu> mcu;
     std::vector<std::shared_ptr<WatchmanModel>> trackers;
     UsbDeviceId watchmanId = -1;

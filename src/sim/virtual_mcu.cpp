@@ -1,6 +1,6 @@
 #include "sim/virtual_mcu.h"
 
-#include "platform/headset_usb.h"
+#include "device/headset_usb.h"
 
 #include <algorithm>
 #include <cstring>
@@ -258,12 +258,12 @@ uint16_t VirtualMcu::PeriodMs(size_t iface) const {
     return iface < shared->states.size() ? shared->states[iface].periodMs : 0;
 }
 
-UsbDeviceDesc McuUsbDevice(std::wstring locationPath,
+UsbDeviceDesc McuUsbDevice(PortKey port,
                            std::vector<std::shared_ptr<HidInterfaceModel>> interfaces) {
     UsbDeviceDesc d;
     d.vendorId = kMcuVid;
     d.productId = kMcuPid;
-    d.locationPath = std::move(locationPath);
+    d.port = std::move(port);
     d.interfaces = std::move(interfaces);
     return d;
 }

@@ -75,8 +75,8 @@ class VirtualMcu {
 };
 
 // The headset's MCU (35BD:0101) as it appears on the bus, with the given
-// interfaces (MI_00, MI_01, ...), and no serial number.
-UsbDeviceDesc McuUsbDevice(std::wstring locationPath,
+// interfaces (0, 1, ...), and no serial number.
+UsbDeviceDesc McuUsbDevice(PortKey port,
                            std::vector<std::shared_ptr<HidInterfaceModel>> interfaces);
 
 }  // namespace brisk::sim

@@ -1,6 +1,6 @@
 #include "sim/watchman.h"
 
-#include "platform/headset_usb.h"
+#include "device/headset_usb.h"
 
 #include <algorithm>
 #include <cmath>
@@ -147,7 +147,6 @@ void WatchmanModel::SetAccel(int16_t x, int16_t y, int16_t z) {
     accel[0] = x;
     accel[1] = y;
     accel[2] = z;
-    accelExact = true;
 }
 
 void WatchmanModel::SetGyro(int16_t x, int16_t y, int16_t z) {
@@ -155,7 +154,6 @@ void WatchmanModel::SetGyro(int16_t x, int16_t y, int16_t z) {
     gyro[0] = x;
     gyro[1] = y;
     gyro[2] = z;
-    gyroExact = true;
 }
 
 void WatchmanModel::SetAccelNoise(double density) {
@@ -257,12 +255,9 @@ void WatchmanModel::Measure(double ticks, WatchmanSample& s) {
     // The default noise draws axis by axis, accel before gyro, as it always
     // has: scenarios without the noise actions see the same samples.
     for (int axis = 0; axis < 3; ++axis) {
-        s.accel[axis] = accelModelled ? modelled[axis]
-                        : accelExact  ? accel[axis]
-                                      : Noisy(accel[axis], kAccelNoise);
-        s.gyro[axis] = gyroModelled ? modelled[kAxisGx + axis]
-                       : gyroExact  ? gyro[axis]
-                                    : Noisy(gyro[axis], kGyroNoise[axis]);
+        s.accel[axis] = accelModelled ? modelled[axis] : Noisy(accel[axis], kAccelNoise);
+        s.gyro[axis] =
+            gyroModelled ? modelled[kAxisGx + axis] : Noisy(gyro[axis], kGyroNoise[axis]);
     }
     for (int axis = 0; axis < kAxisCount; ++axis) {
         int16_t& v = axis < kAxisGx ? s.accel[axis] : s.gyro[axis - kAxisGx];
@@ -395,23 +390,81 @@ Clock::time_point WatchmanModel::NextDue(Clock::time_point now) const {
     return SampleTime(nextIndex);
 }
 
-bool WatchmanModel::OnFeature(const uint8_t* report, size_t length, Clock::time_point) {
-    return report != nullptr && length > 0;  // accepted and ignored
+Clock::duration WatchmanModel::ReportSpacing() const {
+    std::lock_guard<std::mutex> lock(mtx);
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::nano>(nsPerSample));
 }
 
-UsbDeviceDesc WatchmanDevice(std::wstring serial, std::wstring locationPath,
-                             std::shared_ptr<HidInterfaceModel> imu, bool imuListedLast) {
+bool WatchmanModel::OnFeature(const uint8_t* report, size_t length, Clock::time_point now) {
+    if (report == nullptr || length == 0) {
+        return false;
+    }
+    std::shared_ptr<LightModel> to;
+    {
+        std::lock_guard<std::mutex> lock(mtx);
+        to = light;
+    }
+    if (to && (report[0] == kLightFormatReport || report[0] == kLightModeReport)) {
+        to->OnFeature(report, length, now);
+    }
+    return true;  // accepted; the rest ignored
+}
+
+void WatchmanModel::ForwardLightFeatures(std::shared_ptr<LightModel> to) {
+    std::lock_guard<std::mutex> lock(mtx);
+    light = std::move(to);
+}
+
+FeatureResult WatchmanModel::OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
+                                          Clock::time_point) {
+    std::lock_guard<std::mutex> lock(mtx);
+    return identity.Answer(reportId, buf, length);
+}
+
+UsbDeviceDesc WatchmanDevice(std::wstring serial, PortKey port,
+                             std::shared_ptr<HidInterfaceModel> imu, bool imuListedLast,
+                             std::shared_ptr<HidInterfaceModel> light) {
     UsbDeviceDesc d;
     d.vendorId = kWatchmanVid;
     d.productId = kWatchmanPid;
     d.serial = std::move(serial);
-    d.locationPath = std::move(locationPath);
-    d.interfaces = {std::move(imu), std::make_shared<SilentInterface>(),
-                    std::make_shared<SilentInterface>()};
+    d.port = std::move(port);
+    if (!light) {
+        light = std::make_shared<SilentInterface>();
+    }
+    d.interfaces = {std::move(imu), std::move(light), std::make_shared<SilentInterface>()};
     if (imuListedLast) {
         d.listOrder = {1, 2, 0};
     }
     return d;
+}
+
+std::string NarrowSerial(const std::wstring& serial) {
+    // USB serials are ASCII on every unit we know; anything else becomes '?'.
+    std::string narrow;
+    for (wchar_t c : serial) {
+        narrow.push_back(c > 0 && c < 0x80 ? static_cast<char>(c) : '?');
+    }
+    return narrow;
+}
+
+UsbDeviceDesc WatchmanDevice(std::wstring serial, PortKey port, std::shared_ptr<WatchmanModel> imu,
+                             std::shared_ptr<LightModel> light) {
+    imu->ForwardLightFeatures(light);
+    UsbDeviceDesc d = WatchmanDevice(std::move(serial), std::move(port), imu, true);
+    d.interfaces[1] = std::move(light);
+    return d;
+}
+
+UsbDeviceDesc WatchmanDevice(std::wstring serial, PortKey port, std::shared_ptr<WatchmanModel> imu,
+                             bool imuListedLast) {
+    const std::string narrow = NarrowSerial(serial);
+    if (imu != nullptr) {
+        imu->EditIdentity([&](WatchmanIdentity& id) { id.SetUsbSerial(narrow); });
+    }
+    return WatchmanDevice(std::move(serial), std::move(port),
+                          std::shared_ptr<HidInterfaceModel>(std::move(imu)), imuListedLast);
 }
 
 }  // namespace brisk::sim

@@ -21,10 +21,12 @@
 //
 // Scale: the accelerometer at ±4 g in 16 bits, 8192 counts per g; at rest the
 // headset reads +1 g on y (upright, y up). The gyroscope reads 0 at rest.
-// Until a test sets a sensor's values, its samples carry a deterministic noise
-// like the real sensor's (sd about 12 counts per accel axis, 4 to 6 per gyro
-// axis; the real gyro's bias of tens of counts is left out); values set with
-// SetAccel/SetGyro are sent exactly, so what a test sets is what the tool shows.
+// Every sample carries a deterministic noise like the real sensor's (sd about
+// 12 counts per accel axis, 4 to 6 per gyro axis; the real gyro's bias of tens
+// of counts is left out) around the values SetAccel/SetGyro set: no real
+// sensor reads exactly the same twice, and exact values would look stuck to
+// the health checks. A test that wants exact values sets a noise density of 0;
+// an axis that stays put is a fault, asked for with Stick.
 //
 // Faults a bring-up engineer looks for, injected with known sizes: noise of
 // a given density and a gyro bias random walk (sim/imu_noise.h, on top of
@@ -40,7 +42,9 @@
 #include <vector>
 
 #include "sim/imu_noise.h"
+#include "sim/light_model.h"
 #include "sim/usb_bus.h"
+#include "sim/watchman_identity.h"
 
 namespace brisk::sim {
 
@@ -87,7 +91,7 @@ class WatchmanModel final : public HidInterfaceModel {
     // and the numbers go on with the next one.
     void Sleep();
     void Wake(Clock::time_point now = Clock::now());
-    // Raw counts carried by the following samples, exactly.
+    // Raw counts the following samples carry, noise added.
     void SetAccel(int16_t x, int16_t y, int16_t z);
     void SetGyro(int16_t x, int16_t y, int16_t z);
     // Noise from the noise model (sim/imu_noise.h) on every axis of the
@@ -126,7 +130,23 @@ class WatchmanModel final : public HidInterfaceModel {
 
     void Produce(Clock::time_point now, std::vector<InputReport>& out) override;
     Clock::time_point NextDue(Clock::time_point now) const override;
+    Clock::duration ReportSpacing() const override;
+    // Accepted. The light format (0x04) and 0x07 go on to the light
+    // interface too: the real hosts send them to interface 0 (wIndex 0 in
+    // every capture), though the light comes on the other endpoint.
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) override;
+    void ForwardLightFeatures(std::shared_ptr<LightModel> to);
+    // The version, range and configuration reads (sim/watchman_identity.h).
+    FeatureResult OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
+                               Clock::time_point now) override;
+
+    // Changes who the unit says it is (its serial, its faults) under the
+    // model's lock: `edit` is called with the identity.
+    template <class Edit>
+    void EditIdentity(Edit&& edit) {
+        std::lock_guard<std::mutex> lock(mtx);
+        edit(identity);
+    }
 
   private:
     int16_t Noisy(int16_t base, int sd);
@@ -162,8 +182,6 @@ class WatchmanModel final : public HidInterfaceModel {
     bool asleep = false;
     int16_t accel[3] = {0, kWatchmanCountsPerG, 0};
     int16_t gyro[3] = {};
-    bool accelExact = false;
-    bool gyroExact = false;
     bool accelModelled = false;  // noise from `sensorNoise` rather than the default
     bool gyroModelled = false;
     ImuNoise sensorNoise;
@@ -183,12 +201,26 @@ class WatchmanModel final : public HidInterfaceModel {
     InputReport lastImu;
     bool haveLastImu = false;
     uint64_t sent = 0;
+    WatchmanIdentity identity;
+    std::shared_ptr<LightModel> light;  // where 0x04 and 0x07 go on to
 };
 
-// A whole Watchman as it appears on the bus: MI_00 carries `imu` (the model,
-// or a replay), MI_01 and MI_02 are silent. With `imuListedLast` (the default) the host lists MI_01
-// and MI_02 before MI_00, so discovery has to pass them over.
-UsbDeviceDesc WatchmanDevice(std::wstring serial, std::wstring locationPath,
-                             std::shared_ptr<HidInterfaceModel> imu, bool imuListedLast = true);
+// A whole Watchman as it appears on the bus: interface 0 carries `imu` (the
+// model, or a replay), interface 1 `light` (silent without one), interface
+// 2 is silent. With `imuListedLast`
+// (the default) the host lists 1 and 2 before 0, so discovery has to pass
+// them over.
+UsbDeviceDesc WatchmanDevice(std::wstring serial, PortKey port,
+                             std::shared_ptr<HidInterfaceModel> imu, bool imuListedLast = true,
+                             std::shared_ptr<HidInterfaceModel> light = nullptr);
+// The same with the model, whose configuration then names `serial` too.
+UsbDeviceDesc WatchmanDevice(std::wstring serial, PortKey port, std::shared_ptr<WatchmanModel> imu,
+                             bool imuListedLast = true);
+// The model with its light interface: the photodiodes of the configuration
+// the model's identity makes for `serial`.
+UsbDeviceDesc WatchmanDevice(std::wstring serial, PortKey port, std::shared_ptr<WatchmanModel> imu,
+                             std::shared_ptr<LightModel> light);
+// The serial as the configuration spells it (ASCII; anything else '?').
+std::string NarrowSerial(const std::wstring& serial);
 
 }  // namespace brisk::sim

@@ -1,7 +1,8 @@
 // The USBPcap packet layout: what the recorder writes reads back field for
-// field, at the offsets Wireshark expects.
+// field through the reader a replay uses, at the offsets Wireshark expects.
 #include <gtest/gtest.h>
 
+#include "capture/packet_source.h"
 #include "capture/usbpcap.h"
 
 namespace brisk::capture {
@@ -42,24 +43,19 @@ TEST(UsbPcapPacket, EveryKindReadsBackAsWritten) {
         std::vector<uint8_t> file;
         AppendFileHeader(file);
         AppendPacket(file, 1234567890123456ull, c.header, c.data.data(), c.captured, length);
-        FileHeader fh;
+        // Read as a replay reads it.
         std::string error;
-        ASSERT_TRUE(ParseFileHeader(file.data(), file.size(), fh, error)) << error;
-        Packet p;
-        size_t consumed = 0;
-        const uint8_t* at = file.data() + kPcapFileHeaderBytes;
-        const size_t left = file.size() - kPcapFileHeaderBytes;
-        ASSERT_EQ(ParsePacket(fh, at, left, p, consumed, error), ReadStatus::kOk) << error;
-        EXPECT_EQ(consumed, left);
+        std::unique_ptr<PacketSource> source = OpenPacketSource(file.data(), file.size(), error);
+        ASSERT_TRUE(source) << error;
+        EXPECT_EQ(source->Description(), "pcap, USBPcap (249)");
+        UsbPacket p;
+        ASSERT_EQ(source->Read(p, error), SourceStatus::kPacket) << error;
         EXPECT_EQ(p.micros, 1234567890123456ull);
-        EXPECT_EQ(p.header.irpId, c.header.irpId);
-        EXPECT_EQ(p.header.status, c.header.status);
-        EXPECT_EQ(p.header.function, c.header.function);
-        EXPECT_EQ(p.header.info, c.header.info);
-        EXPECT_EQ(p.header.device, c.header.device);
-        EXPECT_EQ(p.header.endpoint, c.header.endpoint);
-        EXPECT_EQ(p.header.transfer, c.header.transfer);
-        EXPECT_EQ(p.header.stage, c.header.stage);
+        EXPECT_EQ(p.rawStatus, c.header.status);
+        EXPECT_EQ(p.device, c.header.device);
+        EXPECT_EQ(p.endpoint, c.header.endpoint);
+        EXPECT_EQ(static_cast<uint8_t>(p.transfer), c.header.transfer);
+        EXPECT_EQ(p.completion, c.header.info == kInfoDeviceToHost);
         EXPECT_EQ(p.hasSetup, c.hasSetup);
         const uint32_t skip = c.hasSetup ? 8 : 0;
         EXPECT_EQ(p.length, length - skip);
@@ -72,9 +68,20 @@ TEST(UsbPcapPacket, EveryKindReadsBackAsWritten) {
             EXPECT_EQ(p.setup.index, 1);
             EXPECT_EQ(p.setup.length, 65);
         }
+        EXPECT_EQ(source->Read(p, error), SourceStatus::kEnd);
+        // The fields only an analyser shows, at their offsets.
+        const size_t at = kPcapFileHeaderBytes + kPcapRecordHeaderBytes;
+        UsbPcapRecord r;
+        ASSERT_TRUE(ParseUsbPcapRecord(file.data() + at, file.size() - at, r, error)) << error;
+        EXPECT_EQ(r.header.irpId, c.header.irpId);
+        EXPECT_EQ(r.header.function, c.header.function);
+        EXPECT_EQ(r.header.info, c.header.info);
+        EXPECT_EQ(r.header.stage, c.header.stage);
         // Every shorter file ends inside the record.
-        for (size_t cut = 1; cut < left; ++cut) {
-            ASSERT_EQ(ParsePacket(fh, at, cut, p, consumed, error), ReadStatus::kTruncated);
+        for (size_t cut = kPcapFileHeaderBytes + 1; cut < file.size(); ++cut) {
+            source = OpenPacketSource(file.data(), cut, error);
+            ASSERT_TRUE(source) << error;
+            ASSERT_EQ(source->Read(p, error), SourceStatus::kTruncated) << cut;
         }
     }
 }

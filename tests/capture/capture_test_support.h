@@ -38,8 +38,8 @@ class CaptureBuilder {
     CaptureBuilder& Lost(uint64_t micros, uint16_t address) {
         return Report(micros, address, {}, kUsbdStatusDeviceGone);
     }
-    void Control(uint64_t micros, uint16_t address, const SetupPacket& setup,
-                 const std::vector<uint8_t>& answer) {
+    CaptureBuilder& Control(uint64_t micros, uint16_t address, const SetupPacket& setup,
+                            const std::vector<uint8_t>& answer, uint32_t status = 0) {
         UsbPcapHeader h;
         h.transfer = kTransferControl;
         h.device = address;
@@ -49,8 +49,22 @@ class CaptureBuilder {
         AppendPacket(bytes, kBase + micros, h, s, 8, 8);
         h.info = kInfoDeviceToHost;
         h.stage = kStageComplete;
+        h.status = status;
         const auto n = static_cast<uint32_t>(answer.size());
         AppendPacket(bytes, kBase + micros, h, answer.data(), n, n);
+        return *this;
+    }
+    // A completion with no request before it (the capture started late).
+    CaptureBuilder& Orphan(uint64_t micros, uint16_t address, const std::vector<uint8_t>& answer) {
+        UsbPcapHeader h;
+        h.transfer = kTransferControl;
+        h.device = address;
+        h.endpoint = kEndpointIn;
+        h.info = kInfoDeviceToHost;
+        h.stage = kStageComplete;
+        const auto n = static_cast<uint32_t>(answer.size());
+        AppendPacket(bytes, kBase + micros, h, answer.data(), n, n);
+        return *this;
     }
 
     std::vector<uint8_t> bytes;

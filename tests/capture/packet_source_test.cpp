@@ -122,7 +122,7 @@ TEST(PacketSource, UsbPcapAsBriskRecordsIt) {
     AppendPacket(b.bytes, CaptureBuilder::kBase + 30, setReport, s, 8, 8);
     setReport.info = kInfoDeviceToHost;
     setReport.stage = kStageComplete;
-    for (uint32_t status : {kUsbdStatusStall, 0xC0010000u}) {
+    for (uint32_t status : {kUsbdStatusStall, kUsbdStatusCanceled}) {
         setReport.status = status;
         AppendPacket(b.bytes, CaptureBuilder::kBase + 40, setReport, nullptr, 0, 0);
     }
@@ -227,7 +227,7 @@ TEST(PacketSource, RefusesWhatIsNotAUsbCaptureWithAReason) {
              .Raw(Le(2u << 20, 4))
              .Raw(Le(2u << 20, 4))
              .b,
-         1, "larger than any USB packet"},
+         1, "more than any capture tool writes (1048576)"},
         {"short usbmon header", Pcap(189, false).Record(0, 0, std::vector<uint8_t>(47, 0)).out.b, 0,
          "shorter than a usbmon header (48)"},
         {"usbmon event X",

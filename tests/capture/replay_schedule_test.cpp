@@ -12,8 +12,6 @@ namespace {
 
 using test::CaptureBuilder;
 
-constexpr uint32_t kUsbdStatusCanceled = 0xC0010000;  // USBD_STATUS_CANCELED
-
 std::vector<uint8_t> Imu(uint8_t seq) {
     std::vector<uint8_t> r(64, 0);
     r[0] = 0x20;
@@ -28,10 +26,11 @@ std::vector<uint8_t> Replace32(std::vector<uint8_t> b, size_t at, uint32_t v) {
     return b;
 }
 
-PacketSourceOpener FromBytes(const std::vector<uint8_t>& bytes) {
-    return [&bytes](std::string& error) {
-        return OpenPacketSource(bytes.data(), bytes.size(), error);
-    };
+// The plan of a capture in memory, as brisk-sim makes it of a file.
+bool Scan(const std::vector<uint8_t>& bytes, const ReplayOptions& options, ReplayPlan& plan,
+          std::string& error) {
+    std::unique_ptr<PacketSource> source = OpenPacketSource(bytes.data(), bytes.size(), error);
+    return source && ScanReplay(*source, options, plan, error);
 }
 
 struct Read {
@@ -70,7 +69,7 @@ TEST(ReplaySchedule, FollowsTheHeadsetsDevicesThroughLossAndReenumeration) {
         .Report(6000010, 12, Imu(9));
     ReplayPlan plan;
     std::string error;
-    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), {}, plan, error)) << error;
+    ASSERT_TRUE(Scan(c.bytes, {}, plan, error)) << error;
     EXPECT_FALSE(plan.truncated);
     EXPECT_FALSE(plan.imuFoundByReports);
     EXPECT_EQ(plan.lastMicros, 6000010);
@@ -119,7 +118,7 @@ TEST(ReplaySchedule, FollowsTheHeadsetsDevicesThroughLossAndReenumeration) {
     // Named by address, the tracker is the IMU.
     ReplayOptions tracker;
     tracker.imuAddress = 9;
-    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), tracker, plan, error)) << error;
+    ASSERT_TRUE(Scan(c.bytes, tracker, plan, error)) << error;
     const std::vector<Read> trackerRead = ReadAll(c.bytes, plan);
     ASSERT_GE(trackerRead.size(), 1u);
     EXPECT_EQ(trackerRead[0].role, ReplayRole::kImu);
@@ -138,7 +137,7 @@ TEST(ReplaySchedule, WithoutDescriptorsTheImuIsWhereTheImuReportsAre) {
         .Report(40, 19, Imu(3), 0, 0x81);
     ReplayPlan plan;
     std::string error;
-    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), {}, plan, error)) << error;
+    ASSERT_TRUE(Scan(c.bytes, {}, plan, error)) << error;
     EXPECT_TRUE(plan.imuFoundByReports);
     EXPECT_EQ(plan.imuReportsThere, 3u);
     EXPECT_EQ(plan.Device(ReplayRole::kImu).address, 19);
@@ -156,13 +155,118 @@ TEST(ReplaySchedule, WithoutDescriptorsTheImuIsWhereTheImuReportsAre) {
     // Told otherwise, the address given wins.
     ReplayOptions named;
     named.imuAddress = 8;
-    ASSERT_TRUE(ScanReplay(FromBytes(c.bytes), named, plan, error)) << error;
+    ASSERT_TRUE(Scan(c.bytes, named, plan, error)) << error;
     EXPECT_FALSE(plan.imuFoundByReports);
     EXPECT_EQ(plan.Device(ReplayRole::kImu).reports, 1u);
     EXPECT_EQ(ReadAll(c.bytes, plan).at(0).event.micros, 0);
 }
 
-TEST(ReplaySchedule, RefusesWhatIsNoUsbPcapCaptureAndKeepsTheWholePacketsOfACutOne) {
+// Found by its reports in the one reading, the IMU has the story it has
+// when its address is named: the same reports, losses, returns, serial and
+// foreign input, whatever came at its address before its first report.
+TEST(ReplaySchedule, AnImuFoundByItsReportsHasTheStoryOfOneNamedByAddress) {
+    const std::vector<uint8_t> foreign{0x21, 1, 2};
+    struct Row {
+        const char* name;
+        CaptureBuilder capture;
+        uint16_t address;
+        uint8_t endpoint;
+        size_t transitions;
+        std::u16string serial;
+    };
+    Row rows[] = {{"loss and return", {}, 19, 0x81, 2, u""},
+                  {"serial of a device of another product", {}, 5, 0x81, 0, u"LHR-DONGLE"},
+                  {"on its second endpoint", {}, 7, 0x82, 2, u""},
+                  {"a loss before its first report", {}, 3, 0x81, 2, u""}};
+    rows[0]
+        .capture.Report(0, 8, Imu(1))
+        .Report(10, 19, Imu(1))
+        .Report(20, 19, foreign)
+        .Lost(30, 19)
+        .Report(2000000, 19, Imu(2))
+        .Report(2000010, 19, Imu(3));
+    rows[1]
+        .capture.Device(0, 5, 0x28DE, 0x2101, u"LHR-DONGLE")
+        .Report(10, 5, Imu(1))
+        .Report(20, 5, Imu(2));
+    rows[2]
+        .capture.Report(0, 7, {0x01, 2}, 0, 0x81)
+        .Report(10, 7, Imu(1), 0, 0x82)
+        .Report(20, 7, Imu(2), 0, 0x82)
+        .Report(30, 7, Imu(3), 0, 0x81)
+        .Lost(40, 7)  // on 0x81: no loss of the IMU
+        .Report(50, 7, {}, kUsbdStatusDeviceGone, 0x82)
+        .Report(1500000, 7, Imu(4), 0, 0x82);
+    rows[3].capture.Lost(0, 3).Report(10, 3, Imu(1)).Report(20, 3, Imu(2));
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        ReplayPlan found, named;
+        std::string error;
+        ASSERT_TRUE(Scan(r.capture.bytes, {}, found, error)) << error;
+        ReplayOptions options;
+        options.imuAddress = r.address;
+        options.imuEndpoint = r.endpoint;
+        ASSERT_TRUE(Scan(r.capture.bytes, options, named, error)) << error;
+        EXPECT_TRUE(found.imuFoundByReports);
+        EXPECT_EQ(found.options.imuAddress, r.address);
+        EXPECT_EQ(found.options.imuEndpoint, r.endpoint);
+        const ReplayDevice& a = found.Device(ReplayRole::kImu);
+        const ReplayDevice& b = named.Device(ReplayRole::kImu);
+        EXPECT_EQ(a.address, b.address);
+        EXPECT_EQ(a.serial, r.serial);
+        EXPECT_EQ(b.serial, r.serial);
+        EXPECT_EQ(a.reports, b.reports);
+        ASSERT_EQ(a.transitions.size(), r.transitions);
+        ASSERT_EQ(b.transitions.size(), r.transitions);
+        for (size_t i = 0; i < r.transitions; ++i) {
+            EXPECT_EQ(a.transitions[i].micros, b.transitions[i].micros) << i;
+            EXPECT_EQ(a.transitions[i].kind, b.transitions[i].kind) << i;
+        }
+        EXPECT_EQ(found.foreign.count, named.foreign.count);
+        EXPECT_EQ(found.foreign.firstMicros, named.foreign.firstMicros);
+        EXPECT_EQ(ReadAll(r.capture.bytes, found).size(), ReadAll(r.capture.bytes, named).size());
+    }
+}
+
+// The IMU's GET_REPORT feature transfers, in order, with their stalls; each
+// completion paired with its own request; nothing else kept, nothing longer
+// than the bound.
+TEST(ReplaySchedule, KeepsTheImusFeatureReadsAsTheHostAskedThem) {
+    std::vector<uint8_t> start(64, 0), chunk(64, 0), huge(300, 0x11);
+    start[0] = 0x10, start[2] = 40;
+    chunk[0] = 0x11, chunk[1] = 40;
+    CaptureBuilder c;
+    c.Orphan(0, 3, chunk)  // its request came before the capture did
+        .Device(0, 3, 0x28DE, 0x2300, u"LHR-5A1B2C3D")
+        .Control(10, 3, GetFeatureSetup(0x10, 0, 64), {}, kUsbdStatusStall)
+        .Control(11, 3, GetFeatureSetup(0x10, 0, 64), start)
+        .Control(12, 3, SetFeatureSetup(0x10, 0, 64), {})     // host to device: no read
+        .Control(13, 9, GetFeatureSetup(0x11, 0, 64), chunk)  // another device's
+        .Control(14, 3, GetFeatureSetup(0x11, 0, 64), chunk)
+        .Control(15, 3, GetFeatureSetup(0x11, 0, 300), huge)
+        .Report(1000, 3, Imu(1));
+    ReplayPlan plan;
+    std::string error;
+    ASSERT_TRUE(Scan(c.bytes, {}, plan, error)) << error;
+    const std::vector<FeatureExchange>& held = plan.Device(ReplayRole::kImu).features;
+    struct Want {
+        uint8_t reportId;
+        bool answered;
+        size_t bytes;
+    };
+    const Want want[] = {
+        {0x10, false, 0}, {0x10, true, 64}, {0x11, true, 64}, {0x11, true, kMaxFeatureAnswerBytes}};
+    ASSERT_EQ(held.size(), std::size(want));
+    for (size_t i = 0; i < held.size(); ++i) {
+        EXPECT_EQ(held[i].reportId, want[i].reportId) << i;
+        EXPECT_EQ(held[i].answered, want[i].answered) << i;
+        EXPECT_EQ(held[i].data.size(), want[i].bytes) << i;
+    }
+    EXPECT_EQ(held[1].data, start);
+    EXPECT_EQ(plan.Device(ReplayRole::kImu).reports, 1u);  // control transfers are no reports
+}
+
+TEST(ReplaySchedule, RefusesWhatIsNoUsbCaptureAndKeepsTheWholePacketsOfACutOne) {
     CaptureBuilder good;
     good.Device(0, 1, 0x28DE, 0x2300).Report(10, 1, Imu(1)).Report(20, 1, Imu(2));
     const std::vector<uint8_t> whole = good.bytes;
@@ -209,7 +313,7 @@ TEST(ReplaySchedule, RefusesWhatIsNoUsbPcapCaptureAndKeepsTheWholePacketsOfACutO
         SCOPED_TRACE(r.name);
         ReplayPlan s;
         std::string error;
-        const bool ok = ScanReplay(FromBytes(r.bytes), {}, s, error);
+        const bool ok = Scan(r.bytes, {}, s, error);
         if (r.error != nullptr) {
             EXPECT_FALSE(ok);
             EXPECT_EQ(error.substr(0, std::string(r.error).size()), r.error);

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "platform/gpu.h"
-#include "platform/softgpu/raster.h"
+#include "sim/softgpu/raster.h"
 
 namespace brisk {
 namespace {

@@ -3,11 +3,13 @@
 // devices under umockdev, so that a real brisk (natively, or brisk.exe under
 // Wine) reaches it through the operating system's HID path.
 //
-//   umockdev-wrapper brisk-devserver [-v] SCENARIO -- PROGRAM [ARGS...]
+//   umockdev-wrapper brisk-devserver [-v] [-s] SCENARIO -- PROGRAM [ARGS...]
 //
 // The devices live on brisk-sim's virtual bus: the scenario's timeline
 // unplugs, plugs, sleeps and commands them there as in brisk-sim, its times
-// counted from the first open of a device node. The server
+// counted from the first open of a device node, or with -s from the moment
+// PROGRAM sends the server SIGUSR1 (a program that starts the tool only once
+// a slow stack has taken the devices in, as Wine's does). The server
 // holds one bus handle per HID interface and mirrors the bus into the
 // testbed: a USB device that appears on the bus gets its sysfs nodes and an
 // "add" uevent for each; one that leaves gets "remove" uevents and its nodes
@@ -29,6 +31,7 @@
 #include <umockdev.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -47,6 +50,7 @@
 
 #include "devserver/hid_descriptors.h"
 #include "devserver/sysfs_records.h"
+#include "platform/linux/hidraw_io.h"
 #include "sim/scenario.h"
 #include "sim/virtual_headset.h"
 
@@ -61,37 +65,7 @@ void Say(const std::string& line) {
     }
 }
 
-// A file descriptor with one owner; closed once, by it.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(UniqueFd&& o) noexcept : fd_(o.Release()) {}
-    UniqueFd& operator=(UniqueFd&& o) noexcept {
-        if (this != &o) {
-            Reset(o.Release());
-        }
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int Get() const { return fd_; }
-    int Release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
-};
+using linux_hid::UniqueFd;
 
 std::string Narrow(const std::wstring& w) {
     std::string s;
@@ -101,13 +75,16 @@ std::string Narrow(const std::wstring& w) {
     return s;
 }
 
-// The interface number in a HID interface path ("…&mi_02#…"); 0 without one.
-size_t InterfaceNumber(const std::wstring& path) {
-    size_t at = path.find(L"&mi_");
-    if (at == std::wstring::npos || at + 6 > path.size()) {
-        return 0;
+// Which USB device an interface belongs to: the bus lists one record per
+// interface, and those of one device share its place, identity and serial.
+std::string DeviceKey(const HidDeviceInfo& hid) {
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04x:%04x", unsigned(hid.vendorId), unsigned(hid.productId));
+    std::string key = Narrow(hid.port.root);
+    for (unsigned port : hid.port.ports) {
+        key += "/" + std::to_string(port);
     }
-    return size_t(std::wcstoul(path.substr(at + 4, 2).c_str(), nullptr, 16));
+    return key + " " + ids + " " + Narrow(hid.serial);
 }
 
 class Server;
@@ -118,7 +95,6 @@ struct HidrawNode {
     std::wstring busPath;
     HidInterfaceRecordArgs args;
     ReportSizes sizes;
-    size_t inputBytes = 0;
     std::string name;     // "hidraw0"
     std::string devNode;  // "/dev/hidraw0"
     std::string hidName, phys, uniq;
@@ -130,12 +106,13 @@ struct HidrawNode {
     std::atomic<bool> stopping{false};
     std::atomic<bool> gone{false};
     std::atomic<int> clients{0};
+    std::vector<UMockdevIoctlClient*> openClients;  // one reference each, ours; main thread only
     std::atomic<uint64_t> written{0}, dropped{0};
     UMockdevIoctlBase* handler = nullptr;  // one reference, ours
 };
 
 struct UsbDevice {
-    std::string key;  // the bus's device instance ID
+    std::string key;  // where it sits, what it is and its serial: DeviceKey
     UsbFunction function;
     Record record;
     std::vector<std::unique_ptr<HidrawNode>> nodes;  // by interface number
@@ -160,7 +137,8 @@ class Server {
         }
     }
 
-    // Mirrors the bus: devices that left are removed, new ones added.
+    // Mirrors the bus: devices that left are removed, new ones added; and
+    // counts out the clients that have closed their nodes since.
     void Sync();
 
     // Called once, on the main thread, when a node is first opened.
@@ -176,18 +154,19 @@ class Server {
     void Remove(const std::string& sysPath);
     int BusNumber(const UsbPlace& place);
     void EnsureHubs(const std::string& controller, int bus, const std::vector<int>& ports);
-    void Plug(const std::string& key, DevNode usbNode, const std::vector<HidInterface>& ifaces);
-    bool PlugNode(UsbDevice& dev, const HidInterface& hid, std::unique_ptr<HidrawNode>& out);
+    void Plug(const std::string& key, const std::vector<HidDeviceInfo>& ifaces);
+    bool PlugNode(UsbDevice& dev, const HidDeviceInfo& hid, std::unique_ptr<HidrawNode>& out);
     void Unplug(std::unique_ptr<UsbDevice> dev);
     void StopNodes(UsbDevice& dev);
     void ReleaseHandlers(UsbDevice& dev);
+    void CountOutClosedClients();
     void Pump(HidrawNode& n);
     std::string Root(const std::string& path) const { return rootDir + path; }
 
     UMockdevTestbed* tb;
     sim::UsbBus& bus;
     std::string rootDir;
-    std::map<std::string, int> busNumbers;  // by controller and USBROOT
+    std::map<std::string, int> busNumbers;  // by controller
     std::map<int, int> nextDevnum;          // by bus
     std::set<std::string> hubs;             // sysfs paths added
     std::set<int> hidrawInUse;
@@ -207,14 +186,11 @@ gboolean ReadThunk(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer nod
     return n->server->OnRead(*n, client);
 }
 
-void ConnectedThunk(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer node) {
+// Each client of a node is held until it has closed (see CountOutClosedClients).
+void ConnectedThunk(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer node) {
     auto* n = static_cast<HidrawNode*>(node);
+    n->openClients.push_back(UMOCKDEV_IOCTL_CLIENT(g_object_ref(client)));
     n->server->OnClient(*n, true);
-}
-
-void VanishedThunk(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer node) {
-    auto* n = static_cast<HidrawNode*>(node);
-    n->server->OnClient(*n, false);
 }
 
 bool Server::Add(const std::string& text) {
@@ -234,13 +210,12 @@ void Server::Remove(const std::string& sysPath) {
 }
 
 int Server::BusNumber(const UsbPlace& place) {
-    std::string key = place.controller + "/" + std::to_string(place.root);
-    auto it = busNumbers.find(key);
+    auto it = busNumbers.find(place.controller);
     if (it != busNumbers.end()) {
         return it->second;
     }
     int number = int(busNumbers.size()) + 1;
-    busNumbers[key] = number;
+    busNumbers[place.controller] = number;
     return number;
 }
 
@@ -257,22 +232,15 @@ void Server::EnsureHubs(const std::string& controller, int busNumber,
 }
 
 void Server::Sync() {
-    std::vector<HidInterface> list;
-    if (!bus.ListHidInterfaces(list)) {
+    CountOutClosedClients();
+    std::vector<HidDeviceInfo> list;
+    if (!bus.ListHidDevices(list)) {
         return;
     }
     // The bus's interfaces grouped by their USB device.
-    std::map<std::string, std::pair<DevNode, std::vector<HidInterface>>> present;
-    for (const HidInterface& hid : list) {
-        DevNode iface = 0, usb = 0;
-        std::wstring id;
-        if (!bus.ParentNode(hid.node, iface) || !bus.ParentNode(iface, usb) ||
-            !bus.DeviceId(usb, id)) {
-            return;  // the tree changed under the listing: look again next time
-        }
-        auto& entry = present[Narrow(id)];
-        entry.first = usb;
-        entry.second.push_back(hid);
+    std::map<std::string, std::vector<HidDeviceInfo>> present;
+    for (const HidDeviceInfo& hid : list) {
+        present[DeviceKey(hid)].push_back(hid);
     }
     for (auto it = devices.begin(); it != devices.end();) {
         if (present.count(it->first) == 0) {
@@ -283,20 +251,17 @@ void Server::Sync() {
             ++it;
         }
     }
-    for (const auto& [key, entry] : present) {
+    for (const auto& [key, ifaces] : present) {
         if (devices.count(key) == 0) {
-            Plug(key, entry.first, entry.second);
+            Plug(key, ifaces);
         }
     }
 }
 
-void Server::Plug(const std::string& key, DevNode usbNode,
-                  const std::vector<HidInterface>& ifaces) {
-    std::wstring location;
+void Server::Plug(const std::string& key, const std::vector<HidDeviceInfo>& ifaces) {
     UsbPlace place;
-    if (!bus.LocationPath(usbNode, location) || !ParseLocationPath(location, place) ||
-        place.ports.empty()) {
-        std::fprintf(stderr, "brisk-devserver: %s has no usable location path\n", key.c_str());
+    if (!PlaceOfPort(ifaces.front().port, place) || place.ports.empty()) {
+        std::fprintf(stderr, "brisk-devserver: %s has no usable place on the bus\n", key.c_str());
         devices[key] = std::make_unique<UsbDevice>();  // not again
         return;
     }
@@ -311,9 +276,9 @@ void Server::Plug(const std::string& key, DevNode usbNode,
     f.devnum = devnum;
     f.interfaceCount = ifaces.size();
 
-    std::vector<HidInterface> sorted = ifaces;
-    std::sort(sorted.begin(), sorted.end(), [](const HidInterface& a, const HidInterface& b) {
-        return InterfaceNumber(a.path) < InterfaceNumber(b.path);
+    std::vector<HidDeviceInfo> sorted = ifaces;
+    std::sort(sorted.begin(), sorted.end(), [](const HidDeviceInfo& a, const HidDeviceInfo& b) {
+        return a.interfaceNumber < b.interfaceNumber;
     });
     // The device's own strings come from its first interface.
     Handle probe = bus.Open(sorted.front().path);
@@ -342,7 +307,7 @@ void Server::Plug(const std::string& key, DevNode usbNode,
     if (!Add(dev->record.text)) {
         return;
     }
-    for (const HidInterface& hid : sorted) {
+    for (const HidDeviceInfo& hid : sorted) {
         std::unique_ptr<HidrawNode> node;
         if (PlugNode(*dev, hid, node)) {
             Say("plugged " + node->devNode + " (" + node->phys + ", serial '" + f.serial + "')");
@@ -352,15 +317,14 @@ void Server::Plug(const std::string& key, DevNode usbNode,
     devices[key] = std::move(dev);
 }
 
-bool Server::PlugNode(UsbDevice& dev, const HidInterface& hid, std::unique_ptr<HidrawNode>& out) {
+bool Server::PlugNode(UsbDevice& dev, const HidDeviceInfo& hid, std::unique_ptr<HidrawNode>& out) {
     const UsbFunction& f = dev.function;
     auto n = std::make_unique<HidrawNode>();
     n->server = this;
     n->busPath = hid.path;
-    n->args.iface = InterfaceNumber(hid.path);
+    n->args.iface = size_t(std::max(hid.interfaceNumber, 0));
     n->args.descriptor = DescriptorFor(f.vendorId, f.productId, n->args.iface);
     n->sizes = ReadReportSizes(n->args.descriptor);
-    n->inputBytes = MaxInputBytes(n->sizes);
     n->args.hidSequence = ++hidSequence;
     int number = 0;
     while (hidrawInUse.count(number)) {
@@ -395,8 +359,8 @@ bool Server::PlugNode(UsbDevice& dev, const HidInterface& hid, std::unique_ptr<H
         bus.Close(n->event);
         return false;
     }
-    n->readEnd.Reset(p[0]);
-    n->writeEnd.Reset(p[1]);
+    n->readEnd = UniqueFd(p[0]);
+    n->writeEnd = UniqueFd(p[1]);
     fcntl(p[1], F_SETPIPE_SZ, 1 << 20);
 
     // Leftovers of an earlier node of this name would break umockdev's own
@@ -416,7 +380,6 @@ bool Server::PlugNode(UsbDevice& dev, const HidInterface& hid, std::unique_ptr<H
     g_signal_connect(n->handler, "handle-ioctl", G_CALLBACK(IoctlThunk), n.get());
     g_signal_connect(n->handler, "handle-read", G_CALLBACK(ReadThunk), n.get());
     g_signal_connect(n->handler, "client-connected", G_CALLBACK(ConnectedThunk), n.get());
-    g_signal_connect(n->handler, "client-vanished", G_CALLBACK(VanishedThunk), n.get());
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(tb, n->devNode.c_str(), n->handler, &error)) {
         std::fprintf(stderr, "brisk-devserver: attach_ioctl %s: %s\n", n->devNode.c_str(),
@@ -457,7 +420,7 @@ void Server::Pump(HidrawNode& n) {
             ++p;
             --count;
         }
-        count = std::min(count, n.inputBytes);
+        count = count == 0 ? 0 : std::min(count, InputBytesOf(n.sizes, p[0]));
         if (n.clients.load() == 0 || count == 0) {
             continue;  // nobody has the node open: the report goes nowhere, as on hidraw
         }
@@ -487,13 +450,45 @@ void Server::StopNodes(UsbDevice& dev) {
             bus.Close(n->event);
             n->event = nullptr;
         }
-        n->writeEnd.Reset();
-        n->readEnd.Reset();
+        n->writeEnd = UniqueFd();
+        n->readEnd = UniqueFd();
+    }
+}
+
+// A client's close shows only in its "connected" property: umockdev emits
+// neither client-vanished nor a notification for it. So the clients are
+// looked at here, every Sync; the reference held keeps each until then.
+void Server::CountOutClosedClients() {
+    auto countOut = [this](UsbDevice& dev) {
+        for (auto& n : dev.nodes) {
+            auto& held = n->openClients;
+            for (auto it = held.begin(); it != held.end();) {
+                if (umockdev_ioctl_client_get_connected(*it)) {
+                    ++it;
+                    continue;
+                }
+                g_object_unref(*it);
+                it = held.erase(it);
+                OnClient(*n, false);
+            }
+        }
+    };
+    for (auto& [key, dev] : devices) {
+        countOut(*dev);
+    }
+    for (auto& dev : retired) {
+        countOut(*dev);
     }
 }
 
 void Server::ReleaseHandlers(UsbDevice& dev) {
     for (auto& n : dev.nodes) {
+        // A client still connected is still held by umockdev's own reader
+        // of its socket, so this is never the last reference to one open.
+        for (UMockdevIoctlClient* client : n->openClients) {
+            g_object_unref(client);
+        }
+        n->openClients.clear();
         if (n->handler != nullptr) {
             g_signal_handlers_disconnect_by_data(n->handler, n.get());
             g_object_unref(n->handler);
@@ -612,7 +607,8 @@ bool Server::OnRead(HidrawNode& n, UMockdevIoctlClient* client) {
 
 void Server::OnClient(HidrawNode& n, bool connected) {
     if (!connected) {
-        n.clients.fetch_sub(1);
+        const int left = n.clients.fetch_sub(1) - 1;
+        Say(n.devNode + " closed, " + std::to_string(left) + " client(s)");
         return;
     }
     if (n.clients.load() == 0 && n.readEnd.Get() >= 0) {
@@ -621,7 +617,8 @@ void Server::OnClient(HidrawNode& n, bool connected) {
         while (read(n.readEnd.Get(), buf, sizeof buf) > 0) {
         }
     }
-    n.clients.fetch_add(1);
+    const int open = n.clients.fetch_add(1) + 1;
+    Say(n.devNode + " opened, " + std::to_string(open) + " client(s)");
     if (firstOpen) {
         std::function<void()> f = std::move(firstOpen);
         firstOpen = nullptr;
@@ -723,8 +720,21 @@ bool Server::OnIoctl(HidrawNode& n, UMockdevIoctlClient* client) {
                 err = EPIPE;  // the device stalled the request
             }
             break;
+        case _IOC_NR(HIDIOCGFEATURE(0)): {
+            // The report number comes in the buffer's first byte; the answer
+            // goes back in the same buffer, report number first, and the
+            // ioctl returns its length, as hidraw does.
+            const FeatureResult r =
+                bus.GetFeature(n.handle, data->data[0], data->data, static_cast<uint32_t>(size));
+            if (r.outcome == FeatureOutcome::kData) {
+                result = long(r.bytes);
+            } else {
+                err = r.error == kErrorDeviceNotConnected ? ENODEV : EPIPE;  // else a stall
+            }
+            break;
+        }
         default:
-            err = EPIPE;  // get-feature and the input/output requests: not answered
+            err = EPIPE;  // the input/output requests: not answered
             if (_IOC_NR(request) > _IOC_NR(HIDIOCGOUTPUT(0))) {
                 err = ENOTTY;
             }
@@ -755,16 +765,23 @@ void OnChildExit(GPid pid, gint status, gpointer user) {
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: umockdev-wrapper brisk-devserver [-v] SCENARIO -- PROGRAM [ARGS...]\n"
-                 "  SCENARIO: a brisk-sim scenario file, or - for the default headset\n");
+                 "usage: umockdev-wrapper brisk-devserver [-v] [-s] SCENARIO -- PROGRAM [ARGS...]\n"
+                 "  SCENARIO: a brisk-sim scenario file, or - for the default headset\n"
+                 "  -s: the scenario's clock starts at SIGUSR1, not at the first open\n");
     return 64;
 }
 
 int Main(int argc, char** argv) {
     int i = 1;
-    if (i < argc && std::strcmp(argv[i], "-v") == 0) {
-        verbose = true;
-        ++i;
+    bool startOnSignal = false;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; ++i) {
+        if (std::strcmp(argv[i], "-v") == 0) {
+            verbose = true;
+        } else if (std::strcmp(argv[i], "-s") == 0) {
+            startOnSignal = true;
+        } else {
+            break;
+        }
     }
     if (i + 2 >= argc || std::strcmp(argv[i + 1], "--") != 0) {
         return Usage();
@@ -809,7 +826,8 @@ int Main(int argc, char** argv) {
         server.Sync();
         // Scenario times count from the tool's start as the server sees it:
         // the first open of a device node (Wine's own start-up would
-        // otherwise eat the first seconds), or at once with no devices.
+        // otherwise eat the first seconds), or at once with no devices; with
+        // -s, from the program's signal.
         auto startTimeline = [&headset, &run] {
             headset.StartTimeline(std::chrono::steady_clock::now(), [&run] {
                 GPid pid = run.child.load();
@@ -818,7 +836,15 @@ int Main(int argc, char** argv) {
                 }
             });
         };
-        if (server.AnyDevice()) {
+        if (startOnSignal) {
+            g_unix_signal_add(
+                SIGUSR1,
+                [](gpointer start) -> gboolean {
+                    (*static_cast<decltype(startTimeline)*>(start))();
+                    return G_SOURCE_REMOVE;  // once
+                },
+                &startTimeline);
+        } else if (server.AnyDevice()) {
             server.OnFirstOpen(startTimeline);
         } else {
             startTimeline();

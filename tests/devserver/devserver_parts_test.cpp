@@ -19,8 +19,26 @@ TEST(DevserverDescriptors, DeclareTheReportSizesTheToolReads) {
     ASSERT_TRUE(imu.ok);
     EXPECT_TRUE(imu.usesIds);
     ASSERT_EQ(imu.input.count(kImuReportId), 1u);
-    EXPECT_EQ(MaxInputBytes(imu), kImuReportMinBytes);  // 52 with the ID, as the real one
-    EXPECT_TRUE(imu.feature.empty());
+    EXPECT_EQ(InputBytesOf(imu, kImuReportId), kImuReportMinBytes);  // 52 with the ID, as real
+    EXPECT_EQ(InputBytesOf(imu, 0x21), 58u);
+    // Every identity read's answer is 64 bytes with its ID, as on the wire.
+    for (uint8_t id : {0x01, 0x05, 0x10, 0x11}) {
+        ASSERT_EQ(imu.feature.count(id), 1u) << int(id);
+        EXPECT_EQ(imu.feature[id] + 1, 64u) << int(id);
+    }
+    // The light's format and 0x07: 5 bytes as the captures' hosts send them.
+    for (uint8_t id : {0x04, 0x07}) {
+        ASSERT_EQ(imu.feature.count(id), 1u) << int(id);
+        EXPECT_EQ(imu.feature[id] + 1, 5u) << int(id);
+    }
+    EXPECT_EQ(imu.feature.size(), 6u);
+
+    ReportSizes light = ReadReportSizes(WatchmanLightDescriptor());
+    ASSERT_TRUE(light.ok);
+    const std::map<uint8_t, size_t> lightSizes = {{0x21, 57}, {0x25, 63}, {0x27, 58}, {0x28, 63}};
+    EXPECT_EQ(light.input, lightSizes);
+    const std::map<uint8_t, size_t> lightFeatures = {{0x04, 4}, {0x07, 4}};
+    EXPECT_EQ(light.feature, lightFeatures);
 
     ReportSizes mcu = ReadReportSizes(McuDescriptor());
     ASSERT_TRUE(mcu.ok);
@@ -36,7 +54,8 @@ TEST(DevserverDescriptors, DeclareTheReportSizesTheToolReads) {
 
 TEST(DevserverDescriptors, ChosenByVendorAndInterface) {
     EXPECT_EQ(&DescriptorFor(0x28DE, 0x2300, 0), &WatchmanImuDescriptor());
-    EXPECT_EQ(&DescriptorFor(0x28DE, 0x2300, 1), &WatchmanOtherDescriptor());
+    EXPECT_EQ(&DescriptorFor(0x28DE, 0x2300, 1), &WatchmanLightDescriptor());
+    EXPECT_EQ(&DescriptorFor(0x28DE, 0x2300, 2), &WatchmanOtherDescriptor());
     EXPECT_EQ(&DescriptorFor(0x35BD, 0x0101, 0), &McuDescriptor());
 }
 
@@ -62,24 +81,29 @@ TEST(DevserverDescriptors, ReaderHandlesPushPopLongItemsAndTruncation) {
     EXPECT_FALSE(ReadReportSizes({0xFE, 0x05, 0x00}).ok);  // long item past the end
 }
 
-TEST(DevserverRecords, LocationPathsBecomeKernelNames) {
+TEST(DevserverRecords, BusPlacesBecomeKernelNames) {
     UsbPlace p;
-    ASSERT_TRUE(ParseLocationPath(L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2)", p));
+    ASSERT_TRUE(PlaceOfPort({L"0000:00:14.0", {3, 2}}, p));
     EXPECT_EQ(p.controller, "0000:00:14.0");
-    EXPECT_EQ(p.root, 0);
     EXPECT_EQ(p.ports, (std::vector<int>{3, 2}));
     EXPECT_EQ(UsbDeviceName(1, p.ports), "1-3.2");
     EXPECT_EQ(UsbDeviceName(2, {}), "usb2");
 
-    ASSERT_TRUE(ParseLocationPath(L"PCIROOT(0)#PCI(0D01)#USBROOT(1)#USB(12)#USB(1)", p));
+    ASSERT_TRUE(PlaceOfPort({L"0000:00:0d.1", {12, 1}}, p));
     EXPECT_EQ(p.controller, "0000:00:0d.1");
-    EXPECT_EQ(p.root, 1);
     EXPECT_EQ(p.ports, (std::vector<int>{12, 1}));
 
-    for (const wchar_t* bad :
-         {L"", L"PCIROOT(0)#USBROOT(0)#USB(1)", L"PCIROOT(0)#PCI(14G0)#USBROOT(0)",
-          L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(0)", L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3"}) {
-        EXPECT_FALSE(ParseLocationPath(bad, p)) << std::string(bad, bad + wcslen(bad));
+    const PortKey bad[] = {
+        {},
+        {L"usb1", {1}},
+        {L"0000:00:14.0x", {1}},
+        {L"0000:00:1G.0", {1}},
+        {L"0000:00:0D.0", {1}},  // sysfs writes PCI addresses in lower case
+        {L"0000:00:14.0", {0}},
+        {L"0000:00:14.0", {256}},
+    };
+    for (const PortKey& port : bad) {
+        EXPECT_FALSE(PlaceOfPort(port, p)) << port.root.size();
     }
 }
 

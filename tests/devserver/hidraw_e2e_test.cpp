@@ -108,7 +108,7 @@ TEST_F(HidrawE2e, HealthyRunPairsTheWatchmanWithTheMcuByHub) {
     EXPECT_EQ(Count(run.out, "McuProx: telemetry at 50 ms, threshold 1500 +/- 100"), 1);
     std::vector<StatusLine> status = StatusLines(run);
     ASSERT_GE(status.size(), 3u);
-    for (size_t i = 1; i < status.size(); ++i) {  // the first counts the start-up too
+    for (size_t i = 0; i < status.size(); ++i) {  // the first too: it counts its own second
         EXPECT_GT(status[i].imu, 900) << "line " << status[i].index;
         EXPECT_LT(status[i].imu, 1100) << "line " << status[i].index;
         EXPECT_EQ(status[i].prox, "away(200)");
@@ -196,6 +196,51 @@ TEST_F(HidrawE2e, TwoWatchmansChosenBySerialOrByHub) {
     SCOPED_TRACE(Describe(wrong));
     EXPECT_EQ(wrong.exitCode, 2);
     EXPECT_EQ(Count(wrong.err, kNoMatchingWatchman), 1);
+}
+
+// The server counts a node's clients in and out. One reader holds the IMU's
+// node open while a second reads 50 reports and closes; the first then reads
+// what is queued and closes too. Reports flow while either holds the node;
+// once both have let go they go nowhere, as on hidraw, so none pile up
+// behind it (with a count that only rose, the queue overflowed in the time
+// to the unplug). Python opens the node: a shell's redirections move the
+// descriptor, which umockdev's preload takes for a close.
+TEST_F(HidrawE2e, DevserverCountsClientsOutAsTheyClose) {
+    TempFile scenario(".scenario");
+    scenario.Write("0 mcu absent\n1.5 watchman unplug\n");  // the Watchman's IMU is hidraw0
+    TempFile client(".py");
+    client.Write(
+        "import os, select, time\n"
+        "first = os.open('/dev/hidraw0', os.O_RDONLY)\n"
+        "time.sleep(0.1)\n"
+        "second = os.open('/dev/hidraw0', os.O_RDONLY)\n"
+        "for _ in range(50):\n"
+        "    os.read(second, 64)\n"
+        "os.close(second)\n"
+        "while select.select([first], [], [], 0)[0]:\n"
+        "    os.read(first, 64)\n"
+        "os.close(first)\n"
+        "time.sleep(1.5)\n");
+    RunOptions options;
+    options.timeoutSeconds = 60;
+    RunResult run = RunProgram({BRISK_UMOCKDEV_WRAPPER, BRISK_DEVSERVER_PATH, "-v", scenario.Path(),
+                                "--", "python3", client.Path()},
+                               options);
+    SCOPED_TRACE(Describe(run));
+    ASSERT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 0);
+    std::vector<std::string> counts;
+    const std::string prefix = "brisk-devserver: /dev/hidraw0 ";
+    for (const std::string& line : Texts(run.err)) {
+        if (line.rfind(prefix, 0) == 0) {
+            counts.push_back(line.substr(prefix.size()));
+        }
+    }
+    EXPECT_EQ(counts, (std::vector<std::string>{"opened, 1 client(s)", "opened, 2 client(s)",
+                                                "closed, 1 client(s)", "closed, 0 client(s)"}));
+    int unplugged = IndexOfPrefix(run.err, "brisk-devserver: unplugged /dev/hidraw0 after ");
+    ASSERT_GE(unplugged, 0);
+    EXPECT_TRUE(run.err[size_t(unplugged)].text.ends_with(" reports (0 dropped)"));
 }
 
 }  // namespace

@@ -54,31 +54,6 @@ std::string DevPath(const std::vector<int>& ports) {
     return s.empty() ? "0" : s;
 }
 
-// A number in "TAG(hex)" at `at`, read up to ")": false when malformed.
-bool NumberIn(const std::wstring& path, size_t at, int base, int& out) {
-    size_t close = path.find(L')', at);
-    if (close == std::wstring::npos || close == at) {
-        return false;
-    }
-    long v = 0;
-    for (size_t i = at; i < close; ++i) {
-        wchar_t c = path[i];
-        int digit = c >= L'0' && c <= L'9'   ? c - L'0'
-                    : c >= L'A' && c <= L'F' ? c - L'A' + 10
-                    : c >= L'a' && c <= L'f' ? c - L'a' + 10
-                                             : 99;
-        if (digit >= base) {
-            return false;
-        }
-        v = v * base + digit;
-        if (v > 0xFFFF) {
-            return false;
-        }
-    }
-    out = int(v);
-    return true;
-}
-
 Record UsbDeviceLike(const std::string& controller, int bus, const std::vector<int>& ports,
                      uint16_t vid, uint16_t pid, uint16_t version, int devnum,
                      const std::string& deviceClass, const std::string& extra) {
@@ -100,26 +75,26 @@ Record UsbDeviceLike(const std::string& controller, int bus, const std::vector<i
 
 }  // namespace
 
-bool ParseLocationPath(const std::wstring& path, UsbPlace& out) {
+bool PlaceOfPort(const PortKey& port, UsbPlace& out) {
+    // "0000:00:14.0": domain, bus, device, function.
+    const std::wstring shape = L"hhhh:hh:hh.h";
+    if (port.root.size() != shape.size()) {
+        return false;
+    }
     UsbPlace p;
-    size_t pci = path.find(L"#PCI(");
-    size_t root = path.find(L"#USBROOT(");
-    if (pci == std::wstring::npos || root == std::wstring::npos || root < pci) {
-        return false;
-    }
-    int slot = 0;
-    if (!NumberIn(path, pci + 5, 16, slot) || !NumberIn(path, root + 9, 10, p.root)) {
-        return false;
-    }
-    // PCI(DDFF): device DD, function FF, both hexadecimal.
-    p.controller = "0000:00:" + Hex(unsigned(slot >> 8), 2) + "." + std::to_string(slot & 0xFF);
-    for (size_t at = path.find(L"#USB(", root); at != std::wstring::npos;
-         at = path.find(L"#USB(", at + 1)) {
-        int port = 0;
-        if (!NumberIn(path, at + 5, 10, port) || port == 0) {
+    for (size_t i = 0; i < shape.size(); ++i) {
+        const wchar_t c = port.root[i];
+        const bool hex = (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+        if (shape[i] == L'h' ? !hex : c != shape[i]) {
             return false;
         }
-        p.ports.push_back(port);
+        p.controller += char(c);
+    }
+    for (unsigned number : port.ports) {
+        if (number == 0 || number > 255) {
+            return false;
+        }
+        p.ports.push_back(int(number));
     }
     out = std::move(p);
     return true;

@@ -10,17 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "platform/hid.h"
+
 namespace brisk::devserver {
 
-// Where a device sits, read from a Windows location path such as
-// PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(2).
+// Where a device sits in the emulated sysfs, from its place on the virtual
+// bus, whose root names the host controller by its PCI address.
 struct UsbPlace {
     std::string controller;  // PCI address of the host controller, "0000:00:14.0"
-    int root = 0;            // USBROOT(n)
     std::vector<int> ports;  // port numbers from the root hub down, {3, 2}
 };
-// False when the path has no PCI(…) and USBROOT(…) steps or a bad number.
-bool ParseLocationPath(const std::wstring& path, UsbPlace& out);
+// False when the root is no PCI address ("dddd:bb:dd.f" in hex) or a port
+// is out of range.
+bool PlaceOfPort(const PortKey& port, UsbPlace& out);
 
 // Kernel device names: "usb1" for a root hub, "1-3.2" below it.
 std::string UsbDeviceName(int bus, const std::vector<int>& ports);

@@ -48,11 +48,12 @@ TEST(E2eImuHealth, InjectedFaultsAreFlaggedAndFailTheRun) {
 
     const int result = IndexOfPrefix(run.out, "IMU RESULT: ");
     ASSERT_GE(result, 0);
-    ASSERT_LT(result + 2, static_cast<int>(run.out.size()));
+    ASSERT_LT(result + 3, static_cast<int>(run.out.size()));
     const std::string health = run.out[result + 1].text;
     EXPECT_EQ(health.rfind("IMU HEALTH: clock -9", 0), 0u) << health;
     EXPECT_NE(health.find(" — FLAGS: " + flags), std::string::npos) << health;
-    EXPECT_EQ(run.out[result + 2].text, "VERDICT: FAIL (sensors only)");
+    EXPECT_EQ(run.out[result + 2].text, "REASONS: imu_health — IMU health: " + flags);
+    EXPECT_EQ(run.out[result + 3].text, "VERDICT: FAIL (sensors only)");
     EXPECT_NEAR(h.clockPpm, -950.0, 5.0);
     EXPECT_NEAR(h.ticksPerSample, 48000.0, 1.0);
     // Stuck and saturated within 2 s of the fault (stream time starts with

@@ -16,6 +16,7 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/imu_truth.h"
+#include "imu/imu_health.h"
 #include "report/log_reader.h"
 #include "support/subprocess.h"
 
@@ -33,12 +34,10 @@ void PrintTo(const RealCapture& c, std::ostream* os) {
 }
 
 // The health figures the tool logged against numpy's over tshark's fields
-// (imu_health_truth.py): within 2 %. Not the clock: the replay hands the
-// reports over at the capture's times give or take the machine's
-// scheduling, which moves a 19 s fit by tens of ppm; the clock is held to
-// injected offsets on the virtual Watchman instead.
+// (imu_health_truth.py): within 2 %; the clock, which the replay times by
+// the capture's own time stamps, within a tenth of a ppm.
 void ExpectHealthAsComputedApart(const std::string& logPath, const std::string& capture,
-                                 int address) {
+                                 int address, double seconds) {
     std::ifstream in(logPath);
     const report::LogReadResult read = report::ReadLoggedRun(in);
     const report::LoggedHealth& h = read.log.summary.imuHealth;
@@ -64,6 +63,10 @@ void ExpectHealthAsComputedApart(const std::string& logPath, const std::string& 
     };
     ASSERT_EQ(figures["ticks_per_sample"].size(), 1u);
     near(h.ticksPerSample, figures["ticks_per_sample"][0][0], "ticks per sample");
+    ASSERT_EQ(figures["clock_ppm"].size(), 1u);
+    if (seconds > 2 * kClockFitMinSeconds) {  // a run near the least fit span may have none
+        EXPECT_NEAR(h.clockPpm, figures["clock_ppm"][0][0], 0.1) << "clock";
+    }
     ASSERT_EQ(figures["sd"].size(), 1u);
     for (int axis = 0; axis < 6; ++axis) {
         near(h.axes[axis].sd, figures["sd"][0][axis], "sd");
@@ -104,7 +107,8 @@ TEST_P(E2eRealCapture, ReplaysWithTheSamplesAndBreaksItHoldsAndRecordsEveryByte)
                                    std::to_string(truth.reports) + " IMU reports"),
               0);
     EXPECT_EQ(IndexOf(run.err, said + "the capture has no MCU; the tool is told --imu-serial " +
-                                   kDefaultSerial),
+                                   kDefaultSerial +
+                                   ", a serial brisk-sim chose (the capture holds none)"),
               1);
     char length[128];
     std::snprintf(length, sizeof length,
@@ -121,7 +125,15 @@ TEST_P(E2eRealCapture, ReplaysWithTheSamplesAndBreaksItHoldsAndRecordsEveryByte)
     EXPECT_EQ(imu->seqGaps, truth.breaks);
     EXPECT_EQ(run.out.back().text, "VERDICT: PASS (sensors only — no display tested)");
     EXPECT_EQ(IndexOfPrefix(run.out, "IMU HEALTH: "), static_cast<int>(run.out.size()) - 2);
-    ExpectHealthAsComputedApart(log.Path(), path, c.address);
+    ExpectHealthAsComputedApart(log.Path(), path, c.address, c.seconds);
+    // What brisk-sim made up is marked so in the log (and from it the report).
+    std::ifstream logged(log.Path());
+    const report::LogReadResult read = report::ReadLoggedRun(logged);
+    EXPECT_EQ(read.log.run.launchedBy, "brisk-sim --replay " + path + "; inferred: USB serial " +
+                                           kDefaultSerial +
+                                           " chosen by brisk-sim (the capture holds none); no MCU "
+                                           "in the capture");
+    EXPECT_EQ(read.log.run.mode, "");  // no display, no mode
 
     // The recording of the replay holds the same reports, byte for byte.
     const std::vector<std::vector<uint8_t>> recorded = TsharkInputReports(recording.Path(), 1);

@@ -178,10 +178,10 @@ TEST(E2eRecordReplay, ARecordingEndedByCtrlCIsWhole) {
     ASSERT_TRUE(imu);
     capture::ReplayPlan s;
     std::string error;
-    const std::string path = recording.Path();
-    ASSERT_TRUE(capture::ScanReplay(
-        [&path](std::string& why) { return capture::OpenPacketSource(path, why); }, {}, s, error))
-        << error;
+    std::unique_ptr<capture::PacketSource> source =
+        capture::OpenPacketSource(recording.Path(), error);
+    ASSERT_TRUE(source) << error;
+    ASSERT_TRUE(capture::ScanReplay(*source, {}, s, error)) << error;
     EXPECT_FALSE(s.truncated);
     EXPECT_EQ(static_cast<long long>(s.Device(capture::ReplayRole::kImu).reports), imu->reports);
     EXPECT_EQ(s.Device(capture::ReplayRole::kImu).serial, u"LHR-5A1B2C3D");

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The shipped brisk.exe under Wine, reaching brisk-devserver's emulated
 # hidraw devices through Wine's SetupAPI, HID class driver and winebus:
-#   wine_hid_check.sh sensors|extended WINE_RUN DEVSERVER BRISK_EXE WORK_DIR
+#   wine_hid_check.sh sensors|extended|identity WINE_RUN DEVSERVER EXE WORK_DIR
 # sensors: --display none 10 with a don, an IMU unplug and replug and a doff;
-# extended: --display extended at the X screen's size, 10 s, on a healthy headset.
+# extended: --display extended at the X screen's size, 10 s, on a healthy headset;
+# identity: EXE is brisk-identity-probe.exe, reading the Watchman's version,
+# range and configuration with HidD_GetFeature, each request stalled once.
 # Runs in a Wine prefix of its own, so that the wineserver it ends before and
 # after (it keeps the devices of the server it started under) is nobody else's.
 set -uo pipefail
@@ -40,7 +42,7 @@ end_wineserver
 
 case $mode in
 sensors)
-    # Times count from the first open of a device node (winebus's).
+    # Times count from brisk.exe's start (the server's -s: the signal below).
     cat >"$work/scenario.txt" <<'SCENARIO'
 4 mcu distance 1700
 6 watchman unplug
@@ -57,28 +59,36 @@ extended)
     : >"$work/scenario.txt"
     args=(--imu-serial LHR-5A1B2C3D --display extended --mode "${width}x${height}" 10)
     ;;
+identity)
+    echo "0 watchman feature-stall on" >"$work/scenario.txt"
+    args=()
+    ;;
 *)
     fail "unknown mode $mode"
     ;;
 esac
 
-# Under the server: Wine starts, and brisk.exe runs once Wine has put the
-# headset's HID devices in its registry (brisk looks for them once, at start,
-# as on a machine that has finished installing them).
+# Under the server: Wine starts, and brisk.exe runs once Wine has registered
+# the HID interfaces of the headset's devices (brisk looks for them once, at
+# start, as on a machine that has finished installing them). The device's own
+# key comes first, its interface only once the HID class driver has started
+# it: on a busy machine, over half a second later.
 run_when_enumerated='
     wine_run=$1; shift
+    hid="HKLM\System\CurrentControlSet\Control\DeviceClasses\{4d1e55b2-f16f-11cf-88cb-001111000030}"
     for _ in $(seq 1 150); do
-        keys=$("$wine_run" reg query "HKLM\System\CurrentControlSet\Enum\HID" 2>/dev/null)
+        keys=$("$wine_run" reg query "$hid" 2>/dev/null)
         if grep -qi "VID_28DE&PID_2300&MI_00" <<<"$keys" && grep -qi "VID_35BD&PID_0101" <<<"$keys"; then
             break
         fi
         sleep 0.2
     done
     sleep 0.5
+    kill -USR1 "$PPID"  # the scenario clock starts now
     exec "$wine_run" "$@"'
 code=0
-timeout -k 10 150 umockdev-wrapper "$devserver" "$work/scenario.txt" -- \
-    bash -c "$run_when_enumerated" run "$wine_run" "$exe" "${args[@]}" \
+timeout -k 10 150 umockdev-wrapper "$devserver" -s "$work/scenario.txt" -- \
+    bash -c "$run_when_enumerated" run "$wine_run" "$exe" ${args[@]+"${args[@]}"} \
     >"$work/run.out" 2>"$work/run.err" || code=$?
 sed -i 's/\r$//' "$work/run.out" "$work/run.err"  # Windows line ends
 [ "$code" -eq 0 ] || fail "exit code $code"
@@ -87,8 +97,15 @@ expect() {  # FILE PATTERN [COUNT]
     n=$(grep -Ec "$2" "$work/$1")
     [ "$n" -eq "${3:-1}" ] || fail "$n lines in $1 matching '$2', expected ${3:-1}"
 }
+if [ "$mode" = identity ]; then
+    expect run.out '^firmware=[1-9][0-9]* range=2000/4 declared=[1-9][0-9]* chunk_bytes=[1-9][0-9]* json_bytes=[1-9][0-9]* serial=LHR-5A1B2C3D photodiodes=32 problems= imu_failures=0 most_tries=2$'
+    echo "PASS: the identity read through Wine's hid.dll on the emulated headset"
+    exit 0
+fi
 expect run.out '^TundraImu: using LHR-5A1B2C3D$'
 expect run.out '^IMU RESULT: [1-9][0-9]* samples '
+# Wine's HID class driver grants the 512-report input queue both readers ask for.
+expect run.err 'input queue of 512 reports refused' 0
 if [ "$mode" = sensors ]; then
     expect run.out '^VERDICT: PASS \(sensors only — no display tested\)$'
     expect run.err '^TundraImu: reconnected to LHR-5A1B2C3D$'

@@ -22,14 +22,12 @@ using namespace std::chrono_literals;
 using test::OutputCapture;
 using Clock = std::chrono::steady_clock;
 
-const std::wstring kRoot = L"PCIROOT(0)#PCI(1400)#USBROOT(0)";
+const std::wstring kRoot = L"0000:00:14.0";
 const char kUsing[] = "TundraImu: using LHR-5A1B2C3D\n";
 const char kCount[] = "TundraImu: 1 Watchman device(s), 1 MCU-paired\n";
 const char kNoMatching[] =
     "TundraImu: no matching 28DE:2300 MI_00 device (Davovo unplugged? wrong --imu-serial?)\n";
 const char kReconnected[] = "TundraImu: reconnected to LHR-5A1B2C3D\n";
-const char kReadFailed[] =
-    "TundraImu: read failed (err 1167) — device gone, waiting for reconnect\n";
 const char kSilent[] = "TundraImu: stream silent 3s — device gone, waiting for a Davovo\n";
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
@@ -51,15 +49,7 @@ double Seconds(Clock::duration d) {
 class NoEventHost final : public HidHost {
   public:
     explicit NoEventHost(HidHost& inner) : in(inner) {}
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override {
-        return in.ListHidInterfaces(out);
-    }
-    bool ListDeviceNodes(const std::wstring& e, std::vector<DevNode>& out) override {
-        return in.ListDeviceNodes(e, out);
-    }
-    bool ParentNode(DevNode n, DevNode& p) override { return in.ParentNode(n, p); }
-    bool DeviceId(DevNode n, std::wstring& id) override { return in.DeviceId(n, id); }
-    bool LocationPath(DevNode n, std::wstring& p) override { return in.LocationPath(n, p); }
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override { return in.ListHidDevices(out); }
     Handle Open(const std::wstring& path) override { return in.Open(path); }
     bool Attributes(Handle h, HidAttributes& a) override { return in.Attributes(h, a); }
     bool SerialString(Handle h, std::wstring& s) override { return in.SerialString(h, s); }
@@ -81,10 +71,8 @@ class ImuOnBus : public ::testing::Test {
   protected:
     void SetUp() override {
         watchman = std::make_shared<sim::WatchmanModel>();
-        watchmanId =
-            bus.Attach(sim::WatchmanDevice(L"LHR-5A1B2C3D", kRoot + L"#USB(3)#USB(2)", watchman));
-        bus.Attach(sim::McuUsbDevice(kRoot + L"#USB(3)#USB(1)",
-                                     {std::make_shared<sim::SilentInterface>()}));
+        watchmanId = bus.Attach(sim::WatchmanDevice(L"LHR-5A1B2C3D", {kRoot, {3, 2}}, watchman));
+        bus.Attach(sim::McuUsbDevice({kRoot, {3, 1}}, {std::make_shared<sim::SilentInterface>()}));
         imu = std::make_unique<TundraImu>(bus);
     }
 
@@ -134,7 +122,7 @@ TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
     EXPECT_TRUE(imu->IsRunning());
     EXPECT_TRUE(imu->Start(""));  // already running: no discovery, no output
     EXPECT_EQ(capture->Out(), out);
-    EXPECT_EQ(bus.OpensOf(L"vid_28de&pid_2300&mi_00"), 1u);
+    EXPECT_EQ(bus.OpensOf(L"28de:2300/if0"), 1u);
 
     ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
     const ImuStats s0 = Stats();
@@ -155,6 +143,8 @@ TEST_F(ImuOnBus, StreamsAtTheDeviceRateAndKeepsItsCountersAcrossStop) {
     EXPECT_LT(age, 0.5);
     EXPECT_NEAR(sample.accel[1], sim::kWatchmanCountsPerG, 60);  // at rest: +1 g on y, and noise
 
+    watchman->SetAccelNoise(0);  // exact values, to see each one arrive
+    watchman->SetGyroNoise(0);
     watchman->SetAccel(-100, 200, -300);
     watchman->SetGyro(4000, -5000, 32767);
     EXPECT_TRUE(WaitFor([&] {
@@ -296,27 +286,11 @@ TEST_F(ImuOnBus, SilenceCountsStallsThenDropsAndRediscoversTheDevice) {
     EXPECT_EQ(capture->Err(), std::string(kSilent) + kReconnected);
 }
 
-TEST_F(ImuOnBus, UnplugFailsTheReadAndPlugReconnectsAndStopCancelsAPendingRead) {
+// (Losses and reconnects, the same for the MCU: tests/device/device_readers_test.cpp.)
+TEST_F(ImuOnBus, StopCancelsAPendingReadAtOnceWithoutAStall) {
     std::string out;
     ASSERT_TRUE(StartCaptured("", out));
     ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
-
-    // Unplugged while a read is pending.
-    Sleep();
-    std::this_thread::sleep_for(300ms);
-    bus.Unplug(watchmanId);
-    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 0; }));
-    // One rediscovery finds nothing; plugged back, the next one succeeds.
-    std::this_thread::sleep_for(2500ms);
-    EXPECT_EQ(bus.OpenHandles(), 0u);
-    bus.Plug(watchmanId);
-    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 1; }, 6000ms));
-    Wake();
-    const uint64_t samples = Stats().samples;
-    ASSERT_TRUE(WaitFor([&] { return Stats().samples > samples + 30; }));
-
-    // Stop while a read waits: it is cancelled at once, so no stall is
-    // counted and nothing is printed.
     Sleep();
     std::this_thread::sleep_for(300ms);
     const uint64_t stalls = Stats().stalls;
@@ -325,23 +299,7 @@ TEST_F(ImuOnBus, UnplugFailsTheReadAndPlugReconnectsAndStopCancelsAPendingRead) 
     EXPECT_LT(Seconds(Clock::now() - t0), 0.65);
     EXPECT_EQ(Stats().stalls, stalls);
     EXPECT_FALSE(imu->IsRunning());
-    EXPECT_EQ(capture->Err(), std::string(kReadFailed) + kReconnected);
-}
-
-TEST_F(ImuOnBus, StopWhileWaitingToRediscoverReturnsPromptly) {
-    std::string out;
-    ASSERT_TRUE(StartCaptured("", out));
-    ASSERT_TRUE(WaitFor([&] { return Stats().samples > 0; }));
-    Sleep();
-    std::this_thread::sleep_for(300ms);
-    bus.Unplug(watchmanId);
-    ASSERT_TRUE(WaitFor([&] { return bus.OpenHandles() == 0; }));
-    std::this_thread::sleep_for(200ms);
-    const Clock::time_point t0 = Clock::now();
-    imu->Stop();
-    EXPECT_LT(Seconds(Clock::now() - t0), 1.0);  // the 2 s wait is cut short
-    EXPECT_FALSE(imu->IsRunning());
-    EXPECT_EQ(capture->Err(), kReadFailed);
+    EXPECT_EQ(capture->Err(), "");
 }
 
 }  // namespace

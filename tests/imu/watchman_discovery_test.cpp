@@ -8,6 +8,7 @@
 
 #include "imu/watchman_discovery.h"
 #include "sim/usb_bus.h"
+#include "sim/virtual_mcu.h"
 #include "support/output_capture.h"
 
 namespace brisk {
@@ -15,10 +16,10 @@ namespace {
 
 using test::OutputCapture;
 
-const std::wstring kRoot = L"PCIROOT(0)#PCI(1400)#USBROOT(0)";
-const std::wstring kHeadsetWatchman = kRoot + L"#USB(3)#USB(2)";
-const std::wstring kHeadsetMcu = kRoot + L"#USB(3)#USB(1)";
-const std::wstring kOtherController = L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(5)#USB(1)";
+const std::wstring kRoot = L"0000:00:14.0";
+const PortKey kHeadsetWatchman{kRoot, {3, 2}};
+const PortKey kHeadsetMcu{kRoot, {3, 1}};
+const PortKey kOtherController{L"0000:00:14.1", {5, 1}};
 const char kPairedTag[] = "  [shares hub with Davovo MCU]";
 
 std::vector<std::shared_ptr<sim::HidInterfaceModel>> Silent(size_t count) {
@@ -31,24 +32,24 @@ std::vector<std::shared_ptr<sim::HidInterfaceModel>> Silent(size_t count) {
 
 class Discovery : public ::testing::Test {
   protected:
-    sim::UsbDeviceId AddWatchman(const std::wstring& serial, const std::wstring& lp,
+    sim::UsbDeviceId AddWatchman(const std::wstring& serial, const PortKey& port,
                                  std::vector<size_t> listOrder = {}) {
         sim::UsbDeviceDesc d;
         d.vendorId = 0x28DE;
         d.productId = 0x2300;
         d.serial = serial;
-        d.locationPath = lp;
+        d.port = port;
         d.interfaces = Silent(3);
         d.listOrder = std::move(listOrder);
         return bus.Attach(std::move(d));
     }
 
-    void AddMcu(const std::wstring& lp) {
+    void AddMcu(const PortKey& port) {
         sim::UsbDeviceDesc d;
         d.vendorId = 0x35BD;
         d.productId = 0x0101;
         d.serial = L"DV0001";
-        d.locationPath = lp;
+        d.port = port;
         d.interfaces = Silent(2);
         bus.Attach(std::move(d));
     }
@@ -111,7 +112,7 @@ TEST_F(Discovery, RefusesALoneWatchmanWithoutMcu) {
 
 TEST_F(Discovery, RefusesTwoPairedWatchmenAndTagsBoth) {
     AddWatchman(L"LHR-00000001", kHeadsetWatchman);
-    AddWatchman(L"LHR-00000002", kRoot + L"#USB(3)#USB(4)");
+    AddWatchman(L"LHR-00000002", {kRoot, {3, 4}});
     AddMcu(kHeadsetMcu);
     Discover(L"");
     EXPECT_EQ(handle, kInvalidHandle);
@@ -147,7 +148,7 @@ TEST_F(Discovery, ARequestedSerialWinsOverPairing) {
 
 TEST_F(Discovery, SerialsCompareCaseSensitively) {
     AddWatchman(L"LHR-5A1B2C3D", kHeadsetWatchman);
-    AddMcu(kRoot + L"#USB(7)#USB(1)#USB(1)");  // present, but on no shared hub
+    AddMcu({kRoot, {7, 1, 1}});  // present, but on no shared hub
     Discover(L"lhr-5a1b2c3d");
     EXPECT_EQ(handle, kInvalidHandle);
     EXPECT_EQ(out, "TundraImu: 1 Watchman device(s), 0 MCU-paired\n");
@@ -191,63 +192,129 @@ TEST_F(Discovery, QuietWhenNotVerbose) {
     EXPECT_EQ(h, kInvalidHandle);
 }
 
-TEST_F(Discovery, OpensOnlyMi00InterfacesEachOnce) {
-    // The Watchman lists its other interfaces first; a keyboard has an MI_00
-    // of its own, which is opened, found foreign and closed.
+TEST_F(Discovery, OpensOnlyWatchmanInterfaceZeroEachOnce) {
+    // The Watchman lists its other interfaces first; a receiver has an
+    // interface 0 of its own, which is not opened at all.
     AddWatchman(L"LHR-5A1B2C3D", kHeadsetWatchman, {2, 1, 0});
-    sim::UsbDeviceDesc kbd;
-    kbd.vendorId = 0x046D;
-    kbd.productId = 0xC52B;
-    kbd.locationPath = kRoot + L"#USB(3)#USB(3)";
-    kbd.interfaces = Silent(2);
-    bus.Attach(std::move(kbd));
+    sim::UsbDeviceDesc receiver;
+    receiver.vendorId = 0x046D;
+    receiver.productId = 0xC52B;
+    receiver.port = {kRoot, {3, 3}};
+    receiver.interfaces = Silent(2);
+    bus.Attach(std::move(receiver));
     AddMcu(kHeadsetMcu);
     Discover(L"");
     ASSERT_NE(handle, kInvalidHandle);
     EXPECT_EQ(out, "TundraImu: 1 Watchman device(s), 1 MCU-paired\n");
-    EXPECT_EQ(bus.OpensOf(L"vid_28de&pid_2300&mi_00"), 1u);
-    EXPECT_EQ(bus.OpensOf(L"vid_28de&pid_2300&mi_01"), 0u);
-    EXPECT_EQ(bus.OpensOf(L"vid_28de&pid_2300&mi_02"), 0u);
-    EXPECT_EQ(bus.OpensOf(L"vid_046d&pid_c52b&mi_00"), 1u);
-    EXPECT_EQ(bus.OpensOf(L"vid_046d&pid_c52b&mi_01"), 0u);
-    EXPECT_EQ(bus.OpensOf(L"vid_35bd&pid_0101&mi_01"), 0u);
+    EXPECT_EQ(bus.OpensOf(L"28de:2300/if0"), 1u);
+    EXPECT_EQ(bus.OpensOf(L"28de:2300/if1"), 0u);
+    EXPECT_EQ(bus.OpensOf(L"28de:2300/if2"), 0u);
+    EXPECT_EQ(bus.OpensOf(L"046d:c52b/"), 0u);
+    EXPECT_EQ(bus.OpensOf(L"35bd:0101/"), 0u);
 }
 
-TEST_F(Discovery, PairsThroughTheRootHub) {
-    AddWatchman(L"LHR-5A1B2C3D", kRoot + L"#USB(1)");
-    AddMcu(kRoot + L"#USB(4)#USB(1)");
-    Discover(L"");
-    EXPECT_NE(handle, kInvalidHandle);
-    EXPECT_EQ(out, "TundraImu: 1 Watchman device(s), 1 MCU-paired\n");
+// Which Watchman pairs, by where each device sits: rows of whole buses.
+TEST_F(Discovery, PairsByThePortsTheDevicesShare) {
+    struct Case {
+        const char* what;
+        std::vector<PortKey> watchmen;  // serials LHR-0, LHR-1, ... in this order
+        std::vector<PortKey> mcus;
+        const char* count;
+        const wchar_t* chosen;  // null: none taken unasked
+    };
+    const PortKey second{L"0000:00:0d.0", {1, 4}};
+    const Case cases[] = {
+        {"through the root hub",
+         {{kRoot, {1}}},
+         {{kRoot, {4, 1}}},
+         "1 Watchman device(s), 1 MCU-paired",
+         L"LHR-0"},
+        {"one hub further down",
+         {{kRoot, {3, 4, 1}}},
+         {kHeadsetMcu},
+         "1 Watchman device(s), 1 MCU-paired",
+         L"LHR-0"},
+        {"too far apart below one root hub",
+         {{kRoot, {1, 2, 3}}},
+         {{kRoot, {4, 1, 2}}},
+         "1 Watchman device(s), 0 MCU-paired",
+         nullptr},
+        {"another root on the same ports",
+         {{L"0000:00:14.1", {3, 2}}},
+         {kHeadsetMcu},
+         "1 Watchman device(s), 0 MCU-paired",
+         nullptr},
+        {"no place on the bus",
+         {PortKey{}},
+         {kHeadsetMcu},
+         "1 Watchman device(s), 0 MCU-paired",
+         nullptr},
+        {"the MCU's place unknown",
+         {kHeadsetWatchman},
+         {PortKey{}},
+         "1 Watchman device(s), 0 MCU-paired",
+         nullptr},
+        {"a tracker elsewhere and the headset",
+         {kOtherController, kHeadsetWatchman},
+         {kHeadsetMcu},
+         "2 Watchman device(s), 1 MCU-paired",
+         L"LHR-1"},
+        {"two headsets on two hubs",
+         {kHeadsetWatchman, {second.root, {1, 2}}},
+         {kHeadsetMcu, second},
+         "2 Watchman device(s), 2 MCU-paired",
+         nullptr},
+        {"two headsets, one MCU unplugged",
+         {kHeadsetWatchman, {second.root, {1, 2}}},
+         {second},
+         "2 Watchman device(s), 1 MCU-paired",
+         L"LHR-1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::UsbBus rowBus;
+        for (size_t i = 0; i < c.watchmen.size(); ++i) {
+            sim::UsbDeviceDesc d;
+            d.vendorId = 0x28DE;
+            d.productId = 0x2300;
+            d.serial = L"LHR-" + std::to_wstring(i);
+            d.port = c.watchmen[i];
+            d.interfaces = Silent(1);
+            rowBus.Attach(std::move(d));
+        }
+        for (const PortKey& mcu : c.mcus) {
+            rowBus.Attach(sim::McuUsbDevice(mcu, Silent(1)));
+        }
+        std::wstring rowChosen;
+        OutputCapture capture(OutputCapture::PassOn::No);
+        const Handle h = OpenWatchman(rowBus, L"", &rowChosen, true);
+        EXPECT_EQ(capture.Out(), std::string("TundraImu: ") + c.count + "\n");
+        EXPECT_EQ(h != kInvalidHandle, c.chosen != nullptr);
+        if (c.chosen != nullptr) {
+            EXPECT_EQ(rowChosen, c.chosen);
+            rowBus.Close(h);
+        }
+        EXPECT_EQ(rowBus.OpenHandles(), 0u);
+    }
 }
 
-TEST_F(Discovery, NoPlaceOnTheBusMeansNotPaired) {
-    AddWatchman(L"LHR-5A1B2C3D", L"");
-    AddMcu(kHeadsetMcu);
-    Discover(L"");
-    EXPECT_EQ(handle, kInvalidHandle);
-    EXPECT_EQ(out, "TundraImu: 1 Watchman device(s), 0 MCU-paired\n");
-}
-
-TEST_F(Discovery, TreeHelpersFindTheUsbDeviceNodeAndMcuPaths) {
-    AddWatchman(L"LHR-5A1B2C3D", kHeadsetWatchman);
-    AddMcu(kHeadsetMcu);
-    std::vector<HidInterface> ifaces;
-    ASSERT_TRUE(bus.ListHidInterfaces(ifaces));
-    ASSERT_FALSE(ifaces.empty());
-    const DevNode hidNode = ifaces[0].node;  // the Watchman's MI_00
-    EXPECT_EQ(LocationPath(bus, hidNode), L"");
-
-    DevNode usbNode = 0;
-    ASSERT_TRUE(FindUsbDeviceNode(bus, hidNode, L"USB\\VID_28DE&PID_2300\\", usbNode));
-    std::wstring id;
-    ASSERT_TRUE(bus.DeviceId(usbNode, id));
-    EXPECT_EQ(id, L"USB\\VID_28DE&PID_2300\\LHR-5A1B2C3D");
-    EXPECT_EQ(LocationPath(bus, usbNode), kHeadsetWatchman);
-    EXPECT_FALSE(FindUsbDeviceNode(bus, hidNode, L"USB\\VID_35BD&PID_0101\\", usbNode));
-
-    // Interface nodes of the MCU are listed too, and passed over.
-    EXPECT_EQ(McuLocationPaths(bus), std::vector<std::wstring>{kHeadsetMcu});
+TEST(DiscoveryRecords, McuPlacesAreKnownOnesOnceAndWatchmenAreInterfaceZero) {
+    const PortKey mcu{L"usb1", {3, 1}};
+    const std::vector<HidDeviceInfo> listed{
+        {0x35BD, 0x0101, 0, L"", L"/dev/hidraw0", mcu},
+        {0x35BD, 0x0101, 1, L"", L"/dev/hidraw1", mcu},  // its second interface
+        {0x35BD, 0x0101, 0, L"", L"/dev/hidraw2", PortKey{}},
+        {0x35BD, 0x0102, 0, L"", L"/dev/hidraw3", {L"usb2", {1}}},
+        {0x28DE, 0x2300, 0, L"LHR-1", L"/dev/hidraw4", {L"usb1", {3, 2}}},
+    };
+    EXPECT_EQ(McuPortKeys(listed), std::vector<PortKey>{mcu});
+    EXPECT_TRUE(IsWatchmanImu(listed[4]));
+    HidDeviceInfo other = listed[4];
+    other.interfaceNumber = 2;
+    EXPECT_FALSE(IsWatchmanImu(other));
+    other.interfaceNumber = -1;  // not known: never taken for the IMU
+    EXPECT_FALSE(IsWatchmanImu(other));
+    EXPECT_FALSE(IsWatchmanImu(listed[0]));
 }
 
 }  // namespace

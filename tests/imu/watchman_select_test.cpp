@@ -1,47 +1,54 @@
-// Interface filtering, hub pairing and the choosing rule of Watchman discovery.
+// Hub pairing and the choosing rule of Watchman discovery.
 #include <gtest/gtest.h>
 
+#include "device/hub_pairing.h"
 #include "imu/watchman_select.h"
 
 namespace brisk {
 namespace {
 
-const std::wstring kRoot = L"PCIROOT(0)#PCI(1400)#USBROOT(0)";
+const std::wstring kRoot = L"usb1";
 
-TEST(IsMi00Path, MatchesTheImuInterfaceInAnyCase) {
-    EXPECT_TRUE(IsMi00Path(L"\\\\?\\hid#vid_28de&pid_2300&mi_00#8&1a2b&0&0000#{4d1e55b2}"));
-    EXPECT_TRUE(IsMi00Path(L"\\\\?\\HID#VID_28DE&PID_2300&MI_00#8&1A2B&0&0000"));
-    EXPECT_FALSE(IsMi00Path(L"\\\\?\\hid#vid_28de&pid_2300&mi_01#8&1a2b&0&0000"));
-    EXPECT_FALSE(IsMi00Path(L"\\\\?\\hid#vid_28de&pid_2300#mi_00"));
-    EXPECT_FALSE(IsMi00Path(L""));
-}
-
-TEST(HubPaths, ParentThenGrandparentStoppingAtTheRootHub) {
-    EXPECT_EQ(HubPaths(kRoot + L"#USB(3)#USB(2)"),
-              (std::vector<std::wstring>{kRoot + L"#USB(3)", kRoot}));
-    EXPECT_EQ(HubPaths(kRoot + L"#USB(3)#USB(2)#USB(1)"),
-              (std::vector<std::wstring>{kRoot + L"#USB(3)#USB(2)", kRoot + L"#USB(3)"}));
-    EXPECT_EQ(HubPaths(kRoot + L"#USB(1)"), (std::vector<std::wstring>{kRoot}));
-    EXPECT_TRUE(HubPaths(kRoot).empty());
-    EXPECT_TRUE(HubPaths(L"").empty());
+TEST(HubsAbove, ParentThenGrandparentStoppingAtTheRootHub) {
+    struct Case {
+        PortKey device;
+        std::vector<PortKey> hubs;
+    };
+    const Case cases[] = {
+        {{kRoot, {3, 2}}, {{kRoot, {3}}, {kRoot, {}}}},
+        {{kRoot, {3, 2, 1}}, {{kRoot, {3, 2}}, {kRoot, {3}}}},
+        {{kRoot, {1}}, {{kRoot, {}}}},
+        {{kRoot, {}}, {}},    // the root hub itself hangs on nothing
+        {{L"", {3, 2}}, {}},  // an unknown place has no hubs
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(HubsAbove(c.device), c.hubs) << c.device.ports.size();
+    }
 }
 
 TEST(SharesHub, ParentOrGrandparentHubsMustCoincide) {
-    // Same parent hub.
-    EXPECT_TRUE(SharesHub(kRoot + L"#USB(3)#USB(2)", kRoot + L"#USB(3)#USB(1)"));
-    // Through the root hub, within two steps of it.
-    EXPECT_TRUE(SharesHub(kRoot + L"#USB(1)", kRoot + L"#USB(4)#USB(1)"));
-    // One device's grandparent is the other's parent.
-    EXPECT_TRUE(SharesHub(kRoot + L"#USB(3)#USB(2)#USB(1)", kRoot + L"#USB(3)#USB(5)"));
-    // Too far apart below the same root hub.
-    EXPECT_FALSE(SharesHub(kRoot + L"#USB(1)#USB(2)#USB(3)", kRoot + L"#USB(4)#USB(1)#USB(2)"));
-    // Another controller.
-    EXPECT_FALSE(
-        SharesHub(kRoot + L"#USB(3)#USB(2)", L"PCIROOT(0)#PCI(1401)#USBROOT(0)#USB(3)#USB(1)"));
-    // An unknown place pairs with nothing, not even another unknown one.
-    EXPECT_FALSE(SharesHub(L"", kRoot + L"#USB(3)#USB(1)"));
-    EXPECT_FALSE(SharesHub(kRoot + L"#USB(3)#USB(1)", L""));
-    EXPECT_FALSE(SharesHub(L"", L""));
+    struct Case {
+        const char* what;
+        PortKey a;
+        PortKey b;
+        bool shares;
+    };
+    const Case cases[] = {
+        {"same parent hub", {kRoot, {3, 2}}, {kRoot, {3, 1}}, true},
+        {"through the root hub", {kRoot, {1}}, {kRoot, {4, 1}}, true},
+        {"both on root ports", {kRoot, {1}}, {kRoot, {2}}, true},
+        {"one's grandparent is the other's parent", {kRoot, {3, 2, 1}}, {kRoot, {3, 5}}, true},
+        {"too far apart below one root hub", {kRoot, {1, 2, 3}}, {kRoot, {4, 1, 2}}, false},
+        {"another root, the same ports", {kRoot, {3, 2}}, {L"usb2", {3, 1}}, false},
+        {"a device and itself", {kRoot, {3, 2}}, {kRoot, {3, 2}}, true},
+        {"root hubs pair with nothing", {kRoot, {}}, {kRoot, {}}, false},
+        {"unknown and known", {L"", {3, 2}}, {kRoot, {3, 1}}, false},
+        {"two unknown places", {}, {}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SharesHub(c.a, c.b), c.shares) << c.what;
+        EXPECT_EQ(SharesHub(c.b, c.a), c.shares) << c.what << " (swapped)";
+    }
 }
 
 TEST(ChooseWatchman, WithoutSerialOnlyASinglePairedOneIsTaken) {

@@ -30,7 +30,8 @@ TEST(RunLogRows, FieldsAreQuotedOnlyWhenTheyMustBe) {
               "imu_delivery_p50_ms,imu_delivery_p99_ms,imu_delivery_max_ms,imu_reports_several,"
               "imu_reports_none,imu_counts_per_g,imu_accel_mag_g,imu_ax,imu_ay,imu_az,imu_gx,"
               "imu_gy,imu_gz,imu_allan_gx,imu_allan_gy,imu_allan_gz,imu_arw,imu_bias_instability,"
-              "imu_health_flags\r\n");
+              "imu_health_flags,fail_codes,noted_codes,noted_reasons,imu_lost,imu_back,"
+              "imu_absent_s,mcu_lost,mcu_back\r\n");
 }
 
 TEST(RunLogRows, EachKindFillsItsOwnCells) {
@@ -78,12 +79,33 @@ TEST(RunLogRows, EachKindFillsItsOwnCells) {
                                "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2,,,,,"},
         {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,,,,,,"},
     };
-    // The IMU health columns come last, empty in these rows.
-    const std::string noHealth(27, ',');
+    // The IMU health columns, then the reason codes and the devices' losses
+    // come last, empty in these rows.
+    const std::string noHealth(27 + 8, ',');
     for (const auto& [cells, row] : cases) {
         EXPECT_EQ(FormatLogRow(cells, at, 1.5), row + noHealth + "\r\n");
     }
     EXPECT_EQ(anyRefresh, "1272x636");
+}
+
+// The summary row names the reasons by code beside their texts, keeps the
+// findings that did not count apart, and counts the losses of the devices the
+// run watched (an MCU it never had stays empty).
+TEST(RunLogRows, SummaryCarriesReasonCodesAndLosses) {
+    RunSummary s;
+    s.reasons = {{"imu_lost", "IMU lost at 4.0 s and not back", true, RunPart::kImu},
+                 {"imu_gaps", "2 IMU sequence gaps in 9000 samples", false, RunPart::kImu},
+                 {"imu_absent", "IMU absent for 2.3 s of 6.2 s", false, RunPart::kImu}};
+    s.imuPresence = {true, false, 2, 1, 4.0, 2.25};
+    const LogCells cells = SummaryRow(s);
+    std::string got;
+    for (LogColumn c : {kColFailCodes, kColNotedCodes, kColNotedReasons, kColImuLost, kColImuBack,
+                        kColImuAbsentS, kColMcuLost, kColMcuBack}) {
+        got += cells[c] + "|";
+    }
+    EXPECT_EQ(got,
+              "imu_lost|imu_gaps;imu_absent|2 IMU sequence gaps in 9000 samples; IMU absent for "
+              "2.3 s of 6.2 s|2|1|2.250|||");
 }
 
 }  // namespace

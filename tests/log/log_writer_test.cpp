@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/output.h"
+#include "base/output.h"
 #include "support/output_capture.h"
 
 namespace brisk {

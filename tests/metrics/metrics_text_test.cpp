@@ -3,6 +3,10 @@
 // label values that would otherwise break the page.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -129,6 +133,10 @@ MetricsSnapshot FullRun() {
     s.runEnded = true;
     s.runFailed = true;
     s.exitCode = 4;
+    s.imu = {true, false, 2, 12.5};
+    s.mcu = {true, true, 1, 0.0};
+    s.verdict = "FAIL";
+    s.reasons = {{"imu_lost", true}, {"imu_health", false}};
     return s;
 }
 
@@ -161,21 +169,56 @@ TEST(PrometheusText, AFullRunShowsEverySeriesWithItsStation) {
         "brisk_free_run_events_total{station=\"lab-07\"} 6",
         "brisk_don_events_total{station=\"lab-07\"} 7",
         "brisk_doff_events_total{station=\"lab-07\"} 8",
-        "brisk_frames_last_second{station=\"lab-07\"} 75",
-        "brisk_imu_samples_last_second{station=\"lab-07\"} 999",
+        "brisk_imu_present{station=\"lab-07\"} 0",
+        "brisk_imu_absent_seconds_total{station=\"lab-07\"} 12.5",
+        "brisk_mcu_present{station=\"lab-07\"} 1",
+        "brisk_frame_rate_hertz{station=\"lab-07\"} 75",
+        "brisk_imu_sample_rate_hertz{station=\"lab-07\"} 999",
         "brisk_imu_sample_age_seconds{station=\"lab-07\"} 0.0015",
-        "brisk_proximity_distance{station=\"lab-07\"} 1612",
+        "brisk_proximity_distance_counts{station=\"lab-07\"} 1612",
         "brisk_worn{station=\"lab-07\"} 1",
         "brisk_free_run_active{station=\"lab-07\"} 1",
         "brisk_display_lost{station=\"lab-07\"} 0",
         "brisk_run_ended{station=\"lab-07\"} 1",
         "brisk_run_failed{station=\"lab-07\"} 1",
         "brisk_exit_code{station=\"lab-07\"} 4",
+        "brisk_device_lost_total{station=\"lab-07\",device=\"imu\"} 2",
+        "brisk_device_lost_total{station=\"lab-07\",device=\"mcu\"} 1",
+        "brisk_run_verdict{station=\"lab-07\",verdict=\"FAIL\"} 1",
+        "brisk_run_reason{station=\"lab-07\",code=\"imu_lost\"} 1",
+        "brisk_run_reason{station=\"lab-07\",code=\"imu_health\"} 0",
         "brisk_info{station=\"lab-07\",version=\"0.1.0\",display=\"directmode\","
         "mode=\"5088x2544@75\",imu_serial=\"LHR-5A1B2C3D\"} 1",
     };
-    // HELP, TYPE and naming are promtool's to judge (tests/metrics/prometheus_check.sh).
     EXPECT_EQ(Samples(page), expected);
+}
+
+// HELP, TYPE, units and naming as Prometheus's own linter judges them, on a
+// page with every family (the live pages are checked again by
+// tests/metrics/prometheus_check.sh).
+TEST(PrometheusText, PromtoolFindsNothingToSayAboutAFullPage) {
+#ifdef _WIN32
+    GTEST_SKIP() << "promtool runs on the Linux tests only";
+#else
+    if (std::system("promtool --version >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "promtool is not installed (scripts/deps installs it)";
+    }
+    const std::string path = ::testing::TempDir() + "brisk-full-page.prom";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out << RenderPrometheus(FullRun());
+    }
+    const std::string lint = path + ".lint";
+    const int status =
+        std::system(("promtool check metrics <" + path + " >" + lint + " 2>&1").c_str());
+    std::ifstream said(lint);
+    const std::string text((std::istreambuf_iterator<char>(said)),
+                           std::istreambuf_iterator<char>());
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_EQ(text, "") << text;
+    std::remove(path.c_str());
+    std::remove(lint.c_str());
+#endif
 }
 
 TEST(PrometheusText, SeriesOfWhatDidNotRunOrIsNotKnownYetAreLeftOut) {
@@ -189,41 +232,87 @@ TEST(PrometheusText, SeriesOfWhatDidNotRunOrIsNotKnownYetAreLeftOut) {
         {"sensors only",
          [](MetricsSnapshot& s) { s.haveDisplay = false; },
          {"brisk_frames_total", "brisk_present_errors_total", "brisk_present_wait_timeouts_total",
-          "brisk_free_run_events_total", "brisk_frames_last_second", "brisk_free_run_active",
+          "brisk_free_run_events_total", "brisk_frame_rate_hertz", "brisk_free_run_active",
           "brisk_display_lost"},
-         {"brisk_imu_samples_total", "brisk_imu_samples_last_second", "brisk_run_ended"}},
+         {"brisk_imu_samples_total", "brisk_imu_sample_rate_hertz", "brisk_run_ended"}},
         {"no MCU",
          [](MetricsSnapshot& s) { s.haveProx = false; },
-         {"brisk_don_events_total", "brisk_doff_events_total", "brisk_proximity_distance",
+         {"brisk_don_events_total", "brisk_doff_events_total", "brisk_proximity_distance_counts",
           "brisk_worn"},
          {"brisk_frames_total"}},
         {"before the first status second",
          [](MetricsSnapshot& s) { s.haveStatus = false; },
-         {"brisk_frames_last_second", "brisk_imu_samples_last_second",
-          "brisk_imu_sample_age_seconds", "brisk_proximity_distance", "brisk_worn"},
+         {"brisk_frame_rate_hertz", "brisk_imu_sample_rate_hertz", "brisk_imu_sample_age_seconds",
+          "brisk_proximity_distance_counts", "brisk_worn"},
          {"brisk_frames_total", "brisk_don_events_total"}},
         {"no IMU sample yet",
          [](MetricsSnapshot& s) { s.sampleAgeSeconds = -1.0; },
          {"brisk_imu_sample_age_seconds"},
-         {"brisk_imu_samples_last_second"}},
+         {"brisk_imu_sample_rate_hertz"}},
         {"still running",
          [](MetricsSnapshot& s) { s.runEnded = false; },
-         {"brisk_run_failed", "brisk_exit_code"},
-         {"brisk_run_ended{station=\"lab-07\"} 0"}},
+         {"brisk_run_failed", "brisk_exit_code", "brisk_run_verdict", "brisk_run_reason"},
+         {"brisk_run_ended{station=\"lab-07\"} 0", "brisk_imu_present{"}},
+        {"before the devices started",
+         [](MetricsSnapshot& s) {
+             s.imu.watched = false;
+             s.mcu.watched = false;
+         },
+         {"brisk_imu_present", "brisk_imu_absent_seconds_total", "brisk_mcu_present",
+          "brisk_device_lost_total"},
+         {"brisk_imu_samples_total"}},
+        {"an MCU not found at the start",
+         [](MetricsSnapshot& s) { s.mcu.watched = false; },
+         {"brisk_mcu_present", "brisk_device_lost_total{station=\"lab-07\",device=\"mcu\""},
+         {"brisk_device_lost_total{station=\"lab-07\",device=\"imu\"} 2"}},
+        {"a pass",
+         [](MetricsSnapshot& s) { s.reasons.clear(); },
+         {"brisk_run_reason"},
+         {"brisk_run_verdict{"}},
     };
     for (const Case& c : cases) {
         MetricsSnapshot s = FullRun();
         c.shape(s);
         const std::string page = RenderPrometheus(s);
         for (const std::string& name : c.absent) {
-            EXPECT_EQ(page.find("\n" + name + "{"), std::string::npos) << c.what << ": " << name;
-            // The family still says what it is, for a reader of the page.
-            EXPECT_NE(page.find("# TYPE " + name + " "), std::string::npos) << name;
+            const bool series = name.find('{') != std::string::npos;
+            EXPECT_EQ(page.find("\n" + name + (series ? "" : "{")), std::string::npos)
+                << c.what << ": " << name;
+            if (!series) {
+                // No family is listed without a value.
+                EXPECT_EQ(page.find("# TYPE " + name + " "), std::string::npos) << name;
+            }
         }
         for (const std::string& text : c.present) {
             EXPECT_NE(page.find("\n" + text), std::string::npos) << c.what << ": " << text;
         }
     }
+}
+
+TEST(PrometheusText, TheWatchmansIdentityOnlyWithIdentity) {
+    const std::vector<std::string> names = {"brisk_watchman_firmware_build",
+                                            "brisk_watchman_config_read",
+                                            "brisk_watchman_identity_problems"};
+    MetricsSnapshot s = FullRun();
+    // Without --identity the page is as it always was: not even the headers.
+    for (const std::string& name : names) {
+        EXPECT_EQ(RenderPrometheus(s).find(name), std::string::npos) << name;
+    }
+    s.identityAsked = true;  // asked, nothing read yet: no value, so no family
+    std::string page = RenderPrometheus(s);
+    for (const std::string& name : names) {
+        EXPECT_EQ(page.find(name), std::string::npos) << name;
+    }
+    s.identityRead = true, s.haveFirmware = true, s.firmwareBuild = 1462663157;
+    s.configRead = false, s.identityProblems = 2;
+    page = RenderPrometheus(s);
+    for (const char* line : {"brisk_watchman_firmware_build{station=\"lab-07\"} 1462663157\n",
+                             "brisk_watchman_config_read{station=\"lab-07\"} 0\n",
+                             "brisk_watchman_identity_problems{station=\"lab-07\"} 2\n"}) {
+        EXPECT_NE(page.find(line), std::string::npos) << line;
+    }
+    s.haveFirmware = false;  // the version not read: no build to show
+    EXPECT_EQ(RenderPrometheus(s).find("\nbrisk_watchman_firmware_build{"), std::string::npos);
 }
 
 TEST(PrometheusText, LabelsFromOutsideCannotBreakTheLine) {

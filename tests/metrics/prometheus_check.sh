@@ -2,11 +2,11 @@
 # A real Prometheus on loopback scrapes two brisk-sim stations, each running a
 # scenario with faults; through Prometheus's HTTP API each station's totals
 # must equal that run's own final lines. On the way: promtool checks a page of
-# the live endpoint and the README's scrape configuration and alerting rules
-# (taken from the README, so that it cannot drift), and the rules fire as they
+# the live endpoint and the user guide's scrape configuration and alerting
+# rules (taken from docs/user-guide.md, so that it cannot drift), and the rules fire as they
 # should. A third run checks that a console stop ends the wait after the
 # verdict.
-#   prometheus_check.sh BRISK_SIM README WORK_DIR
+#   prometheus_check.sh BRISK_SIM USER_GUIDE WORK_DIR
 set -uo pipefail
 sim=$1
 readme=$2
@@ -55,7 +55,7 @@ free_port() {
     done
 }
 
-# The README's fenced yaml block whose first line starts with $1.
+# The user guide's fenced yaml block whose first line starts with $1.
 readme_block() {
     awk -v first="$1" '
         /^```yaml$/ { inside = 1; n = 0; next }
@@ -64,7 +64,7 @@ readme_block() {
     ' "$readme"
 }
 
-# --- the README's configuration and rules, as promtool reads them
+# --- the user guide's configuration and rules, as promtool reads them
 readme_block "scrape_configs:" >"$work/readme-prometheus.yml"
 readme_block "groups:" >"$work/brisk-rules.yml"
 [ -s "$work/readme-prometheus.yml" ] || fail "no scrape configuration in $readme"
@@ -72,11 +72,11 @@ readme_block "groups:" >"$work/brisk-rules.yml"
 promtool check rules "$work/brisk-rules.yml" >"$work/rules-check.out" 2>&1 ||
     fail "promtool check rules: $(cat "$work/rules-check.out")"
 grep -q "SUCCESS: 2 rules found" "$work/rules-check.out" ||
-    fail "the README should hold two rules: $(cat "$work/rules-check.out")"
+    fail "the user guide should hold two rules: $(cat "$work/rules-check.out")"
 promtool check config "$work/readme-prometheus.yml" >"$work/config-check.out" 2>&1 ||
     fail "promtool check config: $(cat "$work/config-check.out")"
 
-# --- Prometheus on the two stations, with the README's rules
+# --- Prometheus on the two stations, with the user guide's rules
 port_a=$(free_port)
 port_b=$(free_port)
 port_c=$(free_port)
@@ -238,6 +238,14 @@ for station in lab-a lab-b; do
     grep -q '^VERDICT: PASS' "$out" && failed=0
     expect "$station run failed" "$failed" "$(last brisk_run_failed "$station")"
     expect "$station exit code" "$code" "$(last brisk_exit_code "$station")"
+    expect "$station IMU losses" "$(count_lines '^TundraImu: .*device gone' "$err")" \
+        "$(query "last_over_time(brisk_device_lost_total{station=\"$station\",device=\"imu\"}[5m])")"
+    expect "$station IMU there at the end" 1 "$(last brisk_imu_present "$station")"
+    expect "$station MCU there at the end" 1 "$(last brisk_mcu_present "$station")"
+    verdict=FAIL
+    [ "$failed" = 0 ] && verdict=PASS
+    expect "$station verdict" 1 \
+        "$(query "last_over_time(brisk_run_verdict{station=\"$station\",verdict=\"$verdict\"}[5m])")"
     serial=$(sed -n 's/^TundraImu: using //p' "$out")
     expect "$station info" 1 "$(query "last_over_time(brisk_info{station=\"$station\",imu_serial=\"$serial\",display=\"directmode\",mode=\"5088x2544@75\"}[5m])")"
 done
@@ -254,8 +262,15 @@ for figure in a_gaps a_rec a_err a_doff b_stalls b_timeouts b_free; do
 done
 expect "lab-a failed" 1 "$(last brisk_run_failed lab-a)"
 expect "lab-b passed" 0 "$(last brisk_run_failed lab-b)"
+# lab-a's present errors are the reason its verdict counted.
+expect "lab-a's reason" 1 \
+    "$(query 'last_over_time(brisk_run_reason{station="lab-a",code="present_errors"}[5m])')"
+# lab-a was without its IMU for about 0.6 s of a 5 s run.
+absent=$(last brisk_imu_absent_seconds_total lab-a)
+awk -v s="$absent" 'BEGIN { exit !(s > 0.2 && s < 4.0) }' ||
+    fail "lab-a's time without IMU: '$absent' s, the scenario unplugs it from 2.0 s to 2.6 s"
 
-# --- the README's rules on these runs: lab-a's failure fires at once; lab-b's
+# --- the user guide's rules on these runs: lab-a's failure fires at once; lab-b's
 # stalls are rising (pending for the rule's minute).
 for _ in $(seq 1 30); do
     [ -n "$(query 'ALERTS{alertname="BriskRunFailed",station="lab-a",alertstate="firing"}')" ] &&

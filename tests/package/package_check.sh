@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A package as a user gets it: unpacked into a fresh folder, its programs run
 # from there (a scenario it ships, a run log, a report of that log), its
-# contents and papers checked against the sources.
+# contents and papers checked against the sources; the deb's udev rule
+# against the tool's device IDs, and its postinst run as dpkg would.
 #   package_check.sh deb PACKAGE_DIR VERSION SOURCE_DIR TREE_PROGRAM...
 #   package_check.sh zip PACKAGE_DIR VERSION SOURCE_DIR WINE_RUN TREE_PROGRAM...
 # TREE_PROGRAMs are the build tree's own programs: a package older than any
@@ -80,6 +81,118 @@ run_programs() { # ROOT BIN_DIR EXE_SUFFIX SCENARIO_DIR PREFIX...
     rm -f "$work"/*.out "$work"/*.err
 }
 
+# The udev rule as udev reads it: each rule a comma-separated list of
+# KEY[{ATTR}] OP "VALUE" items. Each must match hidraw nodes by their USB
+# parent's IDs (ATTRS, lower-case hex as sysfs spells them; ATTR would look
+# at the node alone and never match) and tag them for the user at the seat,
+# and together they must name exactly the devices in the tool's table of
+# IDs. The file must sort before 73-seat-late.rules, which acts on the tag.
+check_udev_rule() { # RULE_FILE
+    local rule=$1 name
+    name=$(basename "$rule")
+    if ! [[ "$name" =~ ^([0-9]+)-.*\.rules$ ]] || [ "${BASH_REMATCH[1]}" -ge 73 ]; then
+        fail "$name does not sort before 73-seat-late.rules"
+    fi
+    local table
+    table=$(find "$src/src" -name headset_usb.h | head -n 1)
+    [ -n "$table" ] || fail "no headset_usb.h under $src/src"
+    local expected
+    expected=$(sed -nE 's/.*constexpr uint16_t k([A-Za-z]+)(Vendor|Product)Id = 0x([0-9A-Fa-f]{4});.*/\1 \2 \3/p' "$table" |
+        awk '{id[$1 "," $2] = tolower($3); device[$1] = 1}
+             END {for (d in device) print id[d ",Vendor"] ":" id[d ",Product"]}' | sort)
+    [ "$(wc -l <<<"$expected")" -ge 2 ] || fail "no vendor and product IDs read from $table"
+
+    local line number=0 matched=()
+    local item='^([A-Z]+)(\{[A-Za-z_]+\})?(==|!=|=|\+=|-=|:=)"([^"]*)"$'
+    while IFS= read -r line || [ -n "$line" ]; do
+        number=$((number + 1))
+        [[ "$line" =~ ^[[:space:]]*(#|$) ]] && continue
+        local -A got=()
+        local part parts
+        IFS=',' read -ra parts <<<"$line"
+        for part in "${parts[@]}"; do
+            part=$(sed -E 's/^[[:space:]]+|[[:space:]]+$//g' <<<"$part")
+            [[ "$part" =~ $item ]] || fail "$name:$number: '$part' is no KEY OP \"VALUE\" item"
+            got["${BASH_REMATCH[1]}${BASH_REMATCH[2]}${BASH_REMATCH[3]}"]=${BASH_REMATCH[4]}
+        done
+        [ "${#got[@]}" -eq 4 ] || fail "$name:$number: ${#got[@]} items, not 4"
+        [ "${got[SUBSYSTEM==]-}" = hidraw ] || fail "$name:$number: does not match SUBSYSTEM==\"hidraw\""
+        [ "${got[TAG+=]-}" = uaccess ] || fail "$name:$number: does not add TAG+=\"uaccess\""
+        local vendor=${got['ATTRS{idVendor}==']-} product=${got['ATTRS{idProduct}==']-}
+        [[ "$vendor" =~ ^[0-9a-f]{4}$ && "$product" =~ ^[0-9a-f]{4}$ ]] ||
+            fail "$name:$number: no ATTRS{idVendor}== and ATTRS{idProduct}== in sysfs' spelling"
+        matched+=("$vendor:$product")
+        unset got
+    done <"$rule"
+    same_list "the devices the udev rule matches" "$expected" "$(printf '%s\n' "${matched[@]}" | sort)"
+}
+
+# The package's postinst as dpkg runs it, against a udevadm of the test's
+# that records its arguments: it replays the hidraw devices on "configure"
+# when udev runs (/run/udev), and otherwise does nothing; a failing or
+# missing udevadm never fails the install, and it prints nothing. The udev
+# state comes from a tmpfs over /run in a mount namespace of the test's own;
+# where none can be made, only the cases of this system's own state are run.
+check_postinst() { # CONTROL_DIR
+    local postinst=$1/postinst
+    [ -f "$postinst" ] || fail "the deb has no postinst"
+    [ "$(stat -c %a "$postinst")" = 755 ] || fail "postinst is mode $(stat -c %a "$postinst"), not 755"
+    [ "$(head -n 1 "$postinst")" = "#!/bin/sh" ] || fail "postinst does not start with #!/bin/sh"
+    sh -n "$postinst" || fail "postinst does not parse"
+    cmp -s "$postinst" "$src/packaging/debian/postinst" || fail "postinst is not packaging/debian's"
+
+    mkdir -p "$work/fakebin" "$work/nobin"
+    cat >"$work/fakebin/udevadm" <<'FAKE'
+#!/bin/sh
+echo "$*" >>"$BRISK_FAKE_UDEVADM_LOG"
+exit "${BRISK_FAKE_UDEVADM_EXIT:-0}"
+FAKE
+    chmod 755 "$work/fakebin/udevadm"
+    local own_ns=yes this_udev=no
+    unshare --mount --map-root-user true 2>/dev/null || own_ns=no
+    [ -d /run/udev ] && this_udev=yes
+    [ "$own_ns" = yes ] || echo "note: no mount namespace here; postinst runs with /run/udev as it is ($this_udev)"
+
+    local trigger="trigger --subsystem-match=hidraw --action=change"
+    local ran=0 case
+    # ARGUMENT  UDEV-RUNNING  UDEVADM   CALL-EXPECTED
+    while read -r -a case; do
+        local arg=${case[0]} udev=${case[1]} udevadm=${case[2]} want=${case[3]}
+        [ "$own_ns" = yes ] || [ "$udev" = "$this_udev" ] || continue
+        local log=$work/udevadm.log path=$work/fakebin exit=0 code=0
+        rm -f "$log"
+        [ "$udevadm" = missing ] && path=$work/nobin
+        [ "$udevadm" = fails ] && exit=1
+        local run=(env "PATH=$path" "BRISK_FAKE_UDEVADM_LOG=$log" "BRISK_FAKE_UDEVADM_EXIT=$exit"
+                   /bin/sh "$postinst" "$arg")
+        if [ "$own_ns" = yes ]; then
+            # shellcheck disable=SC2016 # the inner shell expands them
+            unshare --mount --map-root-user /bin/sh -c \
+                'mount -t tmpfs brisk-run /run && if [ "$1" = yes ]; then mkdir /run/udev; fi && shift && exec "$@"' \
+                sh "$udev" "${run[@]}" >"$work/postinst.out" 2>&1 || code=$?
+        else
+            "${run[@]}" >"$work/postinst.out" 2>&1 || code=$?
+        fi
+        local what="postinst $arg (udev running: $udev, udevadm $udevadm)"
+        [ "$code" -eq 0 ] || fail "$what: exit code $code"
+        [ ! -s "$work/postinst.out" ] || fail "$what: printed something (postinst.out below)"
+        if [ "$want" = call ]; then
+            [ "$(cat "$log" 2>/dev/null)" = "$trigger" ] || fail "$what: udevadm got '$(cat "$log" 2>/dev/null)', not '$trigger'"
+        else
+            [ ! -e "$log" ] || fail "$what: udevadm was called: '$(cat "$log")'"
+        fi
+        ran=$((ran + 1))
+    done <<'CASES'
+configure     yes  works    call
+configure     yes  fails    call
+configure     yes  missing  none
+configure     no   works    none
+abort-upgrade yes  works    none
+CASES
+    [ "$ran" -gt 0 ] || fail "no postinst case could run"
+    rm -f "$work/postinst.out" "$work/udevadm.log"
+}
+
 check_deb() {
     dpkg-deb -I "$pkg" >"$work/info.out" || fail "dpkg-deb -I cannot read $pkg"
     field() { dpkg-deb -f "$pkg" "$1"; }
@@ -97,7 +210,10 @@ check_deb() {
 
     same_list "the deb's files" \
         "$(expected_files usr/bin "" usr/share/brisk/scenarios usr/lib/udev/rules.d/70-brisk-headset.rules \
-            usr/share/doc/brisk/README.md usr/share/doc/brisk/copyright usr/share/doc/brisk/changelog.gz)" \
+            usr/share/doc/brisk/README.md usr/share/doc/brisk/copyright usr/share/doc/brisk/changelog.gz \
+            usr/share/doc/brisk/summary.schema.json \
+            usr/share/man/man1/brisk.1.gz usr/share/man/man1/brisk-sim.1.gz \
+            usr/share/man/man1/brisk-report.1.gz)" \
         "$(dpkg-deb -c "$pkg" | awk '$1 !~ /^d/ {sub(/^\.\//, "", $6); print $6}')"
     dpkg-deb -c "$pkg" | awk '$2 != "root/root" {print; bad = 1} END {exit bad}' >"$work/owner.out" ||
         fail "files not owned by root"
@@ -105,6 +221,13 @@ check_deb() {
     dpkg-deb -x "$pkg" "$work/root" || fail "dpkg-deb -x failed"
     cmp -s "$work/root/usr/lib/udev/rules.d/70-brisk-headset.rules" "$src/packaging/udev/70-brisk-headset.rules" ||
         fail "the udev rule is not packaging/udev's"
+    check_udev_rule "$work/root/usr/lib/udev/rules.d/70-brisk-headset.rules"
+    dpkg-deb -e "$pkg" "$work/control" || fail "dpkg-deb -e failed"
+    check_postinst "$work/control"
+    # The changelog signs off with the Maintainer the control file names.
+    signoff=$(zcat "$work/root/usr/share/doc/brisk/changelog.gz" | sed -n 's/^ -- \(.*>\)  .*/\1/p' | head -n 1)
+    [ "$signoff" = "$(field Maintainer)" ] ||
+        fail "the changelog is signed off by '$signoff', not the Maintainer '$(field Maintainer)'"
     cmp -s "$work/root/usr/share/doc/brisk/copyright" "$src/packaging/debian/copyright" ||
         fail "the copyright file is not packaging/debian's"
     for p in brisk brisk-sim brisk-report; do
@@ -127,7 +250,8 @@ check_deb() {
 check_zip() {
     top=brisk-$version-windows-x64
     same_list "the zip's files" \
-        "$(expected_files "$top" .exe "$top/scenarios" "$top/README.md" "$top/LICENSE" "$top/NOTICES.md")" \
+        "$(expected_files "$top" .exe "$top/scenarios" "$top/README.md" "$top/LICENSE" "$top/NOTICES.md" \
+            "$top/summary.schema.json")" \
         "$(unzip -Z1 "$pkg" | grep -v '/$')"
     unzip -q "$pkg" -d "$work/root" || fail "unzip failed"
     for f in LICENSE NOTICES.md README.md; do

@@ -16,19 +16,11 @@ namespace {
 class CountingHost final : public HidHost {
   public:
     int calls = 0;
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override {
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override {
         ++calls;
         out.clear();
         return true;
     }
-    bool ListDeviceNodes(const std::wstring&, std::vector<DevNode>& out) override {
-        ++calls;
-        out.clear();
-        return true;
-    }
-    bool ParentNode(DevNode, DevNode&) override { return ++calls < 0; }
-    bool DeviceId(DevNode, std::wstring&) override { return ++calls < 0; }
-    bool LocationPath(DevNode, std::wstring&) override { return ++calls < 0; }
     Handle Open(const std::wstring&) override {
         ++calls;
         return kInvalidHandle;
@@ -54,7 +46,7 @@ TEST(LinuxBriskDisplay, OnlyNoneIsDrivenAndItIsTheDefault) {
     struct Case {
         const char* what;
         std::vector<const char*> args;
-        const char* sensorsOnlyOn;
+        DisplayPaths paths;
         int exitCode;
         std::string err;
         bool touchesDevices;
@@ -62,46 +54,51 @@ TEST(LinuxBriskDisplay, OnlyNoneIsDrivenAndItIsTheDefault) {
     const Case cases[] = {
         {"directmode asked",
          {"--display", "directmode", "5"},
-         "Linux",
+         DisplayPaths::kSensorsOnly,
          64,
          "brisk: --display directmode: only --display none on Linux\n",
          false},
         {"extended asked",
          {"--display", "extended"},
-         "Linux",
+         DisplayPaths::kSensorsOnly,
          64,
          "brisk: --display extended: only --display none on Linux\n",
          false},
         {"extended with an output",
          {"--display", "extended:2"},
-         "Linux",
+         DisplayPaths::kSensorsOnly,
          64,
          "brisk: --display extended:2: only --display none on Linux\n",
          false},
         {"the last kind wins",
          {"--display", "none", "--display", "directmode"},
-         "Linux",
+         DisplayPaths::kSensorsOnly,
          64,
          "brisk: --display directmode: only --display none on Linux\n",
          false},
         {"a bad kind is the parser's error",
          {"--display", "vga"},
-         "Linux",
+         DisplayPaths::kSensorsOnly,
          64,
          "brisk: --display: unknown kind 'vga' (expected directmode, extended, extended:N or none)\n",
          false},
-        {"no kind: sensors only", {"1"}, "Linux", 2, kNoWatchman, true},
-        {"none asked", {"--display", "none", "1"}, "Linux", 2, kNoWatchman, true},
-        {"none after another",
-         {"--display", "directmode", "--display", "none", "1"},
-         "Linux",
+        {"no kind: sensors only", {"1"}, DisplayPaths::kSensorsOnly, 2, kNoWatchman, true},
+        {"none asked",
+         {"--display", "none", "1"},
+         DisplayPaths::kSensorsOnly,
          2,
          kNoWatchman,
          true},
-        {"help as everywhere", {"--help"}, "Linux", 0, "", false},
+        {"none after another",
+         {"--display", "directmode", "--display", "none", "1"},
+         DisplayPaths::kSensorsOnly,
+         2,
+         kNoWatchman,
+         true},
+        {"help as everywhere", {"--help"}, DisplayPaths::kSensorsOnly, 0, "", false},
         {"unrestricted: directmode goes on to the IMU",
          {"--display", "directmode", "1"},
-         nullptr,
+         DisplayPaths::kAll,
          2,
          kNoWatchman,
          true},
@@ -115,7 +112,7 @@ TEST(LinuxBriskDisplay, OnlyNoneIsDrivenAndItIsTheDefault) {
         {
             test::OutputCapture capture(test::OutputCapture::PassOn::No);
             stopRequested.store(false);
-            code = RunBrisk(static_cast<int>(argv.size()), argv.data(), host, c.sensorsOnlyOn);
+            code = RunBrisk(static_cast<int>(argv.size()), argv.data(), host, c.paths);
             err = capture.Err();
         }
         EXPECT_EQ(code, c.exitCode) << c.what;

@@ -182,6 +182,32 @@ TEST(LinuxHidrawIo, FeatureReportsNeedANodeAndABoundedReport) {
     EXPECT_FALSE(SendFeature(node.readEnd.Get(), huge.data(), huge.size()));
 }
 
+TEST(LinuxHidrawIo, FeatureReadsNeedANodeAndABoundedBuffer) {
+    Node node;
+    uint8_t buf[64] = {};
+    struct Case {
+        const char* what;
+        int fd;
+        uint8_t* buf;
+        uint32_t length;
+        uint32_t error;
+    };
+    std::vector<uint8_t> huge(5000);
+    const Case cases[] = {
+        {"a pipe is no node", node.readEnd.Get(), buf, sizeof buf, kErrorGenFailure},
+        {"no descriptor", -1, buf, sizeof buf, kErrorInvalidHandle},
+        {"no buffer", node.readEnd.Get(), nullptr, 64, 87},
+        {"no room", node.readEnd.Get(), buf, 0, 87},
+        {"past what hidraw takes", node.readEnd.Get(), huge.data(), 5000, 87},
+    };
+    for (const Case& c : cases) {
+        const FeatureResult r = ReadFeature(c.fd, 0x10, c.buf, c.length);
+        EXPECT_EQ(r.outcome, FeatureOutcome::kFailed) << c.what;
+        EXPECT_EQ(r.error, c.error) << c.what;
+        EXPECT_EQ(r.bytes, 0u) << c.what;
+    }
+}
+
 class TempDir : public ::testing::Test {
   protected:
     void SetUp() override {

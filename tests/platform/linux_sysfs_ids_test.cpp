@@ -1,6 +1,5 @@
-// The Linux device tree as discovery sees it: sysfs text parsed, the IDs,
-// location paths and interface paths built from it, and what those mean to
-// the pairing and interface rules above the HID host.
+// What the Linux HID host reads out of sysfs text, and what the places it
+// reads mean to the hub pairing above the HID host.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "imu/watchman_select.h"
+#include "device/hub_pairing.h"
 #include "platform/hid.h"
 #include "platform/linux/sysfs_ids.h"
 
@@ -44,35 +43,35 @@ TEST(LinuxSysfsIds, InterfaceNumbersAreTwoHexDigits) {
     }
 }
 
-TEST(LinuxSysfsIds, UsbDeviceNamesGiveBusAndPorts) {
+TEST(LinuxSysfsIds, BusnumAndDevpathGiveRootAndPorts) {
     struct Case {
-        const char* name;
-        std::optional<UsbPlace> want;
+        const char* busnum;
+        const char* devpath;
+        PortKey want;  // unknown (empty root) when refused
     };
     const Case cases[] = {
-        {"1-3.2", UsbPlace{1, {3, 2}}},
-        {"3-1", UsbPlace{3, {1}}},
-        {"usb2", UsbPlace{2, {}}},
-        {"12-1.4.4.1", UsbPlace{12, {1, 4, 4, 1}}},
-        {"1-1.2.3.4.5.6.7", UsbPlace{1, {1, 2, 3, 4, 5, 6, 7}}},
-        {"1-1.2.3.4.5.6.7.1", {}},  // deeper than USB allows
-        {"1-3.2:1.0", {}},          // an interface, not a device
-        {"1-", {}},
-        {"1-3..2", {}},
-        {"1-3.", {}},
-        {"0-1", {}},
-        {"1-0", {}},
-        {"1-256", {}},
-        {"1000-1", {}},
-        {"usb", {}},
-        {"usb0", {}},
-        {"x-1", {}},
-        {"1-3.2 ", {}},
-        {"-1", {}},
-        {"0003:28DE:2300.0001", {}},
+        {"1", "3.2", {L"usb1", {3, 2}}},
+        {"3\n", "1\n", {L"usb3", {1}}},
+        {"2", "0", {L"usb2", {}}},  // the root hub itself
+        {"12", "1.4.4.1", {L"usb12", {1, 4, 4, 1}}},
+        {"1", "1.2.3.4.5.6.7", {L"usb1", {1, 2, 3, 4, 5, 6, 7}}},
+        {"1", "1.2.3.4.5.6.7.1", {}},  // deeper than USB allows
+        {"1", "3.2:1.0", {}},          // an interface, not a device
+        {"1", "", {}},
+        {"1", "3..2", {}},
+        {"1", "3.", {}},
+        {"1", ".3", {}},
+        {"0", "1", {}},
+        {"1", "0.1", {}},
+        {"1", "256", {}},
+        {"1000", "1", {}},
+        {"", "1", {}},
+        {"x", "1", {}},
+        {"1", "3.2 ", {}},
+        {"-1", "1", {}},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(ParseUsbDeviceName(c.name), c.want) << c.name;
+        EXPECT_EQ(ParseUsbPort(c.busnum, c.devpath), c.want) << c.busnum << " " << c.devpath;
     }
 }
 
@@ -95,114 +94,33 @@ TEST(LinuxSysfsIds, SerialsReadAsWindowsHandsThemOn) {
     }
 }
 
-TEST(LinuxSysfsIds, InstanceIsTheSerialOnlyWhenWindowsWouldTakeIt) {
+TEST(LinuxSysfsIds, PathsAreTheNodesThemselves) {
     struct Case {
-        std::string serial;
-        const char* sysname;
-        std::wstring want;
+        std::string devnode;
+        std::wstring path;  // empty: refused, both ways
     };
     const Case cases[] = {
-        {"LHR-5A1B2C3D", "1-3.2", L"LHR-5A1B2C3D"},
-        {"LHR-5A1B2C3D\n", "1-3.2", L"LHR-5A1B2C3D"},
-        {"", "1-3.1", L"1-3.1"},
-        {"X&MI_00", "1-3.2", L"1-3.2"},  // must not pass for an interface
-        {"a b", "1-3.2", L"1-3.2"},
-        {"a\\b", "1-3.2", L"1-3.2"},
-        {"a,b", "1-3.2", L"1-3.2"},
-        {"\xC3\x84", "1-3.2", L"1-3.2"},
-        {std::string(101, 'S'), "1-3.2", L"1-3.2"},
-        {std::string(100, 'S'), "1-3.2", std::wstring(100, L'S')},
-        {"", "1-3\x01\\", L"1-3__"},
+        {"/dev/hidraw3", L"/dev/hidraw3"},
+        {"/dev/weird#/name", L"/dev/weird#/name"},
+        {"hidraw3", L""},
+        {"", L""},
+        {"/dev/hid raw", L""},
+        {"/dev/hidraw\xC3\xA9", L""},
+        {"/" + std::string(5000, 'a'), L""},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(InstanceOf(c.serial, c.sysname), c.want) << c.serial;
+        EXPECT_EQ(PathOfDevnode(c.devnode), c.path) << c.devnode;
+        if (!c.path.empty()) {
+            EXPECT_EQ(DevnodeOfPath(c.path), c.devnode);
+        }
     }
-}
-
-TEST(LinuxSysfsIds, DeviceIdsHaveTheWindowsShape) {
-    EXPECT_EQ(DeviceIdOf(L"USB", 0x28DE, 0x2300, std::nullopt, L"LHR-5A1B2C3D"),
-              L"USB\\VID_28DE&PID_2300\\LHR-5A1B2C3D");
-    EXPECT_EQ(DeviceIdOf(L"USB", 0x35bd, 0x0101, uint8_t{0}, L"1-3.1:1.0"),
-              L"USB\\VID_35BD&PID_0101&MI_00\\1-3.1:1.0");
-    EXPECT_EQ(DeviceIdOf(L"HID", 0x28DE, 0x2300, uint8_t{0x1A}, L"0003:28DE:2300.0001"),
-              L"HID\\VID_28DE&PID_2300&MI_1A\\0003:28DE:2300.0001");
-    EXPECT_EQ(GenericIdOf("pci", "0000:00:14.0"), L"PCI\\0000:00:14.0");
-    EXPECT_EQ(GenericIdOf("", "x"), L"");
-    EXPECT_EQ(GenericIdOf("usb", ""), L"");
-    EXPECT_EQ(GenericIdOf("usb", "a b"), L"");
-}
-
-TEST(LinuxSysfsIds, NodesUnderAnEnumeratorAreTheDeviceAndItsInterfaces) {
-    const std::wstring mcu = L"USB\\VID_35BD&PID_0101";
-    struct Case {
-        const wchar_t* id;
-        bool want;
-    };
-    const Case cases[] = {
-        {L"USB\\VID_35BD&PID_0101\\1-3.1", true},
-        {L"USB\\VID_35BD&PID_0101&MI_00\\1-3.1:1.0", true},
-        {L"usb\\vid_35bd&pid_0101\\1-3.1", true},
-        {L"USB\\VID_35BD&PID_0101", true},
-        {L"USB\\VID_35BD&PID_01011\\1-3.1", false},
-        {L"USB\\VID_35BD&PID_010", false},
-        {L"HID\\VID_35BD&PID_0101&MI_00\\0003:35BD:0101.0002", false},
-        {L"USB\\VID_28DE&PID_2300\\LHR-5A1B2C3D", false},
-        {L"", false},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(IdUnderEnumerator(c.id, mcu), c.want) << c.id;
+    // Only a path that is a node leads to one: the Windows shape does not.
+    for (const wchar_t* path : {L"hid#vid_28de&pid_2300&mi_00#/dev/hidraw3",
+                                L"\\\\?\\hid#vid_28de&pid_2300&mi_00#7&1&0&0000", L"",
+                                L"/dev/hidraw\u00e9", L"/dev/hid raw"}) {
+        EXPECT_EQ(DevnodeOfPath(path), "");
     }
-    EXPECT_FALSE(IdUnderEnumerator(L"USB\\X", L""));
-}
-
-TEST(LinuxSysfsIds, InterfacePathsCarryTheInterfaceAndLeadBackToTheNode) {
-    struct Case {
-        std::optional<UsbIdentity> identity;
-        const char* devnode;
-        std::wstring path;
-        bool mi00;
-    };
-    const Case cases[] = {
-        {UsbIdentity{0x28DE, 0x2300, 0}, "/dev/hidraw3",
-         L"hid#vid_28de&pid_2300&mi_00#/dev/hidraw3", true},
-        {UsbIdentity{0x28DE, 0x2300, 2}, "/dev/hidraw5",
-         L"hid#vid_28de&pid_2300&mi_02#/dev/hidraw5", false},
-        {UsbIdentity{0x35BD, 0x0101, std::nullopt}, "/dev/hidraw0",
-         L"hid#vid_35bd&pid_0101#/dev/hidraw0", false},
-        {std::nullopt, "/dev/hidraw9", L"hid#/dev/hidraw9", false},
-    };
-    for (const Case& c : cases) {
-        const std::wstring path = InterfacePathOf(c.identity, c.devnode);
-        EXPECT_EQ(path, c.path);
-        EXPECT_EQ(IsMi00Path(path), c.mi00) << c.devnode;
-        EXPECT_EQ(DevnodeOfPath(path), c.devnode);
-    }
-    // Only an absolute, printable node makes a path.
-    EXPECT_EQ(InterfacePathOf(std::nullopt, "hidraw3"), L"");
-    EXPECT_EQ(InterfacePathOf(std::nullopt, ""), L"");
-    EXPECT_EQ(InterfacePathOf(std::nullopt, "/dev/hid raw"), L"");
-}
-
-TEST(LinuxSysfsIds, DevnodesComeOnlyFromPathsThatNameOne) {
-    struct Case {
-        std::wstring path;
-        const char* want;
-    };
-    const Case cases[] = {
-        {L"/dev/hidraw0", "/dev/hidraw0"},
-        {L"hid#vid_28de&pid_2300&mi_00#/dev/hidraw3", "/dev/hidraw3"},
-        {L"hid#/dev/weird#/name", "/dev/weird#/name"},
-        {L"hid#vid_28de&pid_2300&mi_00#", ""},
-        {L"\\\\?\\hid#vid_28de&pid_2300&mi_00#7&1&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-         ""},
-        {L"hid#/dev/hidraw\u00e9", ""},
-        {L"hid#/dev/hid raw", ""},
-        {L"", ""},
-        {L"/" + std::wstring(5000, L'a'), ""},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(DevnodeOfPath(c.path), c.want);
-    }
+    EXPECT_EQ(DevnodeOfPath(L"/" + std::wstring(5000, L'a')), "");
 }
 
 TEST(LinuxSysfsIds, ReportDescriptorsSayWhetherReportsAreNumbered) {
@@ -256,35 +174,61 @@ TEST(LinuxSysfsIds, ErrorsReadAsTheWin32OnesTheToolPrints) {
     }
 }
 
-// The hub rule of discovery on the location paths built here: a Watchman
-// pairs with an MCU when they share the hub above them or the one above that.
-TEST(LinuxSysfsIds, LocationPathsPairDevicesThatShareAHub) {
+// A feature request the device refuses (a stall, a garbled or late control
+// transfer) is worth asking again; only a device that is gone says so.
+TEST(LinuxSysfsIds, FeatureErrorsTellARefusalFromADeviceGone) {
+    struct Case {
+        int err;
+        uint32_t want;
+    };
+    const Case cases[] = {
+        {EPIPE, kErrorGenFailure},
+        {EIO, kErrorGenFailure},
+        {EPROTO, kErrorGenFailure},
+        {ETIMEDOUT, kErrorGenFailure},
+        {EOVERFLOW, kErrorGenFailure},
+        {ENODEV, kErrorDeviceNotConnected},
+        {ESHUTDOWN, kErrorDeviceNotConnected},
+        {ENXIO, kErrorDeviceNotConnected},
+        {EBADF, kErrorInvalidHandle},
+        {EINVAL, 87u},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FeatureErrorOf(c.err), c.want) << c.err;
+    }
+}
+
+// The hub rule of discovery on the places read here: a Watchman pairs with
+// an MCU when they share the hub above them or the one above that.
+TEST(LinuxSysfsIds, PlacesPairDevicesThatShareAHub) {
+    struct Place {
+        const char* busnum;
+        const char* devpath;
+    };
     struct Case {
         const char* what;
-        const char* watchman;
-        std::vector<const char*> mcus;
+        Place watchman;
+        std::vector<Place> mcus;
         bool paired;
     };
     const Case cases[] = {
-        {"the headset's own hub", "1-3.2", {"1-3.1"}, true},
-        {"a Watchman one hub further down", "1-3.4.1", {"1-3.1"}, true},
-        {"another bus", "3-1.2", {"1-3.1"}, false},
-        {"another hub of another bus", "2-1.4.2", {"1-3.1"}, false},
-        {"two MCUs, one beside it", "2-1.2", {"1-3.1", "2-1.1"}, true},
-        {"two MCUs, neither beside it", "4-2.2", {"1-3.1", "2-1.1"}, false},
-        {"no MCU", "1-3.2", {}, false},
+        {"the headset's own hub", {"1", "3.2"}, {{"1", "3.1"}}, true},
+        {"a Watchman one hub further down", {"1", "3.4.1"}, {{"1", "3.1"}}, true},
+        {"another bus", {"3", "1.2"}, {{"1", "3.1"}}, false},
+        {"another hub of another bus", {"2", "1.4.2"}, {{"1", "3.1"}}, false},
+        {"two headsets, the one on this bus", {"2", "1.2"}, {{"1", "3.1"}, {"2", "1.1"}}, true},
+        {"two headsets, neither beside it", {"4", "2.2"}, {{"1", "3.1"}, {"2", "1.1"}}, false},
+        {"an MCU whose place cannot be read", {"1", "3.2"}, {{"1", "3..1"}}, false},
+        {"no MCU", {"1", "3.2"}, {}, false},
     };
     for (const Case& c : cases) {
-        const std::wstring lp = LocationPathOf(*ParseUsbDeviceName(c.watchman));
+        const PortKey watchman = ParseUsbPort(c.watchman.busnum, c.watchman.devpath);
         bool paired = false;
-        for (const char* mcu : c.mcus) {
-            paired = paired || SharesHub(lp, LocationPathOf(*ParseUsbDeviceName(mcu)));
+        for (const Place& mcu : c.mcus) {
+            paired = paired || SharesHub(watchman, ParseUsbPort(mcu.busnum, mcu.devpath));
         }
         EXPECT_EQ(paired, c.paired) << c.what;
     }
-    EXPECT_EQ(LocationPathOf(UsbPlace{1, {3, 2}}), L"USBROOT(1)#USB(3)#USB(2)");
-    EXPECT_EQ(HubPaths(L"USBROOT(1)#USB(3)#USB(2)"),
-              (std::vector<std::wstring>{L"USBROOT(1)#USB(3)", L"USBROOT(1)"}));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
-// Discovery on the Linux HID host over an emulated sysfs (umockdev): the
-// Watchman beside the MCU is found through the udev tree as on Windows, a
-// Watchman on another hub only by its serial, and two headsets make the
-// choice the user's. Runs under umockdev-wrapper; skipped elsewhere.
+// Discovery on the Linux HID host over an emulated sysfs (umockdev): each
+// hidraw node listed with what sysfs says of it, the Watchman beside the MCU
+// found by the ports they share, a Watchman on another hub only by its
+// serial, and two headsets make the choice the user's. Runs under
+// umockdev-wrapper; skipped elsewhere.
 #include <gtest/gtest.h>
 
 #include <umockdev.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "device/hub_pairing.h"
 #include "imu/watchman_discovery.h"
 #include "platform/hid.h"
 #include "prox/mcu_discovery.h"
@@ -32,11 +34,17 @@ std::string UsbPath(const std::string& name) {
     return path + "/" + name;
 }
 
+// The bus number and devpath the kernel gives "1-3.2": 1 and "3.2".
+std::string UsbPlaceAttrs(const std::string& name) {
+    const size_t dash = name.find('-');
+    return "A: busnum=" + name.substr(0, dash) + "\nA: devpath=" + name.substr(dash + 1) + "\n";
+}
+
 std::string UsbDeviceRecord(const std::string& name, const char* vid, const char* pid,
                             const std::string& serial) {
     std::string r = "P: " + UsbPath(name) +
                     "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + vid +
-                    "\nA: idProduct=" + pid + "\nA: bcdDevice=0102\n";
+                    "\nA: idProduct=" + pid + "\nA: bcdDevice=0102\n" + UsbPlaceAttrs(name);
     if (!serial.empty()) {
         r += "A: serial=" + serial + "\n";
     }
@@ -77,11 +85,22 @@ std::string Mcu(const std::string& name, int hidraw) {
            HidInterfaceRecords(name, "35BD", "0101", 0, hidraw, kMcuDescriptor);
 }
 
+// A HID device of no bus brisk knows (uhid, say): no USB parents at all.
+std::string VirtualHid(int hidraw) {
+    const std::string hidPath = "/devices/virtual/misc/uhid/0003:28DE:2300.00F0";
+    const std::string raw = "hidraw" + std::to_string(hidraw);
+    return "P: " + hidPath + "\nE: SUBSYSTEM=hid\nH: report_descriptor=" + kImuDescriptor +
+           "\n\nP: " + hidPath + "/hidraw/" + raw + "\nN: " + raw +
+           "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + raw +
+           "\nE: MAJOR=240\nE: MINOR=" + std::to_string(hidraw) + "\n\n";
+}
+
 std::string RootHubs() {
     std::string r;
     for (const char* bus : {"1", "2", "3"}) {
         r += "P: " + std::string(kController) + "/usb" + bus +
-             "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=1d6b\nA: idProduct=0002\n\n";
+             "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=1d6b\nA: idProduct=0002\n" +
+             "A: busnum=" + bus + "\nA: devpath=0\n\n";
     }
     return r;
 }
@@ -110,39 +129,36 @@ class LinuxUdevTree : public ::testing::Test {
 
 TEST_F(LinuxUdevTree, TheHeadsetsWatchmanIsFoundByTheHubItSharesWithTheMcu) {
     Add(RootHubs() + Hub("1-3") + Mcu("1-3.1", 0) + Watchman("1-3.2", "LHR-5A1B2C3D", 1) +
-        Watchman("2-1", "LHR-TRACKER1", 3));
+        Watchman("2-1", "LHR-TRACKER1", 3) + VirtualHid(5));
     HidHost& host = PlatformHidHost();
 
-    std::vector<HidInterface> interfaces;
-    ASSERT_TRUE(host.ListHidInterfaces(interfaces));
+    std::vector<HidDeviceInfo> devices;
+    ASSERT_TRUE(host.ListHidDevices(devices));
     // In sysfs order, which discovery does not rely on.
-    std::vector<std::wstring> paths;
-    DevNode headsetImu = 0;
-    for (const HidInterface& i : interfaces) {
-        paths.push_back(i.path);
-        if (i.path.ends_with(L"/dev/hidraw2")) {
-            headsetImu = i.node;
-        }
+    std::sort(devices.begin(), devices.end(),
+              [](const HidDeviceInfo& a, const HidDeviceInfo& b) { return a.path < b.path; });
+    const PortKey headsetMcu{L"usb1", {3, 1}};
+    const PortKey headsetWatchman{L"usb1", {3, 2}};
+    const PortKey tracker{L"usb2", {1}};
+    const std::vector<HidDeviceInfo> want{
+        {0x35BD, 0x0101, 0, L"", L"/dev/hidraw0", headsetMcu},
+        {0x28DE, 0x2300, 2, L"LHR-5A1B2C3D", L"/dev/hidraw1", headsetWatchman},
+        {0x28DE, 0x2300, 0, L"LHR-5A1B2C3D", L"/dev/hidraw2", headsetWatchman},
+        {0x28DE, 0x2300, 2, L"LHR-TRACKER1", L"/dev/hidraw3", tracker},
+        {0x28DE, 0x2300, 0, L"LHR-TRACKER1", L"/dev/hidraw4", tracker},
+        {0, 0, -1, L"", L"/dev/hidraw5", PortKey{}},  // not on USB
+    };
+    ASSERT_EQ(devices.size(), want.size());
+    for (size_t i = 0; i < want.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(devices[i].vendorId, want[i].vendorId);
+        EXPECT_EQ(devices[i].productId, want[i].productId);
+        EXPECT_EQ(devices[i].interfaceNumber, want[i].interfaceNumber);
+        EXPECT_EQ(devices[i].serial, want[i].serial);
+        EXPECT_EQ(devices[i].path, want[i].path);
+        EXPECT_EQ(devices[i].port, want[i].port);
     }
-    std::sort(paths.begin(), paths.end(), [](const std::wstring& a, const std::wstring& b) {
-        return a.substr(a.find(L"#/")) < b.substr(b.find(L"#/"));
-    });
-    EXPECT_EQ(paths, (std::vector<std::wstring>{
-                         L"hid#vid_35bd&pid_0101&mi_00#/dev/hidraw0",
-                         L"hid#vid_28de&pid_2300&mi_02#/dev/hidraw1",
-                         L"hid#vid_28de&pid_2300&mi_00#/dev/hidraw2",
-                         L"hid#vid_28de&pid_2300&mi_02#/dev/hidraw3",
-                         L"hid#vid_28de&pid_2300&mi_00#/dev/hidraw4",
-                     }));
-    EXPECT_EQ(McuLocationPaths(host), std::vector<std::wstring>{L"USBROOT(1)#USB(3)#USB(1)"});
-
-    // The climb from a HID node to its USB device, as discovery makes it.
-    DevNode usb = 0;
-    ASSERT_TRUE(FindUsbDeviceNode(host, headsetImu, L"USB\\VID_28DE&PID_2300\\", usb));
-    std::wstring id;
-    ASSERT_TRUE(host.DeviceId(usb, id));
-    EXPECT_EQ(id, L"USB\\VID_28DE&PID_2300\\LHR-5A1B2C3D");
-    EXPECT_EQ(LocationPath(host, usb), L"USBROOT(1)#USB(3)#USB(2)");
+    EXPECT_EQ(McuPortKeys(devices), std::vector<PortKey>{headsetMcu});
 
     std::wstring chosen;
     Handle imu = OpenWatchman(host, L"", &chosen, false);
@@ -172,7 +188,18 @@ TEST_F(LinuxUdevTree, TwoHeadsetsLeaveTheChoiceToTheSerial) {
     Add(RootHubs() + Hub("1-3") + Mcu("1-3.1", 0) + Watchman("1-3.2", "LHR-AAAAAAAA", 1) +
         Hub("3-1") + Mcu("3-1.1", 3) + Watchman("3-1.2", "LHR-BBBBBBBB", 4));
     HidHost& host = PlatformHidHost();
-    EXPECT_EQ(McuLocationPaths(host).size(), 2u);
+    std::vector<HidDeviceInfo> devices;
+    ASSERT_TRUE(host.ListHidDevices(devices));
+    std::vector<PortKey> mcus = McuPortKeys(devices);
+    std::sort(mcus.begin(), mcus.end(),
+              [](const PortKey& a, const PortKey& b) { return a.root < b.root; });
+    EXPECT_EQ(mcus, (std::vector<PortKey>{{L"usb1", {3, 1}}, {L"usb3", {1, 1}}}));
+    // Each headset's Watchman pairs with its own MCU only.
+    for (const HidDeviceInfo& d : devices) {
+        if (IsWatchmanImu(d)) {
+            EXPECT_NE(SharesHub(d.port, mcus[0]), SharesHub(d.port, mcus[1])) << d.path;
+        }
+    }
     std::wstring chosen;
     EXPECT_EQ(OpenWatchman(host, L"", &chosen, false), kInvalidHandle);
     const Handle imu = OpenWatchman(host, L"LHR-BBBBBBBB", &chosen, false);
@@ -184,7 +211,9 @@ TEST_F(LinuxUdevTree, TwoHeadsetsLeaveTheChoiceToTheSerial) {
 TEST_F(LinuxUdevTree, AWatchmanWithoutAnMcuIsNotTakenUnasked) {
     Add(RootHubs() + Hub("1-3") + Watchman("1-3.2", "LHR-5A1B2C3D", 0));
     HidHost& host = PlatformHidHost();
-    EXPECT_TRUE(McuLocationPaths(host).empty());
+    std::vector<HidDeviceInfo> devices;
+    ASSERT_TRUE(host.ListHidDevices(devices));
+    EXPECT_TRUE(McuPortKeys(devices).empty());
     std::wstring chosen;
     EXPECT_EQ(OpenWatchman(host, L"", &chosen, false), kInvalidHandle);
 }

@@ -6,7 +6,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/softgpu/softgpu.h"
+#include "sim/softgpu/softgpu.h"
 #include "present_test_support.h"
 
 namespace brisk::test {

@@ -14,12 +14,11 @@
 
 namespace brisk::test {
 
-// The headset's internal hub: Watchman on port 2, MCU on port 1.
-inline const std::wstring kHubPath = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)";
-inline const std::wstring kMcuPath = kHubPath + L"#USB(1)";
+// The headset's internal hub on root port 3: Watchman on port 2, MCU on port 1.
+inline const PortKey kMcuPort{L"0000:00:14.0", {3, 1}};
+inline const PortKey kWatchmanPort{L"0000:00:14.0", {3, 2}};
 
-inline sim::UsbDeviceDesc McuDesc(const sim::VirtualMcu& mcu,
-                                  const std::wstring& place = kMcuPath) {
+inline sim::UsbDeviceDesc McuDesc(const sim::VirtualMcu& mcu, const PortKey& place = kMcuPort) {
     return sim::McuUsbDevice(place, mcu.Interfaces());
 }
 
@@ -29,7 +28,7 @@ inline sim::UsbDeviceDesc ForeignDesc() {
     d.vendorId = 0x28DE;
     d.productId = 0x2300;
     d.serial = L"LHR-5A1B2C3D";
-    d.locationPath = kHubPath + L"#USB(2)";
+    d.port = kWatchmanPort;
     d.interfaces = {std::make_shared<sim::SilentInterface>(),
                     std::make_shared<sim::SilentInterface>()};
     return d;

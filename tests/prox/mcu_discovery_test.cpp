@@ -37,7 +37,7 @@ TEST_F(McuDiscoveryTest, FeatureReportsGoOutWhole) {
     sim::UsbDeviceDesc desc;
     desc.vendorId = kMcuVendorId;
     desc.productId = kMcuProductId;
-    desc.locationPath = kMcuPath;
+    desc.port = kMcuPort;
     desc.interfaces = {recorder};
     bus.Attach(desc);
     std::vector<Handle> handles = EnumerateMcuInterfaces(bus);
@@ -60,13 +60,13 @@ TEST_F(McuDiscoveryTest, FeatureReportsGoOutWhole) {
     EXPECT_EQ(recorder->features[2][64], 0x63);
 }
 
-TEST_F(McuDiscoveryTest, EnumerationOpensOnlyTheMcuAndClosesTheRest) {
+TEST_F(McuDiscoveryTest, EnumerationOpensOnlyTheMcu) {
     sim::VirtualMcu mcu(2);
     bus.Attach(ForeignDesc());
     AttachMcu(mcu);
     std::vector<Handle> handles = EnumerateMcuInterfaces(bus);
     EXPECT_EQ(handles.size(), 2u);
-    EXPECT_EQ(bus.OpensOf(L"pid_2300"), 2u);
+    EXPECT_EQ(bus.OpensOf(L"28de:2300/"), 0u);  // listed as something else: never opened
     EXPECT_EQ(bus.OpenHandles(), handles.size());
     for (Handle h : handles) {
         bus.Close(h);
@@ -82,7 +82,7 @@ TEST_F(McuDiscoveryTest, FirstInterfaceThatAcknowledgesIsKeptTheNextClosedUnsent
     EXPECT_EQ(mcu.RateCommands(0), 1u);
     EXPECT_EQ(mcu.PeriodMs(0), 50);
     EXPECT_EQ(mcu.RateCommands(1), 0u);
-    EXPECT_EQ(bus.OpensOf(L"&mi_01"), 1u);
+    EXPECT_EQ(bus.OpensOf(L"35bd:0101/if1"), 1u);
     EXPECT_EQ(bus.OpenHandles(), 1u);
     bus.Close(h);
     bus.Close(event);

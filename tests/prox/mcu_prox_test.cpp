@@ -151,17 +151,6 @@ TEST_F(McuProxTest, StopCancelsThePendingReadAtOnce) {
     EXPECT_EQ(capture.Err(), "");
 }
 
-TEST_F(McuProxTest, StopWhileLostIsPrompt) {
-    sim::UsbDeviceId const id = AttachMcu(mcu);
-    McuProx prox(bus);
-    ASSERT_TRUE(prox.Start(20));
-    bus.Unplug(id);
-    ASSERT_TRUE(WaitUntil([&] { return capture.Err() == kReadFailedLine; }));
-    auto const t0 = std::chrono::steady_clock::now();
-    prox.Stop();
-    EXPECT_LT(SecondsSince(t0), 1.0);
-}
-
 TEST_F(McuProxTest, StartTwiceStopTwiceKeepsTheLastValues) {
     AttachMcu(mcu);
     McuProx prox(bus);

@@ -95,6 +95,8 @@ TEST(ReportInBrowser, ChartsRenderWhereThePageSaysWithoutConsoleErrors) {
     shape.seconds = 600;
     shape.cycleSeconds = 150.0;
     shape.extraEventsPerSecond = 0;
+    shape.verdict = "FAIL";
+    shape.failReasons = "imu_lost";
     std::ofstream(dir / "run.csv", std::ios::binary) << MakeLog(shape);
 
     const RunResult report = RunProgram({BRISK_REPORT_PATH, (dir / "run.csv").string()}, {});
@@ -120,17 +122,9 @@ TEST(ReportInBrowser, ChartsRenderWhereThePageSaysWithoutConsoleErrors) {
         for (size_t j = 0; j < i; ++j) {
             EXPECT_NE(c.background, charts[j].background) << c.id << " shares a colour";
         }
-        int x0 = shot.Width(), y0 = shot.Height(), x1 = -1, y1 = -1;
-        long count = 0;
-        for (int y = 0; y < shot.Height(); ++y) {
-            for (int x = 0; x < shot.Width(); ++x) {
-                if (shot.At(x, y) == c.background) {
-                    x0 = std::min(x0, x), y0 = std::min(y0, y);
-                    x1 = std::max(x1, x), y1 = std::max(y1, y);
-                    ++count;
-                }
-            }
-        }
+        const PngImage::Box area = shot.AreaOf(c.background, 100);
+        const int x0 = area.x0, y0 = area.y0, x1 = area.x1, y1 = area.y1;
+        const long count = area.count;
         ASSERT_GE(x1, 0) << c.id << ": background " << c.background << " not in the screenshot";
         if (i == 0) {
             originX = x0 - c.x;
@@ -154,7 +148,27 @@ TEST(ReportInBrowser, ChartsRenderWhereThePageSaysWithoutConsoleErrors) {
             }
             EXPECT_GE(ink, 40) << c.id << ": line " << line;
         }
+        // Its scale on both sides: label text in the margins left and right
+        // of the box, over its height.
+        for (const int from : {originX + c.x - 50, originX + c.x + c.w + 6}) {
+            int text = 0;
+            for (int y = originY + c.y - 4; y < originY + c.y + c.h + 4; ++y) {
+                for (int x = from; x < from + 44; ++x) {
+                    const Rgb p = shot.At(x, y);
+                    text += p.r + p.g + p.b < 3 * 160 ? 1 : 0;
+                }
+            }
+            EXPECT_GE(text, 60) << c.id << ": no scale at x " << from;
+        }
     }
+    // A failed run's verdict heads the page in red.
+    int red = 0;
+    for (int y = 0; y < originY; ++y) {
+        for (int x = 0; x < shot.Width(); ++x) {
+            red += shot.At(x, y) == Rgb{0xc6, 0x28, 0x28} ? 1 : 0;
+        }
+    }
+    EXPECT_GT(red, 20000);
     fs::remove_all(dir);
 }
 

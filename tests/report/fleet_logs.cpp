@@ -69,6 +69,10 @@ void WriteFleetLog(std::ostream& out, const FleetLogShape& shape) {
                          LineEvent::kImuLost);
             imuDownUntil = s + 2;
         }
+        if (s == shape.imuGoneAt) {
+            rows.Message(s - 0.5, "TundraImu: stream silent 2s\n", LineEvent::kImuLost);
+            imuDownUntil = shape.seconds + 1;
+        }
         if (s == imuDownUntil) {
             rows.Message(s - 0.4, "TundraImu: reconnected to " + shape.imuSerial + "\n",
                          LineEvent::kImuBack);
@@ -105,14 +109,25 @@ void WriteFleetLog(std::ostream& out, const FleetLogShape& shape) {
     sum.imuReports = sum.imuSamples - 20;
     sum.imuSeqGaps = shape.seqGaps;
     sum.imuStalls = stalls;
+    const double end = shape.seconds + 0.5;
+    // The IMU as the tool watched it: each unplug 2.1 s without it.
+    PartPresence& imu = sum.imuPresence;
+    imu.watched = true;
+    imu.losses = static_cast<uint64_t>(shape.imuUnplugs + (shape.imuGoneAt > 0 ? 1 : 0));
+    imu.returns = static_cast<uint64_t>(shape.imuUnplugs);
+    imu.presentAtEnd = shape.imuGoneAt == 0;
+    imu.lastLostAt = shape.imuGoneAt > 0 ? shape.imuGoneAt - 0.5 : -1.0;
+    imu.secondsWithout = 2.1 * shape.imuUnplugs + (imu.presentAtEnd ? 0.0 : end - imu.lastLostAt);
+    sum.mcuPresence.watched = true;
     RunTotals totals;
     totals.frames = sum.frames;
     totals.presentErrors = sum.presentErrors;
     totals.imuSamples = sum.imuSamples;
+    totals.imu = imu;
+    sum.reasons = RaisedReasons(totals, {});
     sum.verdict = VerdictName(totals);
     sum.failReasons = FailReasons(totals);
     sum.verdictLine = FormatVerdictLine(totals);
-    const double end = shape.seconds + 0.5;
     rows.Message(end, "PRESENT RESULT: " + std::to_string(sum.frames) + " frames\n",
                  LineEvent::kPresentResult);
     rows.Message(end + 0.01, "IMU RESULT: " + std::to_string(sum.imuSamples) + " samples\n",

@@ -18,6 +18,7 @@ struct FleetLogShape {
     std::chrono::system_clock::time_point start =
         std::chrono::system_clock::time_point(std::chrono::seconds(1796688000));  // 2026-12-08
     int imuUnplugs = 0;          // each: the IMU lost for 2 s, then back
+    int imuGoneAt = 0;           // when not 0: the IMU lost at this second, and not back
     int donDoffs = 0;            // each: a don, then a doff
     uint64_t presentErrors = 0;  // any makes the run a FAIL
     uint64_t seqGaps = 0;        // spread over the run

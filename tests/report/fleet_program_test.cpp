@@ -145,7 +145,9 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
     fail.presentErrors = 4;
     fail.seqGaps = 3;
     fail.p99Ms = 33.5;
+    fail.imuGoneAt = 50;
     FleetLogShape cut = fail;
+    cut.imuGoneAt = 0;
     cut.imuSerial = "LHR-BBBB0002";
     cut.start = at(2);
     cut.seqGaps = 4;
@@ -184,37 +186,46 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
                        "1 did not finish, 2 logs not read</div>"),
               std::string::npos);
 
-    // By station, then start; the demo's station is whatever its host is called.
+    // Failed runs first, then unfinished, then passes; each by station, then
+    // start. The demo's station is whatever its host is called.
     const std::string number = "~[0-9]+", ms = "~[0-9]+\\.[0-9]{2}";
     struct Want {
+        int rank;
         std::string station, cls;
         std::vector<std::string> cells;
         std::string pageVerdict;
     };
     std::vector<Want> readable = {
-        {"station-a",
+        {2,
+         "station-a",
          "pass",
-         {a, "station-a", "LHR-AAAA0001", "2026-12-08 00:00:00 UTC", "1:00", "PASS", "", "14.02",
-          "0", "2", "1", "1", "1"},
+         {a, "station-a", "LHR-AAAA0001", "2026-12-08 00:00:00 UTC", "1:00", "PASS", "", "2.1",
+          "1 / 1", "0 / 0", "0", "14.02", "0", "2", "1", "1", "", ""},
          "PASS"},
-        {"station-b",
+        {1,
+         "station-b",
          "unfinished",
          {night, "station-b", "LHR-BBBB0002", "2026-12-08 02:00:00 UTC", "1:00", "NO VERDICT",
-          "did not finish: the log stops at elapsed 60.004 s", "", "4", "0", "0", "2", "2"},
+          "did not finish: the log stops at elapsed 60.004 s", "0.0", "0 / 0", "0 / 0", "", "", "4",
+          "0", "2", "2", "", ""},
          "NO VERDICT"},
-        {"station-b",
+        // The IMU lost at 49.5 s and not back, to the run's end at 60.5 s.
+        {0,
+         "station-b",
          "fail",
          {b, "station-b", "LHR-AAAA0001", "2026-12-08 01:00:00 UTC", "1:00", "FAIL",
-          "present errors", "33.50", "3", "0", "0", "2", "2"},
+          "4 present errors; IMU lost at 49.5 s and not back", "11.0", "1 / 0", "0 / 0", "0",
+          "33.50", "3", "11", "2", "2", "", ""},
          "FAIL"},
-        {demoStation,
+        {2,
+         demoStation,
          "pass",
          {demo, demoStation, "LHR-5A1B2C3D", "~20[0-9-]{8} [0-9:]{8} UTC", "~0:2[0-9]", "PASS", "",
-          ms, number, number, "1", "1", "1"},
+          "~[3-5]\\.[0-9]", "1 / 1", "0 / 0", number, ms, number, number, "1", "1", "", ""},
          "PASS"},
     };
     std::stable_sort(readable.begin(), readable.end(), [](const Want& x, const Want& y) {
-        return std::tie(x.station, x.cells[3]) < std::tie(y.station, y.cells[3]);
+        return std::tie(x.rank, x.station, x.cells[3]) < std::tie(y.rank, y.station, y.cells[3]);
     });
     const std::vector<DomRow> runs = RowsOf(dom, "runs");
     ASSERT_EQ(runs.size(), 6u) << dom;
@@ -228,14 +239,48 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
             << runs[i].href;
     }
     EXPECT_NE(runs[0].href, runs[2].href);
-    ExpectCells(
-        runs[4], "unreadable",
-        {notes, "", "", "", "", "NOT READ",
-         "not a brisk run log (the first row has no 'time' column)", "", "", "", "", "", ""});
-    ExpectCells(runs[5], "unreadable",
-                {missing, "", "", "", "", "NOT READ", "cannot read (No such file or directory)", "",
-                 "", "", "", "", ""});
+    // The figures, then the firmware and identity of a run without --identity.
+    const std::vector<std::string> none(11, "");
+    std::vector<std::string> unread = {notes,
+                                       "",
+                                       "",
+                                       "",
+                                       "",
+                                       "NOT READ",
+                                       "not a brisk run log (the first row has no 'time' column)"};
+    unread.insert(unread.end(), none.begin(), none.end());
+    ExpectCells(runs[4], "unreadable", unread);
+    unread[0] = missing;
+    unread[6] = "cannot read (No such file or directory)";
+    ExpectCells(runs[5], "unreadable", unread);
     EXPECT_EQ(runs[5].href, "");
+
+    // The page's own script sorts on a heading's click: twice on "without
+    // IMU" is the longest first, the logs without a figure last.
+    std::string clicked = Slurp(fleet);
+    clicked.insert(clicked.rfind("</body>"),
+                   "<script>const h = document.querySelectorAll('#runs th')[7];"
+                   "h.click(); h.click();</script>");
+    const std::string sortedPage = Write("out/sorted.html", clicked);
+    const RunResult sorting =
+        RunHeadlessChromium((dir / "profile").string(), sortedPage, {"--dump-dom"});
+    ASSERT_TRUE(sorting.exited && sorting.exitCode == 0) << Describe(sorting);
+    EXPECT_EQ(ConsoleMessages(sorting), std::vector<std::string>{});
+    std::string sortedDom;
+    for (const TimedLine& l : sorting.out) {
+        sortedDom += l.text + "\n";
+    }
+    std::vector<std::string> withoutImu;
+    for (const DomRow& r : RowsOf(sortedDom, "runs")) {
+        withoutImu.push_back(r.cells.size() > 7 ? r.cells[7] : "?");
+    }
+    ASSERT_EQ(withoutImu.size(), 6u);
+    EXPECT_EQ(withoutImu[0], "11.0");
+    for (size_t i = 1; i < 4; ++i) {
+        EXPECT_GE(std::stod(withoutImu[i - 1]), std::stod(withoutImu[i])) << i;
+    }
+    EXPECT_EQ(withoutImu[4] + withoutImu[5], "") << "the unread logs, last";
+    EXPECT_NE(sortedDom.find("aria-sort=\"descending\">without IMU, s</th>"), std::string::npos);
 
     const std::vector<DomRow> serials = RowsOf(dom, "serials");
     ASSERT_EQ(serials.size(), 3u) << dom;
@@ -243,7 +288,7 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
                 {"LHR-5A1B2C3D", "1", "1", demoStation.empty() ? "(unnamed)" : demoStation, ms,
                  number, number, "1"});
     ExpectCells(serials[1], "fail",
-                {"LHR-AAAA0001", "2", "1", "station-a, station-b", "33.50", "3", "2", "1"});
+                {"LHR-AAAA0001", "2", "1", "station-a, station-b", "33.50", "3", "11", "1"});
     ExpectCells(serials[2], "fail", {"LHR-BBBB0002", "1", "0", "station-b", "", "4", "0", "0"});
 }
 

@@ -46,23 +46,55 @@ TEST(FleetRows, EachLogGivesItsRow) {
     const size_t third = decoy.find("\r\n", decoy.find("\r\n") + 2) + 2;
     decoy.insert(third, FormatLogRow(MessageRow(false, "prox: headset DONNED (distance 1700)\n"),
                                      std::chrono::system_clock::time_point(), 0.07));
+    // --identity: the block's lines, read again after a reconnect (the last
+    // one counts); a run without it leaves both cells empty.
+    auto withBlock = [](std::string log, const char* firmware, const char* problems) {
+        const size_t third = log.find("\r\n", log.find("\r\n") + 2) + 2;
+        log.insert(third,
+                   FormatLogRow(MessageRow(false, std::string("Watchman identity problems: ") +
+                                                      problems + "\n"),
+                                std::chrono::system_clock::time_point(), 0.06));
+        log.insert(third, FormatLogRow(MessageRow(false, std::string("Watchman firmware: ") +
+                                                             firmware + "\n"),
+                                       std::chrono::system_clock::time_point(), 0.05));
+        return log;
+    };
+    const std::string sound = withBlock(
+        test::MakeFleetLog(failed), "build 1462663157, hardware rev 3 (1.2.0), FPGA 1.9", "none");
+    // Each block goes in before the ones already there: the inner one is the later.
+    const std::string changed =
+        withBlock(withBlock(test::MakeFleetLog(failed), "not read (no answer to 0x05 in 16 tries)",
+                            "version_unreadable, watchman_changed"),
+                  "build 1", "none");
     // A log from before the station and event columns still reads.
     test::LogShape old;
     old.seconds = 120;
 
+    // Without IMU: the summary's figure, or (a run that did not finish, an
+    // older log) each loss to its return in the events: 2.1 s an unplug
+    // here, 6 s a cycle in the old log.
     const std::pair<std::string, Cells> cases[] = {
         {test::MakeFleetLog(twoUnplugs),
          {"a.csv", "bench <3>", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "1:00", "PASS", "",
-          "14.02", "5", "4", "2", "1", "1"}},
+          "4.2", "2 / 2", "0 / 0", "0", "14.02", "5", "4", "1", "1"}},
         {decoy,
          {"a.csv", "bench-1", "LHR-FFFF0001", "2026-12-08 00:00:00 UTC", "1:01:40", "FAIL",
-          "present errors", "33.50", "0", "0", "0", "0", "0"}},
+          "2 present errors", "0.0", "0 / 0", "0 / 0", "0", "33.50", "0", "0", "0", "0"}},
+        {sound,
+         {"a.csv", "bench-1", "LHR-FFFF0001", "2026-12-08 00:00:00 UTC", "1:01:40", "FAIL",
+          "2 present errors", "0.0", "0 / 0", "0 / 0", "0", "33.50", "0", "0", "0", "0",
+          "1462663157", "sound"}},
+        {changed,
+         {"a.csv", "bench-1", "LHR-FFFF0001", "2026-12-08 00:00:00 UTC", "1:01:40", "FAIL",
+          "2 present errors", "0.0", "0 / 0", "0 / 0", "0", "33.50", "0", "0", "0", "0",
+          "not read (no answer to 0x05 in 16 tries)", "version_unreadable, watchman_changed"}},
         {test::MakeFleetLog(cut),
          {"a.csv", "bench <3>", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "1:40", "NO VERDICT",
-          "did not finish: the log stops at elapsed 100.002 s", "", "5", "4", "2", "3", "3"}},
+          "did not finish: the log stops at elapsed 100.002 s", "4.2", "2 / 2", "0 / 0", "", "",
+          "5", "4", "3", "3"}},
         {test::MakeLog(old),
-         {"a.csv", "", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "2:00", "PASS", "", "14.02", "2",
-          "2", "2", "2", "2"}},
+         {"a.csv", "", "LHR-5A1B2C3D", "2026-12-08 00:00:00 UTC", "2:00", "PASS", "", "12.0",
+          "2 / 2", "2 / 2", "1", "14.02", "2", "2", "2", "2"}},
     };
     for (const auto& [log, cells] : cases) {
         EXPECT_EQ(RunCells(SummariseRun(Read(log), "a.csv")), cells) << cells[2];
@@ -80,11 +112,15 @@ TEST(FleetRows, EachLogGivesItsRow) {
     }
     const FleetRun flapped = SummariseRun(flapping, "f.csv");
     EXPECT_EQ(flapped.reconnects, 1u);
+    EXPECT_EQ(flapped.imuLost, 2u);
+    EXPECT_EQ(flapped.mcuLost, 0u);
+    EXPECT_EQ(flapped.mcuBack, 1u);
     EXPECT_EQ(flapped.donned, 1u);
     EXPECT_EQ(flapped.doffed, 2u);
-    EXPECT_EQ(RunCells(UnreadableRun("gone.csv", "cannot read (No such file or directory)")),
-              (Cells{"gone.csv", "", "", "", "", "NOT READ",
-                     "cannot read (No such file or directory)", "", "", "", "", "", ""}));
+    EXPECT_EQ(
+        RunCells(UnreadableRun("gone.csv", "cannot read (No such file or directory)")),
+        (Cells{"gone.csv", "", "", "", "", "NOT READ", "cannot read (No such file or directory)",
+               "", "", "", "", "", "", "", "", ""}));
 }
 
 FleetRun MadeRun(const char* station, const char* serial, RunOutcome outcome, double p99,
@@ -142,12 +178,14 @@ TEST(FleetRows, PerSerialRunsPassesAndWorstFigures) {
     }
 }
 
-TEST(FleetRows, RunsSortByStationThenStartWithUnreadableLast) {
+TEST(FleetRows, RunsSortFailedFirstThenByStationAndStartWithUnreadableLast) {
     std::vector<FleetRun> runs = {
         UnreadableRun("z1.csv", "?"),
         MadeRun("b", "", RunOutcome::Pass, NAN, NAN, NAN, 0, "2026-12-08T01:00:00.000Z"),
         MadeRun("a", "", RunOutcome::Pass, NAN, NAN, NAN, 0, "2026-12-08T03:00:00.000Z"),
         UnreadableRun("a0.csv", "?"),
+        MadeRun("b", "", RunOutcome::Fail, NAN, NAN, NAN, 0, "2026-12-08T00:00:00.000Z"),
+        MadeRun("c", "", RunOutcome::Unfinished, NAN, NAN, NAN, 0, "2026-12-08T04:00:00.000Z"),
         MadeRun("a", "", RunOutcome::Fail, NAN, NAN, NAN, 0, "2026-12-08T02:00:00.000Z"),
     };
     SortRuns(runs);
@@ -155,8 +193,17 @@ TEST(FleetRows, RunsSortByStationThenStartWithUnreadableLast) {
     for (const FleetRun& r : runs) {
         order.push_back(r.logName + " " + (r.started.empty() ? "" : r.started.substr(11, 2)));
     }
-    EXPECT_EQ(order,
-              (std::vector<std::string>{"a.csv 02", "a.csv 03", "b.csv 01", "z1.csv ", "a0.csv "}));
+    EXPECT_EQ(order, (std::vector<std::string>{"a.csv 02", "b.csv 00", "c.csv 04", "a.csv 03",
+                                               "b.csv 01", "z1.csv ", "a0.csv "}));
+    // What the page's script sorts by: the verdict failed first, figures as numbers.
+    FleetRun gone = MadeRun("a", "", RunOutcome::Fail, 13.5, 2, NAN, 0);
+    gone.withoutImuS = 9.5;
+    gone.imuLost = 1;
+    const auto v = RunSortValues(gone);
+    EXPECT_EQ((std::vector<double>{v[5], v[7], v[8], v[11]}),
+              (std::vector<double>{0, 9.5, 1, 13.5}));
+    EXPECT_TRUE(std::isnan(v[13]) && std::isnan(v[0]) && std::isnan(v[6]));
+    EXPECT_EQ(RunSortValues(UnreadableRun("x.csv", "?"))[5], 3.0);
 }
 
 TEST(FleetFiles, RunPagesGetSafeDistinctNamesAndLinks) {
@@ -194,8 +241,12 @@ TEST(FleetPage, OneRowPerRunAndSerialEscapedAndLinked) {
         UnreadableRun("x&y.csv", "not a brisk run log (the file is empty)"),
     };
     runs[0].pageHref = "fleet-runs/b.html";
+    runs[1].imuLost = 2;  // and back once
     const std::string page = RenderFleetPage(runs, "9.9.9");
-    EXPECT_EQ(page.find("<script"), std::string::npos);
+    // One inline script (sorting), nothing loaded from elsewhere.
+    for (const char* outside : {"<link", "http:", "https:", "url(", "@import", "src="}) {
+        EXPECT_EQ(page.find(outside), std::string::npos) << outside;
+    }
     EXPECT_EQ(page.find("<b>"), std::string::npos);
     const auto count = [&](const std::string& text) {
         int n = 0;
@@ -204,10 +255,13 @@ TEST(FleetPage, OneRowPerRunAndSerialEscapedAndLinked) {
         }
         return n;
     };
+    EXPECT_EQ(count("<script>"), 1);
+    EXPECT_EQ(count("<td class=\"n bad\" data-v=\"2\">2 / 1</td>"), 1);
     EXPECT_EQ(count("<tr class=\"run "), 3);
     EXPECT_EQ(count("<tr class=\"run fail\">"), 1);
     EXPECT_EQ(count("<tr class=\"run unreadable\"><td>x&amp;y.csv</td>"), 1);
-    EXPECT_EQ(count("<tr class=\"serial fail\"><td>LHR-1</td><td class=\"n\">2</td>"), 1);
+    EXPECT_EQ(count("<tr class=\"serial fail\"><td>LHR-1</td><td class=\"n\" data-v=\"2\">2</td>"),
+              1);
     EXPECT_EQ(count("<td><a href=\"fleet-runs/b.html\">&lt;b&gt;.csv</a></td>"), 1);
     EXPECT_EQ(count("<div class=\"big\">1 of 3 runs passed</div>"), 1);
 }

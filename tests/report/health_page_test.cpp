@@ -54,6 +54,7 @@ std::string LogWithHealth(const ImuHealthFigures& f) {
     summary.health = f;
     summary.verdict = "FAIL (sensors only)";
     summary.failReasons = "IMU health: " + HealthFlagText(f);
+    summary.reasons = {Reason{"imu_health", summary.failReasons, true, RunPart::kImu}};
     const auto t = std::chrono::system_clock::time_point(std::chrono::seconds(1796734634));
     return FormatCsvRow(LogHeader()) + FormatLogRow(RunRow(facts), t, 0.0) +
            FormatLogRow(SummaryRow(summary), t + std::chrono::seconds(120), 120.0);
@@ -114,21 +115,8 @@ TEST(HealthOnThePage, FiguresReadBackAndTheAllanPlotRenders) {
     // The plot's box is the only area of #fafafa on the page (text edges
     // hold stray pixels of it); each axis's colour is drawn inside it.
     const support::Rgb box{0xfa, 0xfa, 0xfa};
-    int x0 = shot.Width(), y0 = shot.Height(), x1 = -1, y1 = -1;
-    for (int y = 0; y < shot.Height(); ++y) {
-        int first = -1, last = -1, count = 0;
-        for (int x = 0; x < shot.Width(); ++x) {
-            if (shot.At(x, y) == box) {
-                first = first < 0 ? x : first;
-                last = x;
-                ++count;
-            }
-        }
-        if (count >= 200) {
-            x0 = std::min(x0, first), y0 = std::min(y0, y);
-            x1 = std::max(x1, last), y1 = std::max(y1, y);
-        }
-    }
+    const support::PngImage::Box area = shot.AreaOf(box, 200);
+    const int x0 = area.x0, y0 = area.y0, x1 = area.x1, y1 = area.y1;
     ASSERT_GE(x1, 0) << "no Allan plot in the screenshot";
     EXPECT_NEAR(x1 - x0, 419, 20);
     EXPECT_NEAR(y1 - y0, 259, 20);

@@ -2,11 +2,15 @@
 // kept, and plain words for a run that did not finish or a log that breaks.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <regex>
 #include <sstream>
 
 #include "report/log_generator.h"
+#include "report/chart_series.h"
 #include "report/report_page.h"
+#include "report/run_periods.h"
+#include "report/weighing.h"
 
 namespace brisk::report {
 namespace {
@@ -102,6 +106,142 @@ TEST(Page, VerdictAndWhatStoppedTheLogInPlainWords) {
     sensors.sensorsOnly = true;
     sensors.verdict = "PASS (sensors only)";
     EXPECT_NE(Page(sensors).find("no display in this run"), std::string::npos);
+}
+
+// A display run's status rows a second apart, as the tool logs them: the IMU
+// lost at 3.5 s and back at 6.2 s (its readings held meanwhile), no rows
+// between 7 and 10 s, and the present loop ended 0.2 s into the last row's
+// second.
+LoggedRun RunWithOutages() {
+    LoggedRun log;
+    StatusSeries& s = log.status;
+    for (double t : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 10.0, 11.0}) {
+        const bool imu = t < 4.0 || t > 6.0;
+        s.elapsed.push_back(t);
+        s.fps.push_back(t == 11.0 ? 15.0f : 75.0f);
+        s.imuHz.push_back(imu ? 1000.0f : 0.0f);
+        s.imuAgeS.push_back(imu ? 0.001f : static_cast<float>(t - 3.5));
+        s.accelMag.push_back(8192.0f);
+        s.proxDistance.push_back(1700.0f);
+        for (auto* v : {&s.frameGapMs, &s.seqGaps, &s.stalls, &s.gyroX, &s.gyroY, &s.gyroZ}) {
+            v->push_back(0.0f);
+        }
+        s.worn.push_back(1);
+        s.freeRun.push_back(0);
+    }
+    log.events = {{3.5, EventKind::ImuLost, ""},     {6.2, EventKind::ImuBack, ""},
+                  {8.0, EventKind::McuLost, ""},     {10.5, EventKind::PresentResult, ""},
+                  {11.01, EventKind::ImuResult, ""}, {11.02, EventKind::Verdict, ""}};
+    log.lastElapsed = 11.03;
+    log.firstMessageElapsed = 0.25;
+    log.summary.present = true;
+    log.summary.elapsed = 11.03;
+    log.summary.verdict = "PASS";
+    log.run.commandLine = "--log run.csv 10";
+    return log;
+}
+
+std::string Drawn(const std::vector<float>& v) {
+    std::string out;
+    for (float f : v) {
+        out += std::isnan(f) ? '_' : 'x';
+    }
+    return out;
+}
+
+TEST(Page, ChartsLeaveOutWhatMeasuresNothingAndSaySo) {
+    const LoggedRun log = RunWithOutages();
+    const ChartSeries c = SeriesToDraw(log);
+    EXPECT_EQ(Drawn(c.status.fps), "xxxxxxxx_");    // the present loop's last, partial second
+    EXPECT_EQ(Drawn(c.status.imuHz), "xxxxxxxxx");  // the stream ran to the end
+    EXPECT_EQ(Drawn(c.status.accelMag), "xxx___xxx");
+    EXPECT_EQ(Drawn(c.status.proxDistance), "xxxxxxx__");  // the MCU gone from 8 s on
+    EXPECT_EQ(Drawn(c.status.imuAgeS), "xxxxxxxxx");       // the age is what shows the outage
+    EXPECT_DOUBLE_EQ(c.rowGapLimit, 1.5);
+    EXPECT_EQ(c.notes,
+              (std::vector<std::string>{
+                  "The frames chart leaves out the status row at 11.000 s: the present loop "
+                  "ended 0.500 s into its 1.000 s.",
+                  "The accelerometer and gyroscope lines break at the 3 status rows with no new "
+                  "IMU sample: those rows hold the last reading.",
+                  "The proximity line breaks at the 2 status rows while the MCU was gone: those "
+                  "rows hold its last distance.",
+                  "No status rows between 7.000 s and 10.000 s: every line breaks there."}));
+    // Without IMU: lost 3.5 to 6.2 s; and lost again at 9 s, to the end.
+    EXPECT_NEAR(SecondsWithoutImu(log), 2.7, 1e-9);
+    LoggedRun gone = log;
+    gone.events.push_back({9.0, EventKind::ImuLost, ""});
+    EXPECT_NEAR(SecondsWithoutImu(gone), 2.7 + 2.03, 1e-9);
+    EXPECT_TRUE(std::isnan(SecondsWithoutImu(LoggedRun{})));
+}
+
+TEST(Page, FindingsTheVerdictDidNotWeighAreSaidToBe) {
+    const std::vector<LogEvent> none,
+        lostBack = {{2, EventKind::ImuLost, ""}, {3, EventKind::ImuBack, ""}},
+        gone = {
+            {1, EventKind::ImuBack, ""}, {2, EventKind::ImuLost, ""}, {4, EventKind::McuLost, ""}};
+    const std::string stuck = "IMU health: gyro x stuck; gyro y stuck";
+    // `counted`: the fail codes of a log with the reasons table's columns,
+    // the fail reasons' words of an older one; `noted` only in the former.
+    struct Case {
+        const char* name;
+        bool tableLogged;
+        std::string flags, counted, noted, commandLine;
+        const std::vector<LogEvent>& events;
+        std::string unweighed;  // "what (why)", " | " between them
+        bool healthWeighed;
+    };
+    const Case cases[] = {
+        {"noted, as logged", true, "gyro x stuck", "", "IMU absent for 4.0 s; " + stuck, "",
+         lostBack, "IMU absent for 4.0 s; " + stuck + " (no --fail-on item asked for them)", false},
+        {"counted", true, "gyro x stuck", "imu_lost;imu_health", "", "", gone, "", true},
+        {"older log: flags without --imu-health", false, "gyro x stuck", "", "", "--log r.csv 20",
+         none, "the IMU health flags (gyro x stuck) (the run was made without --imu-health)",
+         false},
+        {"older log: flags weighed", false, "gyro x stuck", stuck, "", "--imu-health 20", none, "",
+         true},
+        {"older log: asked for, failed for another reason", false, "gyro x stuck", "present errors",
+         "", "--imu-health 20", none, "the IMU health flags (gyro x stuck)", false},
+        {"older log: IMU lost and back", false, "", "", "", "", lostBack, "", false},
+        {"older log: IMU and MCU lost, not back", false, "", "", "", "", gone,
+         "the IMU, lost at 2.000 s and not back | the MCU, lost at 4.000 s and not back", false},
+    };
+    for (const Case& c : cases) {
+        LoggedRun log;
+        log.summary.present = true;
+        log.summary.imuHealth.flags = c.flags;
+        log.summary.reasonsLogged = c.tableLogged;
+        (c.tableLogged ? log.summary.failCodes : log.summary.failReasons) = c.counted;
+        log.summary.notedReasons = c.noted;
+        log.run.commandLine = c.commandLine;
+        log.events = c.events;
+        std::string got;
+        for (const UnweighedFinding& f : FindingsNotWeighed(log)) {
+            got += (got.empty() ? "" : " | ") + f.what + (f.why.empty() ? "" : " (" + f.why + ")");
+        }
+        EXPECT_EQ(got, c.unweighed) << c.name;
+        EXPECT_EQ(HealthFlagsWeighed(log.summary), c.healthWeighed) << c.name;
+        log.summary.present = false;
+        EXPECT_TRUE(FindingsNotWeighed(log).empty()) << c.name << ": no verdict, nothing weighed";
+    }
+}
+
+TEST(Page, OneClockAndUnweighedFlagsOnThePage) {
+    LoggedRun log = RunWithOutages();
+    LoggedHealth& h = log.summary.imuHealth;
+    h.present = true;
+    h.flags = "gyro y stuck";
+    h.axes[4] = ParseAxisCell("0 1 0 0 0 - 4.740");  // stuck 4.74 s into the stream
+    const std::string page = RenderReport(log, "run.csv", "0.1.0");
+    // The stream began with the IMU's opening, the log's first line at 0.25 s.
+    EXPECT_EQ(Count(page, "<td>from 4.990 s</td>"), 1);
+    EXPECT_EQ(Count(page,
+                    "Flags: gyro y stuck<br><strong id=\"imu-flags-not-weighed\">Not "
+                    "weighed in the verdict (the run was made without --imu-health)."),
+              1);
+    EXPECT_EQ(Count(page, "<li>The frames chart leaves out"), 1);
+    // Every chart has its scale on both sides.
+    EXPECT_EQ(Count(page, "text-anchor=\"start\" fill="), Count(page, "text-anchor=\"end\" fill="));
 }
 
 }  // namespace

@@ -2,12 +2,15 @@
 // recognition, HTML escaping, the min/max reduction and the SVG path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <sstream>
 
 #include "report/csv_reader.h"
 #include "report/events.h"
 #include "report/html.h"
+#include "report/page_text.h"
 #include "report/series.h"
 
 namespace brisk::report {
@@ -196,10 +199,71 @@ TEST(SvgPath, MapsClampsAndBreaks) {
         EXPECT_EQ(SvgPath(points, s), d);
     }
     EXPECT_EQ(SvgStepPath({{0, 0}, {5, 50}}, s), "M50.0 120.0L150.0 120.0L150.0 70.0");
-    EXPECT_EQ(NiceTicks(0, 1000, 4), (std::vector<double>{0, 500, 1000}));
-    EXPECT_EQ(NiceTicks(-8, 8, 4), (std::vector<double>{-5, 0, 5}));
-    EXPECT_TRUE(NiceTicks(1e300, 1e300, 4).empty());
-    EXPECT_LE(NiceTicks(1e20, 1e20 + 1e5, 4).size(), 14u);
+}
+
+TEST(Axis, RoundTicksAtBothEndsOfTheData) {
+    struct Case {
+        double lo, hi, minStep;
+        std::vector<double> ticks;
+    };
+    const Case cases[] = {
+        {-460, 460, 1, {-600, -400, -200, 0, 200, 400, 600}},  // a 300-count head turn
+        {-8, 8, 1, {-10, -5, 0, 5, 10}},                       // no more than six intervals
+        {0, 87.4, 1, {0, 20, 40, 60, 80, 100}},                // frames per second
+        {0, 1150, 1, {0, 200, 400, 600, 800, 1000, 1200}},     // a 1 kHz IMU
+        {0, 4.09, 0, {0, 1, 2, 3, 4, 5}},                      // sample age, s
+        {0, 0.05, 0, {0, 0.01, 0.02, 0.03, 0.04, 0.05}},
+        {8157, 8228, 1, {8140, 8160, 8180, 8200, 8220, 8240}},
+        {0, 1, 1, {0, 1}},  // counts tick in whole numbers
+        {5, 5, 0, {5, 6}},  // no range: one step
+        {-1, 1, 0, {-1, -0.5, 0, 0.5, 1}},
+        {1e20, 1e20 + 1e5, 0, {1e20, 1e20 + 1e5}},  // too far out for round steps
+    };
+    for (const Case& c : cases) {
+        const Axis a = NiceAxis(c.lo, c.hi, 6, c.minStep);
+        ASSERT_EQ(a.ticks.size(), c.ticks.size()) << c.lo << " " << c.hi;
+        for (size_t i = 0; i < a.ticks.size(); ++i) {
+            EXPECT_NEAR(a.ticks[i], c.ticks[i], std::abs(c.ticks[i]) * 1e-12 + 1e-12)
+                << c.lo << " " << c.hi << " tick " << i;
+        }
+        EXPECT_EQ(a.lo, a.ticks.front());
+        EXPECT_EQ(a.hi, a.ticks.back());
+        EXPECT_LE(a.lo, c.lo);
+        EXPECT_GE(a.hi, c.hi);
+    }
+    EXPECT_EQ(NiceAxis(-1, 1, 1).ticks.size(), 3u);  // straddles every step: two intervals
+    EXPECT_EQ(NiceAxis(NAN, 1, 6).ticks, (std::vector<double>{0, 1}));
+
+    const std::tuple<double, double, const char*> labels[] = {
+        {-600, 200, "-600"}, {0.5, 0.5, "0.5"},     {1, 0.5, "1.0"},    {0.05, 0.01, "0.05"},
+        {-0.0, 0.2, "0.0"},  {200000, 1e5, "200k"}, {8240, 20, "8240"}, {3e38, 1e37, "3e+35k"},
+    };
+    for (const auto& [v, step, text] : labels) {
+        EXPECT_EQ(TickLabel(v, step), text) << v;
+    }
+}
+
+TEST(Axis, LinesBreakWhereRowsAreMissing) {
+    // Rows a second apart but for one late row and two missing ones.
+    const std::vector<double> t = {1, 2, 3.4, 4.4, 7.4, 8.4};
+    const std::vector<float> y = {1, 2, 3, 4, 5, 6};
+    EXPECT_DOUBLE_EQ(RowGapLimit(t), 1.5);
+    EXPECT_EQ(Ys(PointsWithBreaks(t, y, RowGapLimit(t))), "1 2 3 4 _ 5 6");
+    EXPECT_EQ(RowGapLimit({3.0}), INFINITY);
+    // A break survives the reduction to pixel columns.
+    std::vector<double> day;
+    std::vector<float> ys;
+    for (int i = 0; i < 86400; ++i) {
+        if (i < 40000 || i > 41000) {
+            day.push_back(i);
+            ys.push_back(1.0f);
+        }
+    }
+    const std::vector<Point> reduced =
+        ReduceToColumns(PointsWithBreaks(day, ys, RowGapLimit(day)), 0, 86400, 1000);
+    EXPECT_EQ(std::count_if(reduced.begin(), reduced.end(),
+                            [](const Point& p) { return std::isnan(p.y); }),
+              1);
 }
 
 }  // namespace

@@ -46,7 +46,9 @@ TEST(CommandLine, ReadsEachFormAndRefusesWhatNoOptionTakes) {
         {{"--imu-serial", "--bogus", "12"}, "run --bogus|12|"},  // the serial is verbatim
         {{"-5"}, "run |-5|"},
         {{"-0.5"}, "run |-0.5|"},
-        {{"abc"}, "run |0|"},
+        {{"abc"}, "error: SECONDS: 'abc' is not a number of seconds (e.g. 60)"},
+        {{"10", "ten"}, "error: SECONDS: 'ten'"},
+        {{"x10"}, "error: SECONDS: 'x10'"},
         {{"  2.5s"}, "run |2.5|"},
         {{"--display", "none", "3"}, "run |3|none|"},
         {{"--display", "extended"}, "run |0|extended|"},

@@ -34,6 +34,25 @@ TEST(StatusLine, NoSampleNoProximityFreeRunning) {
               "  [FREE-RUN: vsync lost, throttled]\n");
 }
 
+// --optical adds the light's figures after the proximity, before a free-run
+// tag; without it the line above is unchanged.
+TEST(StatusLine, LightFiguresOnlyWithOptical) {
+    StatusFields f;
+    f.haveDisplay = false;
+    f.haveLight = true;
+    f.lightPulsesThisCycle = 4210;
+    f.photodiodesLit = 16;
+    f.photodiodes = 32;
+    f.stationsSeen = 2;
+    EXPECT_EQ(FormatStatusLine(f),
+              "  fps=  n/a imu=   0Hz age=-1.00s gaps=0 stalls=0 |a|=0 gyro=(0,0,0) prox=n/a "
+              "light=4210/s lit=16/32 stations=2\n");
+    f.freeRunning = true;
+    f.haveDisplay = true;
+    EXPECT_TRUE(FormatStatusLine(f).ends_with(
+        " light=4210/s lit=16/32 stations=2  [FREE-RUN: vsync lost, throttled]\n"));
+}
+
 TEST(StatusLine, WideCountsAreNotCut) {
     StatusFields f;
     f.framesThisCycle = 123456;
@@ -47,6 +66,24 @@ TEST(StatusLine, WideCountsAreNotCut) {
     EXPECT_NE(line.find("gaps=18446744073709551615"), std::string::npos);
     EXPECT_NE(line.find("|a|=56756 "), std::string::npos);
     EXPECT_NE(line.find("prox=away(65535)\n"), std::string::npos);
+}
+
+TEST(StatusLine, CalibratedUnitsInGAndDegreesPerSecond) {
+    StatusFields f;
+    f.samplesThisCycle = 1000;
+    f.age = 0.004;
+    f.accel[2] = 2048;  // the counts are not used once calibrated
+    f.calibrated = true;
+    f.accelG[0] = 0.0, f.accelG[1] = 0.6, f.accelG[2] = -0.8;
+    f.gyroDps[0] = -0.25, f.gyroDps[1] = 12.04, f.gyroDps[2] = 2000.0;
+    f.haveDisplay = false;
+    EXPECT_EQ(FormatStatusLine(f),
+              "  fps=  n/a imu=1000Hz age=0.00s gaps=0 stalls=0 |a|=1.000g "
+              "gyro=(-0.2,12.0,2000.0)dps prox=n/a\n");
+    // Whatever a calibration makes of the counts, the line stays whole.
+    f.gyroDps[0] = 1e300;
+    const std::string line = FormatStatusLine(f);
+    EXPECT_EQ(line.back(), '\n');
 }
 
 TEST(StatusLine, MagnitudeIsTheVectorLength) {
@@ -70,23 +107,27 @@ TEST(StatusLine, SensorsOnlyVerdictRestsOnImuSamplesAlone) {
     EXPECT_EQ(FormatVerdictLine(t), "VERDICT: FAIL (sensors only)\n");
 }
 
-// The run log names the verdict and, for a FAIL, every condition that failed.
+// The run log names the verdict and every reason that counted; the health
+// flags count when asked (--imu-health).
 TEST(StatusLine, VerdictNamesAndFailReasons) {
     struct Case {
         bool displayTested, displayLost;
         uint64_t frames, presentErrors, imuSamples;
         const char* healthFlags;
+        bool judgeHealth;
         const char* name;
         const char* reasons;
     };
     const Case cases[] = {
-        {true, false, 100, 0, 10, "", "PASS", ""},
-        {true, false, 0, 11, 0, "", "FAIL", "no frames; present errors; no IMU samples"},
-        {true, true, 0, 0, 0, "", "DISPLAY LOST", ""},
-        {false, false, 0, 5, 1, "", "PASS (sensors only)", ""},
-        {false, false, 0, 0, 0, "", "FAIL (sensors only)", "no IMU samples"},
-        {true, false, 100, 0, 10, "gyro y stuck", "FAIL", "IMU health: gyro y stuck"},
-        {false, false, 0, 0, 10, "clock +3000 ppm beyond ±2500 ppm", "FAIL (sensors only)",
+        {true, false, 100, 0, 10, "", false, "PASS", ""},
+        {true, false, 0, 11, 0, "", false, "FAIL",
+         "no frames presented; 11 present errors; no IMU samples"},
+        {true, true, 0, 0, 0, "", false, "DISPLAY LOST", "display lost; no IMU samples"},
+        {false, false, 0, 5, 1, "", false, "PASS (sensors only)", ""},
+        {false, false, 0, 0, 0, "", false, "FAIL (sensors only)", "no IMU samples"},
+        {true, false, 100, 0, 10, "gyro y stuck", false, "PASS", ""},
+        {true, false, 100, 0, 10, "gyro y stuck", true, "FAIL", "IMU health: gyro y stuck"},
+        {false, false, 0, 0, 10, "clock +3000 ppm beyond ±2500 ppm", true, "FAIL (sensors only)",
          "IMU health: clock +3000 ppm beyond ±2500 ppm"},
     };
     for (const Case& c : cases) {
@@ -97,11 +138,15 @@ TEST(StatusLine, VerdictNamesAndFailReasons) {
         t.presentErrors = c.presentErrors;
         t.imuSamples = c.imuSamples;
         t.imuHealthFlags = c.healthFlags;
-        EXPECT_EQ(VerdictName(t), c.name);
-        EXPECT_EQ(FailReasons(t), c.reasons) << c.name;
+        FailOn failOn;
+        std::string error;
+        ASSERT_TRUE(!c.judgeHealth || ParseFailOn("imu-health", failOn, error));
+        EXPECT_EQ(VerdictName(t, failOn), c.name);
+        EXPECT_EQ(FailReasons(t, failOn), c.reasons) << c.name;
         // The name agrees with the printed verdict.
-        EXPECT_EQ(FormatVerdictLine(t).rfind("VERDICT: " + std::string(c.name).substr(0, 4), 0),
-                  0u);
+        EXPECT_EQ(
+            FormatVerdictLine(t, failOn).rfind("VERDICT: " + std::string(c.name).substr(0, 4), 0),
+            0u);
     }
 }
 

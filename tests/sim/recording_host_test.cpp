@@ -16,11 +16,11 @@ namespace brisk::sim {
 namespace {
 
 std::wstring ImuPath(HidHost& host) {
-    std::vector<HidInterface> interfaces;
-    host.ListHidInterfaces(interfaces);
-    for (const HidInterface& i : interfaces) {
-        if (i.path.find(L"&mi_00") != std::wstring::npos) {
-            return i.path;
+    std::vector<HidDeviceInfo> devices;
+    host.ListHidDevices(devices);
+    for (const HidDeviceInfo& d : devices) {
+        if (d.interfaceNumber == 0) {
+            return d.path;
         }
     }
     return L"";
@@ -31,8 +31,8 @@ TEST(RecordingHost, RecordsTheReportsAsReadTheLossAndTheReturn) {
         (std::filesystem::temp_directory_path() / "brisk-recording-host-test.pcap").string();
     UsbBus bus;
     bus.SetDeliveryTick(std::chrono::microseconds(0));
-    const UsbDeviceId watchman = bus.Attach(WatchmanDevice(
-        L"LHR-TEST", L"PCIROOT(0)#USBROOT(0)#USB(2)", std::make_shared<WatchmanModel>()));
+    const UsbDeviceId watchman = bus.Attach(
+        WatchmanDevice(L"LHR-TEST", {L"0000:00:14.0", {2}}, std::make_shared<WatchmanModel>()));
     capture::CaptureRecorder recorder;
     std::string error;
     ASSERT_TRUE(recorder.Create(path, error)) << error;

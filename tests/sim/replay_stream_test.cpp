@@ -37,13 +37,13 @@ class ReplayStreamTest : public ::testing::Test {
             .Device(3000000, 1, 0x28DE, 0x2300, u"LHR-5A1B2C3D")
             .Report(3000100, 1, Imu(9));
         bytes = c.bytes;
-        auto open = [this](std::string& why) {
-            return capture::OpenPacketSource(bytes.data(), bytes.size(), why);
-        };
         capture::ReplayPlan plan;
         std::string error;
-        ASSERT_TRUE(capture::ScanReplay(open, {}, plan, error)) << error;
-        auto reader = std::make_unique<capture::ReplayReader>(open(error), plan);
+        auto source = capture::OpenPacketSource(bytes.data(), bytes.size(), error);
+        ASSERT_TRUE(source) << error;
+        ASSERT_TRUE(capture::ScanReplay(*source, {}, plan, error)) << error;
+        auto reader = std::make_unique<capture::ReplayReader>(
+            capture::OpenPacketSource(bytes.data(), bytes.size(), error), plan);
         feed = std::make_shared<ReplayFeed>(std::move(plan), std::move(reader), start);
     }
 

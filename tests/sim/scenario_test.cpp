@@ -138,5 +138,52 @@ TEST(Scenario, ReadsTheWatchmansNoiseAndFaultLines) {
               "demo.txt:1: bad number '1.5' for 'watchman drop-every' (expected 0 to 1000000)");
 }
 
+// What the identity faults do is IdentityBackends' table; here, their mistakes.
+TEST(Scenario, RefusesMalformedIdentityFaultLines) {
+    EXPECT_EQ(ErrorOf("1 watchman feature-stall maybe\n"),
+              "demo.txt:1: expected 'on' or 'off' for 'watchman feature-stall', got 'maybe'");
+    EXPECT_EQ(ErrorOf("1 watchman config-drop\n"),
+              "demo.txt:1: missing argument for 'watchman config-drop'");
+    EXPECT_EQ(ErrorOf("1 watchman config-corrupt now\n"),
+              "demo.txt:1: unexpected argument 'now' for 'watchman config-corrupt'");
+    EXPECT_EQ(ErrorOf("0 watchman config-drop " + std::string(127, 'k') + "\n"),
+              "demo.txt:1: key longer than 126 characters");
+}
+
+TEST(Scenario, ReadsTheWatchmansLightLines) {
+    struct Row {
+        const char* line;
+        ActionKind kind;
+        int64_t value;
+    } rows[] = {
+        {"0 watchman light-generation 1", ActionKind::WatchmanLightGeneration, 1},
+        {"1 watchman photodiode-dead 25", ActionKind::WatchmanPhotodiodeDead, 25},
+        {"1 watchman photodiode-weak 0", ActionKind::WatchmanPhotodiodeWeak, 0},
+        {"1 watchman photodiode-abnormal 255", ActionKind::WatchmanPhotodiodeAbnormal, 255},
+        {"9 watchman photodiode-ok 3", ActionKind::WatchmanPhotodiodeOk, 3},
+        {"2 watchman station-off 1", ActionKind::WatchmanStationOff, 1},
+        {"3 watchman station-on 0", ActionKind::WatchmanStationOn, 0},
+        {"4 watchman light off", ActionKind::WatchmanLight, 0},
+        {"5 watchman light on", ActionKind::WatchmanLight, 1},
+    };
+    for (const Row& row : rows) {
+        Scenario s;
+        std::string error;
+        ASSERT_TRUE(ParseScenario(std::string(row.line) + "\n", "f", s, error)) << error;
+        ASSERT_EQ(s.actions.size(), 1u);
+        EXPECT_EQ(s.actions[0].kind, row.kind) << row.line;
+        EXPECT_EQ(s.actions[0].value[0], row.value) << row.line;
+        EXPECT_FALSE(IsSetupOnly(row.kind)) << row.line;
+    }
+    EXPECT_EQ(ErrorOf("1 watchman light-generation 3\n"),
+              "demo.txt:1: bad number '3' for 'watchman light-generation' (expected 1 to 2)");
+    EXPECT_EQ(ErrorOf("1 watchman photodiode-dead 256\n"),
+              "demo.txt:1: bad number '256' for 'watchman photodiode-dead' (expected 0 to 255)");
+    EXPECT_EQ(ErrorOf("1 watchman station-off 2\n"),
+              "demo.txt:1: bad number '2' for 'watchman station-off' (expected 0 to 1)");
+    EXPECT_EQ(ErrorOf("1 watchman light dim\n"),
+              "demo.txt:1: expected 'on' or 'off' for 'watchman light', got 'dim'");
+}
+
 }  // namespace
 }  // namespace brisk::sim

@@ -61,6 +61,16 @@ TEST(SimCommandLine, RefusesIncompleteOrRepeatedOptions) {
     EXPECT_FALSE(Parse({"--capture", "1x", "a.png"}, o, error));
     EXPECT_FALSE(Parse({"--scenario", "a", "--scenario", "b"}, o, error));
     EXPECT_EQ(error, "--scenario given twice");
+    // A mistyped option of ours is ours to name, not the tool's.
+    EXPECT_FALSE(Parse({"--senario", "demo.txt"}, o, error));
+    EXPECT_EQ(error.rfind("unknown option '--senario' (brisk-sim's own: --scenario,", 0), 0u)
+        << error;
+    EXPECT_FALSE(Parse({"--scenario", "a", "--capure", "1", "b.png"}, o, error));
+    // The tool's options, numbers and words after them still go to the tool.
+    for (const char* toolFirst : {"--log", "--display", "-5", "20", "--imu-serial"}) {
+        ASSERT_TRUE(Parse({toolFirst, "--senario"}, o, error)) << toolFirst;
+        EXPECT_EQ(o.toolArgs.front(), toolFirst);
+    }
 }
 
 }  // namespace

@@ -35,11 +35,11 @@ class UsbBusRead : public ::testing::Test {
         UsbDeviceDesc d;
         d.vendorId = 0x35BD;
         d.productId = 0x0101;
-        d.locationPath = L"PCIROOT(0)#PCI(1400)#USBROOT(0)#USB(3)#USB(1)";
+        d.port = {L"0000:00:14.0", {3, 1}};
         d.interfaces = {model, nullptr};
         device = bus.Attach(d);
-        std::vector<HidInterface> found;
-        bus.ListHidInterfaces(found);
+        std::vector<HidDeviceInfo> found;
+        bus.ListHidDevices(found);
         path = found[0].path;
         nullPath = found[1].path;
         event = bus.CreateReadEvent();
@@ -107,6 +107,48 @@ TEST_F(UsbBusRead, AFullQueueDropsItsOldestReports) {
     }
     EXPECT_EQ(Read(h, 0).outcome, ReadOutcome::TimedOut);
     bus.Close(h);
+}
+
+// As Windows: 32 until asked, 2 to 512 granted, the queued reports kept.
+TEST_F(UsbBusRead, ADeeperQueueIsGrantedInRangeAndKeepsWhatIsQueued) {
+    Handle h = bus.Open(path);
+    uint32_t granted = 0;
+    EXPECT_FALSE(bus.SetInputQueueDepth(h, 1, granted));
+    EXPECT_EQ(granted, 32u);
+    EXPECT_FALSE(bus.SetInputQueueDepth(h, 513, granted));
+    EXPECT_EQ(granted, 32u);
+    EXPECT_EQ(bus.InputQueueDepths(), std::vector<uint32_t>{32});
+
+    auto send = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            model->Send(MakeReport({0x00, uint8_t(i >> 8), uint8_t(i & 0xFF)}));
+        }
+    };
+    auto expectReads = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            ASSERT_EQ(Read(h, 0).outcome, ReadOutcome::Completed);
+            ASSERT_EQ(buf[1] << 8 | buf[2], i);
+        }
+        EXPECT_EQ(Read(h, 0).outcome, ReadOutcome::TimedOut);
+    };
+    send(0, 40);
+    ASSERT_EQ(Read(h, 0).outcome, ReadOutcome::Completed);  // 8: the 32 slots held 8..39
+    EXPECT_EQ(buf[2], 8);
+    ASSERT_TRUE(bus.SetInputQueueDepth(h, 512, granted));
+    EXPECT_EQ(granted, 512u);
+    EXPECT_EQ(bus.InputQueueDepths(), std::vector<uint32_t>{512});
+    send(40, 500);
+    expectReads(9, 500);  // none dropped
+    send(500, 505);
+    ASSERT_EQ(Read(h, 0).outcome, ReadOutcome::Completed);  // 500; 501..504 wait
+    ASSERT_TRUE(bus.SetInputQueueDepth(h, 2, granted));
+    expectReads(503, 505);  // a shallower queue keeps the newest
+
+    bus.Unplug(device);
+    EXPECT_FALSE(bus.SetInputQueueDepth(h, 512, granted));
+    EXPECT_EQ(granted, 0u);
+    bus.Close(h);
+    bus.Plug(device);
 }
 
 TEST_F(UsbBusRead, EveryHandleGetsItsOwnCopyOfWhatArrivesAfterItsOpen) {

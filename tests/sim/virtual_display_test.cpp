@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/softgpu/softgpu.h"
+#include "sim/softgpu/softgpu.h"
 #include "sim/virtual_display.h"
 
 #include <gtest/gtest.h>

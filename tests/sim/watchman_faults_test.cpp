@@ -238,10 +238,10 @@ TEST(WatchmanScenario, NoiseAndFaultLinesReachTheWatchman) {
     headset.StartTimeline(Clock::now(), [] {});
     double setUp = std::chrono::duration<double>(Clock::now() - built).count();
     UsbBus& bus = headset.Bus();
-    std::vector<HidInterface> found;
-    bus.ListHidInterfaces(found);
-    auto imu = std::find_if(found.begin(), found.end(), [](const HidInterface& h) {
-        return h.path.find(L"vid_28de&pid_2300&mi_00") != std::wstring::npos;
+    std::vector<HidDeviceInfo> found;
+    bus.ListHidDevices(found);
+    auto imu = std::find_if(found.begin(), found.end(), [](const HidDeviceInfo& h) {
+        return h.vendorId == 0x28DE && h.productId == 0x2300 && h.interfaceNumber == 0;
     });
     ASSERT_NE(imu, found.end());
     Handle handle = bus.Open(imu->path);

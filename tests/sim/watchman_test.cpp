@@ -259,7 +259,9 @@ TEST_F(WatchmanClock, SkipRepeatAndJunkComeAtTheNextLook) {
     EXPECT_EQ(model.ReportsSent(), first.size() + 1 + next.size());
 }
 
-TEST_F(WatchmanClock, SetValuesAreSentExactlyAndTheRateChangesTheSpacing) {
+TEST_F(WatchmanClock, SetValuesAreSentExactlyWithoutNoiseAndTheRateChangesTheSpacing) {
+    model.SetAccelNoise(0);
+    model.SetGyroNoise(0);
     model.SetAccel(-100, 200, 32767);
     model.SetGyro(1, -2, 3);
     model.SetRate(250, t0);
@@ -286,24 +288,19 @@ TEST_F(WatchmanClock, SetValuesAreSentExactlyAndTheRateChangesTheSpacing) {
 TEST(WatchmanDevices, WatchmanListsItsImuLastAndTheMcuHasNoSerial) {
     UsbBus bus;
     auto imu = std::make_shared<WatchmanModel>();
-    bus.Attach(WatchmanDevice(L"LHR-5A1B2C3D", L"PCIROOT(0)#USBROOT(0)#USB(3)#USB(2)", imu));
-    bus.Attach(McuUsbDevice(L"PCIROOT(0)#USBROOT(0)#USB(3)#USB(1)",
-                            {std::make_shared<SilentInterface>()}));
-    std::vector<HidInterface> found;
-    bus.ListHidInterfaces(found);
+    bus.Attach(WatchmanDevice(L"LHR-5A1B2C3D", {L"0000:00:14.0", {3, 2}}, imu));
+    bus.Attach(McuUsbDevice({L"0000:00:14.0", {3, 1}}, {std::make_shared<SilentInterface>()}));
+    std::vector<HidDeviceInfo> found;
+    bus.ListHidDevices(found);
     ASSERT_EQ(found.size(), 4u);
-    EXPECT_NE(found[0].path.find(L"vid_28de&pid_2300&mi_01#"), std::wstring::npos);
-    EXPECT_NE(found[1].path.find(L"vid_28de&pid_2300&mi_02#"), std::wstring::npos);
-    EXPECT_NE(found[2].path.find(L"vid_28de&pid_2300&mi_00#"), std::wstring::npos);
-    EXPECT_NE(found[3].path.find(L"vid_35bd&pid_0101&mi_00#"), std::wstring::npos);
-    std::vector<DevNode> nodes;
-    bus.ListDeviceNodes(L"USB\\VID_35BD&PID_0101", nodes);
-    ASSERT_EQ(nodes.size(), 2u);
-    std::wstring id;
-    bus.DeviceId(nodes[0], id);
-    EXPECT_EQ(id.find(L"USB\\VID_35BD&PID_0101\\6&"), 0u) << id;
+    const int listedInterfaces[] = {1, 2, 0, 0};
+    for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(found[i].interfaceNumber, listedInterfaces[i]) << i;
+        EXPECT_EQ(found[i].vendorId, i < 3 ? 0x28DE : 0x35BD) << i;
+        EXPECT_EQ(found[i].serial, i < 3 ? L"LHR-5A1B2C3D" : L"") << i;
+    }
 
-    UsbDeviceDesc inOrder = WatchmanDevice(L"LHR-1", L"", imu, false);
+    UsbDeviceDesc inOrder = WatchmanDevice(L"LHR-1", PortKey{}, imu, false);
     EXPECT_TRUE(inOrder.listOrder.empty());
     EXPECT_EQ(inOrder.interfaces[0], imu);
 }
@@ -312,9 +309,9 @@ TEST(WatchmanDevices, WatchmanListsItsImuLastAndTheMcuHasNoSerial) {
 class WatchmanOnBus : public ::testing::Test {
   protected:
     void SetUp() override {
-        bus.Attach(WatchmanDevice(L"LHR-5A1B2C3D", L"PCIROOT(0)#USBROOT(0)#USB(2)", imu));
-        std::vector<HidInterface> found;
-        bus.ListHidInterfaces(found);
+        bus.Attach(WatchmanDevice(L"LHR-5A1B2C3D", {L"0000:00:14.0", {2}}, imu));
+        std::vector<HidDeviceInfo> found;
+        bus.ListHidDevices(found);
         handle = bus.Open(found[2].path);
         ASSERT_NE(handle, kInvalidHandle);
         event = bus.CreateReadEvent();
@@ -325,8 +322,8 @@ class WatchmanOnBus : public ::testing::Test {
         EXPECT_EQ(bus.OpenHandles(), 0u);
         EXPECT_EQ(bus.OpenEvents(), 0u);
         EXPECT_EQ(bus.BadCloses(), 0u);
-        EXPECT_EQ(bus.OpensOf(L"&mi_01"), 0u);
-        EXPECT_EQ(bus.OpensOf(L"&mi_02"), 0u);
+        EXPECT_EQ(bus.OpensOf(L"/if1"), 0u);
+        EXPECT_EQ(bus.OpensOf(L"/if2"), 0u);
     }
     ReadResult Read(uint32_t timeoutMs = 1000) {
         return bus.ReadTimed(handle, event, buf, 64, timeoutMs);
@@ -339,33 +336,44 @@ class WatchmanOnBus : public ::testing::Test {
     uint8_t buf[64] = {};
 };
 
-TEST_F(WatchmanOnBus, StreamsAboutAThousandSamplesPerSecondInOrder) {
-    auto start = Clock::now();
-    ASSERT_EQ(Read().outcome, ReadOutcome::Completed);
-    Decoded prev = Slots(buf).Newest();
-    uint64_t advanced = 0;
-    size_t reports = 0;
-    while (Clock::now() - start < 500ms) {
-        ReadResult r = Read();
-        ASSERT_EQ(r.outcome, ReadOutcome::Completed);
-        ASSERT_EQ(r.bytes, 64u);
-        ASSERT_EQ(buf[0], 0x20);
-        ++reports;
-        Decoded d = Slots(buf).Newest();
-        uint8_t step = uint8_t(d.seq - prev.seq);
-        // Every report brings a new sample, rising and wrapping at 255; a
-        // reader starved by a loaded machine may see a gap, never a step back.
-        ASSERT_GE(step, 1);
-        ASSERT_LT(step, 128);
-        ASSERT_NE(d.ts, prev.ts);
-        advanced += step;
-        prev = d;
+// At the real rate, and at one a scenario may ask that brings more reports
+// in a 10 ms delivery tick than a handle's queue of 32 holds.
+TEST_F(WatchmanOnBus, StreamsEverySampleInOrderAtEachRate) {
+    for (const int rate : {1000, 8000}) {
+        SCOPED_TRACE(rate);
+        imu->SetRate(rate);
+        bus.Notify();
+        auto start = Clock::now();
+        ASSERT_EQ(Read().outcome, ReadOutcome::Completed);
+        Decoded prev = Slots(buf).Newest();
+        uint64_t advanced = 0, lost = 0;
+        size_t reports = 0;
+        while (Clock::now() - start < 500ms) {
+            ReadResult r = Read();
+            ASSERT_EQ(r.outcome, ReadOutcome::Completed);
+            ASSERT_EQ(r.bytes, 64u);
+            ASSERT_EQ(buf[0], 0x20);
+            ++reports;
+            Decoded d = Slots(buf).Newest();
+            uint8_t step = uint8_t(d.seq - prev.seq);
+            // Every report brings a new sample, rising and wrapping at 255; a
+            // reader starved by a loaded machine may see a gap, never a step back.
+            ASSERT_GE(step, 1);
+            ASSERT_LT(step, 128);
+            ASSERT_NE(d.ts, prev.ts);
+            advanced += step;
+            lost += step > 3 ? step - 3 : 0;  // more than the report's three slots hold
+            prev = d;
+        }
+        double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        EXPECT_GT(reports, 100u);
+        EXPECT_GE(advanced, reports);
+        EXPECT_GT(advanced, 0.5 * rate * seconds);
+        EXPECT_LT(advanced, 1.5 * rate * seconds + 100);
+        // The bus's own batching lost more than half of them at 8000 a
+        // second; a reader the machine starves for a few ms loses a little.
+        EXPECT_LT(lost, advanced / 10);
     }
-    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_GT(reports, 100u);
-    EXPECT_GE(advanced, reports);
-    EXPECT_GT(advanced, 0.5 * 1000 * seconds);
-    EXPECT_LT(advanced, 1.5 * 1000 * seconds + 100);
 }
 
 TEST_F(WatchmanOnBus, ASleepingWatchmanTimesOutAndWakesAPendingRead) {

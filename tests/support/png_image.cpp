@@ -87,4 +87,24 @@ int PngImage::RunLength(int x, int y, const Rgb& c) const {
     return n;
 }
 
+PngImage::Box PngImage::AreaOf(const Rgb& c, int perRow) const {
+    Box box{width, height, -1, -1, 0};
+    for (int y = 0; y < height; ++y) {
+        int first = -1, last = -1, inRow = 0;
+        for (int x = 0; x < width; ++x) {
+            if (At(x, y) == c) {
+                first = first < 0 ? x : first;
+                last = x;
+                ++inRow;
+            }
+        }
+        if (inRow >= perRow) {
+            box.x0 = std::min(box.x0, first), box.y0 = std::min(box.y0, y);
+            box.x1 = std::max(box.x1, last), box.y1 = std::max(box.y1, y);
+            box.count += inRow;
+        }
+    }
+    return box;
+}
+
 }  // namespace brisk::support

@@ -41,6 +41,15 @@ class PngImage {
     // Number of consecutive columns from x on with colour c.
     int RunLength(int x, int y, const Rgb& c) const;
 
+    // The box of the rows holding at least `perRow` pixels of colour c (the
+    // edges of text elsewhere hold stray pixels of many colours), and how
+    // many pixels of it those rows hold; x1 is -1 when there is none.
+    struct Box {
+        int x0 = 0, y0 = 0, x1 = -1, y1 = -1;
+        long count = 0;
+    };
+    Box AreaOf(const Rgb& c, int perRow) const;
+
   private:
     int width = 0, height = 0;
     std::vector<uint8_t> pixels;

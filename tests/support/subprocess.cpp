@@ -64,9 +64,13 @@ void PrepareSpawnAttributes(posix_spawnattr_t& attr) {
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
-bool Spawn(const std::vector<std::string>& argv, int outWrite, int errWrite, pid_t& pid) {
+bool Spawn(const std::vector<std::string>& argv, const std::string& folder, int outWrite,
+           int errWrite, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!folder.empty()) {
+        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    }
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, outWrite, 1);
     posix_spawn_file_actions_adddup2(&actions, errWrite, 2);
@@ -180,7 +184,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const RunOptions& opt
     }
     Clock::time_point t0 = Clock::now();
     pid_t pid = -1;
-    result.started = Spawn(argv, outPipe[1], errPipe[1], pid);
+    result.started = Spawn(argv, options.workingFolder, outPipe[1], errPipe[1], pid);
     close(outPipe[1]);
     close(errPipe[1]);
     Stream streams[2];

@@ -20,6 +20,7 @@ struct RunOptions {
     double timeoutSeconds = 30.0;      // then the child is killed
     double sigintAfterSeconds = -1.0;  // negative: not by time
     std::string sigintOnLine;          // non-empty: when a stdout line contains it
+    std::string workingFolder;         // non-empty: the child starts there
 };
 
 struct RunResult {

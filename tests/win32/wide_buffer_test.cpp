@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/wide_buffer.h"
+#include "platform/win32/wide_buffer.h"
 
 namespace brisk {
 namespace {

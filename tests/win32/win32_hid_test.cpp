@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <cwctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +46,7 @@ std::vector<uintptr_t> HandleCensus() {
 }
 
 // Wine's own quirks, where they differ from Windows: CancelIoEx reports success
-// with nothing to cancel, and device nodes die with the set that listed them.
+// with nothing to cancel, and CM_Get_Parent is a stub.
 bool OnWine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -250,6 +249,9 @@ TEST_F(PipeRead, HidCallsOnAHandleThatIsNoHidDeviceFail) {
     const uint8_t report[65] = {0, 'R', 0, 50};
     EXPECT_FALSE(host.SetFeature(pipe.client, report, sizeof(report)));
     EXPECT_FALSE(host.SetFeature(pipe.client, nullptr, 0));
+    uint32_t granted = 77;
+    EXPECT_FALSE(host.SetInputQueueDepth(pipe.client, 512, granted));
+    EXPECT_EQ(granted, 0u);
 }
 
 TEST(Win32HidHost, OpenOfAMissingPathFails) {
@@ -257,54 +259,43 @@ TEST(Win32HidHost, OpenOfAMissingPathFails) {
               kInvalidHandle);
 }
 
-TEST(Win32HidHost, DeviceNodesUnderAnEnumeratorCarryItsIds) {
-    HidHost& host = PlatformHidHost();
-    std::vector<DevNode> nodes;
-    ASSERT_TRUE(host.ListDeviceNodes(L"ROOT", nodes));
-    for (DevNode node : nodes) {
-        std::wstring id = L"stale";
-        if (OnWine()) {
-            // Wine frees the nodes with the set; a stale node fails cleanly.
-            EXPECT_FALSE(host.DeviceId(node, id));
-            EXPECT_TRUE(id.empty());
-            continue;
-        }
-        ASSERT_TRUE(host.DeviceId(node, id));
-        for (wchar_t& c : id) {
-            c = static_cast<wchar_t>(std::towupper(c));
-        }
-        EXPECT_EQ(id.rfind(L"ROOT\\", 0), 0u) << id.c_str();
-        // Present or not, a location path is never an empty success.
-        std::wstring path = L"stale";
-        const bool have = host.LocationPath(node, path);
-        EXPECT_EQ(have, !path.empty());
-        DevNode parent = 0;
-        EXPECT_TRUE(host.ParentNode(node, parent));
-    }
-}
-
 // Wine brings virtual HID devices of its own (a mouse and a keyboard) once its
-// bus driver is up; whatever is present must list, open and identify cleanly.
-TEST(Win32HidHost, PresentHidInterfacesOpenIdentifyAndTimeOut) {
+// bus driver is up; whatever is present must list, open, identify and take a
+// deeper input queue cleanly.
+TEST(Win32HidHost, PresentHidInterfacesListOpenIdentifyAndTimeOut) {
     HidHost& host = PlatformHidHost();
-    std::vector<HidInterface> ifaces;
-    ASSERT_TRUE(host.ListHidInterfaces(ifaces));
-    if (ifaces.empty()) {
+    std::vector<HidDeviceInfo> devices;
+    ASSERT_TRUE(host.ListHidDevices(devices));
+    if (devices.empty()) {
         GTEST_SKIP() << "no HID interface present";
     }
     Handle event = host.CreateReadEvent();
     ASSERT_NE(event, nullptr);
-    for (const HidInterface& iface : ifaces) {
-        EXPECT_EQ(iface.path.rfind(L"\\\\?\\", 0), 0u) << iface.path.c_str();
-        const Handle h = host.Open(iface.path);
+    for (const HidDeviceInfo& device : devices) {
+        EXPECT_EQ(device.path.rfind(L"\\\\?\\", 0), 0u) << device.path.c_str();
+        EXPECT_LE(device.serial.size(), 128u);
+        // Wine's CM_Get_Parent is a stub: no place is ever known there.
+        if (OnWine()) {
+            EXPECT_FALSE(device.port.Known()) << device.path.c_str();
+        }
+        const Handle h = host.Open(device.path);
         if (h == kInvalidHandle) {
             continue;  // Windows keeps keyboards and mice to itself
         }
+        // The listing asked the device what it is; opened, it says the same.
         HidAttributes attr;
-        EXPECT_TRUE(host.Attributes(h, attr)) << iface.path.c_str();
+        EXPECT_TRUE(host.Attributes(h, attr)) << device.path.c_str();
+        EXPECT_EQ(attr.vendorId, device.vendorId) << device.path.c_str();
+        EXPECT_EQ(attr.productId, device.productId) << device.path.c_str();
+        // hid.dll grants 512 input reports and refuses more, keeping the 512.
+        uint32_t granted = 0;
+        EXPECT_TRUE(host.SetInputQueueDepth(h, 512, granted)) << device.path.c_str();
+        EXPECT_EQ(granted, 512u);
+        EXPECT_FALSE(host.SetInputQueueDepth(h, 513, granted));
+        EXPECT_EQ(granted, 512u);
         std::wstring serial;
         if (host.SerialString(h, serial)) {
-            EXPECT_LE(serial.size(), 128u);
+            EXPECT_EQ(serial, device.serial) << device.path.c_str();
         }
         // A real HID read: nothing comes, so it is cancelled and drained.
         uint8_t buf[256];
@@ -341,18 +332,10 @@ TEST(Win32HidHost, NothingLeaksAcrossTheOperations) {
         EXPECT_EQ(pipe.Read(buf, 10).outcome, ReadOutcome::FailedAtOnce);
         pipe.Close();
 
-        std::vector<HidInterface> ifaces;
-        host.ListHidInterfaces(ifaces);
-        for (const HidInterface& iface : ifaces) {
-            host.Close(host.Open(iface.path));
-        }
-        std::vector<DevNode> nodes;
-        host.ListDeviceNodes(L"ROOT", nodes);
-        host.ListDeviceNodes(L"USB\\VID_35BD&PID_0101", nodes);
-        for (DevNode node : nodes) {
-            std::wstring text;
-            host.DeviceId(node, text);
-            host.LocationPath(node, text);
+        std::vector<HidDeviceInfo> devices;
+        host.ListHidDevices(devices);
+        for (const HidDeviceInfo& device : devices) {
+            host.Close(host.Open(device.path));
         }
         Handle ev = host.CreateReadEvent();
         ASSERT_NE(ev, nullptr);

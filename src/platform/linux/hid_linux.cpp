@@ -1,5 +1,5 @@
-// The Linux HID host: libudev for the interface list and the device tree,
-// hidraw nodes for identity, feature reports and input reports.
+// The Linux HID host: libudev for the interface list and what sysfs says of
+// each interface, hidraw nodes for identity, feature reports and input reports.
 //
 // A device handle owns the node's file descriptor and an eventfd that
 // CancelAll signals; a read polls both. The read event callers create has
@@ -45,22 +45,8 @@ struct Device final : LinuxHandle {
 
 class LinuxHidHost final : public HidHost {
   public:
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override {
-        return tree.ListHidInterfaces(out);
-    }
-
-    bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) override {
-        return tree.ListDeviceNodes(enumerator, out);
-    }
-
-    bool ParentNode(DevNode node, DevNode& parent) override {
-        return tree.ParentNode(node, parent);
-    }
-
-    bool DeviceId(DevNode node, std::wstring& id) override { return tree.DeviceId(node, id); }
-
-    bool LocationPath(DevNode node, std::wstring& path) override {
-        return tree.LocationPath(node, path);
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override {
+        return linux_hid::ListHidrawDevices(out);
     }
 
     Handle Open(const std::wstring& path) override {
@@ -77,7 +63,7 @@ class LinuxHidHost final : public HidHost {
             return kInvalidHandle;
         }
         linux_hid::HidrawFacts facts;
-        tree.FactsOfDevnode(devnode, facts);
+        linux_hid::FactsOfDevnode(devnode, facts);
         FillIdentity(*device, facts);
         device->prependZero = linux_hid::ReportIdsOf(device->fd.Get(), facts.descriptorFile) ==
                               ReportIds::kUnnumbered;
@@ -108,6 +94,15 @@ class LinuxHidHost final : public HidHost {
         return device != nullptr && linux_hid::SendFeature(device->fd.Get(), report, length);
     }
 
+    FeatureResult GetFeature(Handle handle, uint8_t reportId, uint8_t* buf,
+                             uint32_t length) override {
+        const Device* device = FindDevice(handle);
+        if (device == nullptr) {
+            return {FeatureOutcome::kFailed, 0, kErrorInvalidHandle};
+        }
+        return linux_hid::ReadFeature(device->fd.Get(), reportId, buf, length);
+    }
+
     Handle CreateReadEvent() override { return Register(std::make_unique<ReadEvent>()); }
 
     ReadResult ReadTimed(Handle handle, Handle event, uint8_t* buf, uint32_t length,
@@ -136,6 +131,14 @@ class LinuxHidHost final : public HidHost {
             owned.reset(static_cast<LinuxHandle*>(handle));
         }
         // The descriptors close here, outside the lock.
+    }
+
+    bool SetInputQueueDepth(Handle handle, uint32_t wanted, uint32_t& granted) override {
+        // hidraw's queue per open file is fixed in the kernel (64 reports);
+        // there is no call to make it deeper, so nothing is refused.
+        const bool open = FindDevice(handle) != nullptr;
+        granted = open ? wanted : 0;
+        return open;
     }
 
   private:
@@ -182,7 +185,6 @@ class LinuxHidHost final : public HidHost {
         return dynamic_cast<Device*>(static_cast<LinuxHandle*>(handle));
     }
 
-    linux_hid::UdevTree tree;
     std::mutex mtx;  // guards `live`; never held across I/O
     std::unordered_set<Handle> live;
 };

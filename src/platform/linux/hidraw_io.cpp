@@ -169,6 +169,25 @@ bool SendFeature(int fd, const uint8_t* report, size_t length) {
     return done >= 0;
 }
 
+FeatureResult ReadFeature(int fd, uint8_t reportId, uint8_t* buf, uint32_t length) {
+    if (fd < 0) {
+        return {FeatureOutcome::kFailed, 0, kErrorInvalidHandle};
+    }
+    if (buf == nullptr || length == 0 || length > kMaxFeatureBytes) {
+        return {FeatureOutcome::kFailed, 0, FeatureErrorOf(EINVAL)};
+    }
+    buf[0] = reportId;
+    int got = -1;
+    do {
+        got = ioctl(fd, HIDIOCGFEATURE(length), buf);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        return {FeatureOutcome::kFailed, 0, FeatureErrorOf(errno)};
+    }
+    // Never more than the buffer, whatever a driver or an emulation claims.
+    return {FeatureOutcome::kData, std::min(static_cast<uint32_t>(got), length), 0};
+}
+
 bool RawInfo(int fd, uint16_t& vendorId, uint16_t& productId) {
     hidraw_devinfo info{};
     if (fd < 0 || ioctl(fd, HIDIOCGRAWINFO, &info) < 0) {

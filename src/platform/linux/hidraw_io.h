@@ -59,6 +59,11 @@ ReadResult ReadReport(int fd, int cancelFd, bool prependZero, uint8_t* buf, uint
 // without IDs; the kernel leaves it off the wire then, as hid.dll does).
 bool SendFeature(int fd, const uint8_t* report, size_t length);
 
+// HIDIOCGFEATURE: asks for feature report `reportId` into `buf` of
+// `length` bytes; the answer comes report ID first, as many bytes as the
+// kernel says. A refusal comes back as kFailed with FeatureErrorOf's error.
+FeatureResult ReadFeature(int fd, uint8_t reportId, uint8_t* buf, uint32_t length);
+
 // HIDIOCGRAWINFO: vendor and product as the kernel has them.
 bool RawInfo(int fd, uint16_t& vendorId, uint16_t& productId);
 

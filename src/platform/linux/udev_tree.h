@@ -1,25 +1,23 @@
-// The Linux device tree through libudev, shaped like the CfgMgr32 tree the
-// discovery code walks: a hidraw node's HID device is the interface's node,
-// its parents are the usb_interface, the usb_device and the hub above it;
-// device IDs and location paths are built by sysfs_ids.h.
-//
-// DevNodes are small numbers handed out per sysfs path and kept for the
-// life of the process, so a node stays valid after a listing as on Windows;
-// a query about a device that has gone since simply fails. Every call opens
-// a libudev context of its own (one is not safe across threads, and the IMU
-// and MCU readers rediscover on threads of their own).
+// The Linux HID interfaces as sysfs shows them, read through libudev: each
+// hidraw node with the HID device, USB interface and USB device above it.
+// Every call opens a libudev context of its own (one is not safe across
+// threads, and the IMU and MCU readers rediscover on threads of their own).
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/hid.h"
 
 namespace brisk::linux_hid {
+
+// Every hidraw node as a record: its node as the path, vendor, product and
+// serial from the USB device, the interface number from the USB interface,
+// the port from the USB device's busnum and devpath. False when udev cannot
+// be asked.
+bool ListHidrawDevices(std::vector<HidDeviceInfo>& out);
 
 // What sysfs says of the device behind a hidraw node.
 struct HidrawFacts {
@@ -30,25 +28,8 @@ struct HidrawFacts {
     std::string descriptorFile;         // the HID device's report_descriptor, or empty
 };
 
-class UdevTree {
-  public:
-    bool ListHidInterfaces(std::vector<HidInterface>& out);
-    bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out);
-    bool ParentNode(DevNode node, DevNode& parent);
-    bool DeviceId(DevNode node, std::wstring& id);
-    bool LocationPath(DevNode node, std::wstring& path);
-
-    // The facts of the hidraw node at `devnode` ("/dev/hidraw3"). False when
-    // udev does not know that node.
-    bool FactsOfDevnode(const std::string& devnode, HidrawFacts& out);
-
-  private:
-    DevNode Intern(const char* syspath);
-    bool SyspathOf(DevNode node, std::string& syspath);
-
-    std::mutex mtx;                     // guards the two tables; held for lookups only
-    std::vector<std::string> syspaths;  // node - 1 -> sysfs path
-    std::unordered_map<std::string, DevNode> nodes;
-};
+// The facts of the hidraw node at `devnode` ("/dev/hidraw3"). False when
+// udev does not know that node.
+bool FactsOfDevnode(const std::string& devnode, HidrawFacts& out);
 
 }  // namespace brisk::linux_hid

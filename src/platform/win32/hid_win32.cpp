@@ -1,6 +1,6 @@
 // The Windows HID host: SetupAPI for the interface list, CfgMgr32 for the
-// device tree, hid.dll for identity and feature reports, overlapped ReadFile
-// for input reports.
+// place of each interface's USB device, hid.dll for identity and feature
+// reports, overlapped ReadFile for input reports.
 #include <windows.h>
 
 #include <cfgmgr32.h>
@@ -22,13 +22,17 @@ extern "C" {
 #include <vector>
 
 #include "platform/hid.h"
-#include "platform/wide_buffer.h"
+#include "platform/win32/device_ids.h"
+#include "platform/win32/wide_buffer.h"
 
 namespace brisk {
 namespace {
 
+using win32_hid::InterfaceNumberOfPath;
+using win32_hid::IsUsbDeviceIdOf;
+using win32_hid::PortKeyOfLocationPath;
+
 static_assert(sizeof(wchar_t) == sizeof(WCHAR), "device strings are UTF-16");
-static_assert(sizeof(DevNode) == sizeof(DEVINST), "a DevNode holds a DEVINST");
 #if defined(_WIN64)
 // The record sizes the 64-bit drivers check.
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32 && sizeof(SP_DEVINFO_DATA) == 32);
@@ -39,6 +43,9 @@ static_assert(sizeof(HIDD_ATTRIBUTES) == 12);
 constexpr ULONG kDeviceIdChars = 200;       // CM_Get_Device_IDW buffer
 constexpr ULONG kLocationPathBytes = 1024;  // DEVPKEY_Device_LocationPaths buffer
 constexpr ULONG kSerialChars = 128;         // HidD_GetSerialNumberString buffer (256 bytes)
+// From a HID interface's node up to its USB device: the interface node, the
+// device node, and room for filter and bus drivers between them.
+constexpr int kMaxClimb = 6;
 // A detail record larger than this is not a device path but a broken size query.
 constexpr DWORD kMaxDetailBytes = 64 * 1024;
 
@@ -52,7 +59,8 @@ bool IsUsable(Handle h) {
 
 // The device path and node of one enumerated interface. False when its detail
 // query fails or reports no usable size.
-bool InterfaceDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& iface, HidInterface& out) {
+bool InterfaceDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& iface, std::wstring& path,
+                     DEVINST& node) {
     DWORD need = 0;
     // Fails by design (no buffer); only the size it reports matters.
     SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, &need, nullptr);
@@ -72,9 +80,101 @@ bool InterfaceDetail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& iface, HidInterface
     }
     const size_t pathChars =
         (need - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath)) / sizeof(WCHAR);
-    out.path = WideStringFromBuffer(detail->DevicePath, pathChars);
-    out.node = static_cast<DevNode>(info.DevInst);
-    return !out.path.empty();
+    path = WideStringFromBuffer(detail->DevicePath, pathChars);
+    node = info.DevInst;
+    return !path.empty();
+}
+
+bool ReadAttributes(HANDLE device, HidAttributes& out) {
+    HIDD_ATTRIBUTES attr{};
+    attr.Size = sizeof(attr);
+    if (!HidD_GetAttributes(device, &attr)) {
+        return false;
+    }
+    out.vendorId = attr.VendorID;
+    out.productId = attr.ProductID;
+    out.version = attr.VersionNumber;
+    return true;
+}
+
+// HidD_GetSerialNumberString into 128 wide characters; the device may fill
+// them all and leave no terminator.
+bool ReadSerial(HANDLE device, std::wstring& out) {
+    out.clear();
+    WCHAR buf[kSerialChars] = {};
+    if (!HidD_GetSerialNumberString(device, buf, sizeof(buf))) {
+        return false;
+    }
+    out = WideStringFromBuffer(buf, kSerialChars);
+    return true;
+}
+
+// Vendor, product and serial of an interface, asked through a handle opened
+// for neither reading nor writing, which Windows grants even for the
+// keyboards and mice it keeps to itself.
+void DescribeInterface(const std::wstring& path, HidDeviceInfo& out) {
+    HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    HidAttributes attr;
+    if (ReadAttributes(h, attr)) {
+        out.vendorId = attr.vendorId;
+        out.productId = attr.productId;
+    }
+    ReadSerial(h, out.serial);
+    CloseHandle(h);
+}
+
+// Device instance ID of a node (CM_Get_Device_IDW, at most 200 characters).
+bool DeviceIdOf(DEVINST node, std::wstring& id) {
+    WCHAR buf[kDeviceIdChars] = {};
+    if (CM_Get_Device_IDW(node, buf, kDeviceIdChars, 0) != CR_SUCCESS) {
+        return false;
+    }
+    // An ID filling all 200 characters may come back unterminated.
+    id = WideStringFromBuffer(buf, kDeviceIdChars);
+    return !id.empty();
+}
+
+// First entry of the node's location paths (DEVPKEY_Device_LocationPaths,
+// read into 1024 bytes). False on any failure, a larger property included.
+bool FirstLocationPath(DEVINST node, std::wstring& path) {
+    WCHAR buf[kLocationPathBytes / sizeof(WCHAR)] = {};
+    DEVPROPTYPE type = 0;
+    ULONG size = sizeof(buf);
+    if (CM_Get_DevNode_PropertyW(node, &DEVPKEY_Device_LocationPaths, &type,
+                                 reinterpret_cast<PBYTE>(buf), &size, 0) != CR_SUCCESS) {
+        return false;  // a property larger than the buffer lands here too
+    }
+    // A list of exactly 1024 bytes may lack its terminators; the type and
+    // size are the driver's word, so both are checked before reading.
+    return FirstStringOfProperty(type, buf, size, sizeof(buf), path);
+}
+
+// The place of the USB device an interface belongs to: up from the
+// interface's node to the first parent that is that device's own node, then
+// its location path. Unknown when any step fails (Wine's CM_Get_Parent
+// always does).
+PortKey PortKeyOfInterface(DEVINST node, uint16_t vendorId, uint16_t productId) {
+    if (vendorId == 0 && productId == 0) {
+        return {};
+    }
+    DEVINST current = node;
+    for (int level = 0; level < kMaxClimb; ++level) {
+        DEVINST parent = 0;
+        std::wstring id;
+        if (CM_Get_Parent(&parent, current, 0) != CR_SUCCESS || !DeviceIdOf(parent, id)) {
+            return {};
+        }
+        if (IsUsbDeviceIdOf(id, vendorId, productId)) {
+            std::wstring path;
+            return FirstLocationPath(parent, path) ? PortKeyOfLocationPath(path) : PortKey{};
+        }
+        current = parent;
+    }
+    return {};
 }
 
 // Waits until the kernel is done with `ov` and the buffer of its read, after a
@@ -97,7 +197,7 @@ DWORD DrainRead(HANDLE device, OVERLAPPED& ov, DWORD& got) {
 
 class Win32HidHost final : public HidHost {
   public:
-    bool ListHidInterfaces(std::vector<HidInterface>& out) override {
+    bool ListHidDevices(std::vector<HidDeviceInfo>& out) override {
         out.clear();
         GUID hidGuid;
         HidD_GetHidGuid(&hidGuid);
@@ -112,66 +212,19 @@ class Win32HidHost final : public HidHost {
             if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hidGuid, index, &iface)) {
                 break;
             }
-            HidInterface found;
-            if (InterfaceDetail(set, iface, found)) {
-                out.push_back(std::move(found));
+            HidDeviceInfo found;
+            DEVINST node = 0;
+            if (!InterfaceDetail(set, iface, found.path, node)) {
+                continue;
             }
+            found.interfaceNumber = InterfaceNumberOfPath(found.path);
+            DescribeInterface(found.path, found);
+            // Wine frees the nodes with the set, so the climb happens before that.
+            found.port = PortKeyOfInterface(node, found.vendorId, found.productId);
+            out.push_back(std::move(found));
         }
         SetupDiDestroyDeviceInfoList(set);
         return true;
-    }
-
-    bool ListDeviceNodes(const std::wstring& enumerator, std::vector<DevNode>& out) override {
-        out.clear();
-        HDEVINFO set = SetupDiGetClassDevsW(nullptr, enumerator.c_str(), nullptr,
-                                            DIGCF_PRESENT | DIGCF_ALLCLASSES);
-        if (set == INVALID_HANDLE_VALUE) {
-            return false;
-        }
-        for (DWORD index = 0;; ++index) {
-            SP_DEVINFO_DATA info{};
-            info.cbSize = sizeof(info);
-            if (!SetupDiEnumDeviceInfo(set, index, &info)) {
-                break;
-            }
-            out.push_back(static_cast<DevNode>(info.DevInst));
-        }
-        SetupDiDestroyDeviceInfoList(set);
-        return true;
-    }
-
-    bool ParentNode(DevNode node, DevNode& parent) override {
-        DEVINST found = 0;
-        if (CM_Get_Parent(&found, static_cast<DEVINST>(node), 0) != CR_SUCCESS) {
-            return false;
-        }
-        parent = static_cast<DevNode>(found);
-        return true;
-    }
-
-    bool DeviceId(DevNode node, std::wstring& id) override {
-        id.clear();
-        WCHAR buf[kDeviceIdChars] = {};
-        if (CM_Get_Device_IDW(static_cast<DEVINST>(node), buf, kDeviceIdChars, 0) != CR_SUCCESS) {
-            return false;
-        }
-        // An ID filling all 200 characters may come back unterminated.
-        id = WideStringFromBuffer(buf, kDeviceIdChars);
-        return !id.empty();
-    }
-
-    bool LocationPath(DevNode node, std::wstring& path) override {
-        path.clear();
-        WCHAR buf[kLocationPathBytes / sizeof(WCHAR)] = {};
-        DEVPROPTYPE type = 0;
-        ULONG size = sizeof(buf);
-        if (CM_Get_DevNode_PropertyW(static_cast<DEVINST>(node), &DEVPKEY_Device_LocationPaths,
-                                     &type, reinterpret_cast<PBYTE>(buf), &size, 0) != CR_SUCCESS) {
-            return false;  // a property larger than the buffer lands here too
-        }
-        // A list of exactly 1024 bytes may lack its terminators; the type and
-        // size are the driver's word, so both are checked before reading.
-        return FirstStringOfProperty(type, buf, size, sizeof(buf), path);
     }
 
     Handle Open(const std::wstring& path) override {
@@ -182,26 +235,11 @@ class Win32HidHost final : public HidHost {
     }
 
     bool Attributes(Handle device, HidAttributes& out) override {
-        HIDD_ATTRIBUTES attr{};
-        attr.Size = sizeof(attr);
-        if (!HidD_GetAttributes(ToWin(device), &attr)) {
-            return false;
-        }
-        out.vendorId = attr.VendorID;
-        out.productId = attr.ProductID;
-        out.version = attr.VersionNumber;
-        return true;
+        return ReadAttributes(ToWin(device), out);
     }
 
     bool SerialString(Handle device, std::wstring& out) override {
-        out.clear();
-        WCHAR buf[kSerialChars] = {};
-        if (!HidD_GetSerialNumberString(ToWin(device), buf, sizeof(buf))) {
-            return false;
-        }
-        // The device may fill all 128 characters and leave no terminator.
-        out = WideStringFromBuffer(buf, kSerialChars);
-        return true;
+        return ReadSerial(ToWin(device), out);
     }
 
     bool SetFeature(Handle device, const uint8_t* report, size_t length) override {
@@ -211,6 +249,23 @@ class Win32HidHost final : public HidHost {
         // hid.dll takes a non-const buffer; give it a copy of ours.
         std::vector<uint8_t> copy(report, report + length);
         return HidD_SetFeature(ToWin(device), copy.data(), static_cast<ULONG>(length)) != FALSE;
+    }
+
+    FeatureResult GetFeature(Handle device, uint8_t reportId, uint8_t* buf,
+                             uint32_t length) override {
+        if (buf == nullptr || length == 0) {
+            return {FeatureOutcome::kFailed, 0, ERROR_INVALID_PARAMETER};
+        }
+        // hid.dll waits for the answer itself, on an event of its own, so
+        // this is safe beside the overlapped read pending on the same handle.
+        // It says nothing of the answer's length: the buffer is filled up to
+        // the report's declared size, so the caller gets all of it.
+        buf[0] = reportId;
+        if (HidD_GetFeature(ToWin(device), buf, static_cast<ULONG>(length)) == FALSE) {
+            const DWORD error = GetLastError();  // a stall: ERROR_GEN_FAILURE
+            return {FeatureOutcome::kFailed, 0, error != 0 ? error : kErrorGenFailure};
+        }
+        return {FeatureOutcome::kData, length, 0};
     }
 
     Handle CreateReadEvent() override {
@@ -275,6 +330,23 @@ class Win32HidHost final : public HidHost {
         if (IsUsable(handle)) {
             CloseHandle(ToWin(handle));
         }
+    }
+
+    bool SetInputQueueDepth(Handle device, uint32_t wanted, uint32_t& granted) override {
+        granted = 0;
+        if (!IsUsable(device)) {
+            return false;
+        }
+        // hid.dll refuses a depth outside its range (2 to 512 on current
+        // Windows) and then keeps the old one; the read-back says which.
+        const bool set = HidD_SetNumInputBuffers(ToWin(device), wanted) != FALSE;
+        ULONG inForce = 0;
+        if (!HidD_GetNumInputBuffers(ToWin(device), &inForce)) {
+            granted = set ? wanted : 0;
+            return set;
+        }
+        granted = static_cast<uint32_t>(inForce);
+        return granted >= wanted;
     }
 };
 
