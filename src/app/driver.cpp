@@ -100,6 +100,7 @@ struct Light {
         parts.opticalRead = reader != nullptr;
         if (reader != nullptr && config != nullptr) {
             parts.optical = optical::JudgeOptical(reader->Run(), *config);
+            parts.opticalConfig = config;
             parts.lightStalls = reader->Figures().stalls;
         } else if (reader != nullptr) {
             parts.lightStalls = reader->Figures().stalls;

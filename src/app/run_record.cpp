@@ -169,6 +169,7 @@ RunSummary RunRecord::Summary(RunEnd how, const PartsAtEnd& parts, const RunTota
     s.watchman = parts.watchman;
     s.opticalAsked = settings.optical != OpticalMode::kOff;
     s.optical = parts.optical;
+    s.opticalConfig = parts.opticalConfig;
     return s;
 }
 

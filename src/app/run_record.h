@@ -48,6 +48,7 @@ struct PartsAtEnd {
     // --optical: what the light came to (judged once the readers stopped).
     bool opticalRead = false;
     optical::OpticalFindings optical;
+    std::shared_ptr<const identity::WatchmanConfig> opticalConfig;  // null: not read
     uint64_t lightStalls = 0;
 };
 

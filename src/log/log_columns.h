@@ -90,6 +90,19 @@ enum LogColumn : size_t {
     kColImuAbsentS,
     kColMcuLost,
     kColMcuBack,
+    kColPhotodiodesDead,
+    kColPhotodiodesWeak,
+    kColPhotodiodesAbnormal,
+    kColPdChannel,
+    kColPdIndex,
+    kColPdX,
+    kColPdY,
+    kColPdZ,
+    kColPdNx,
+    kColPdNy,
+    kColPdNz,
+    kColPdPulses,
+    kColPdState,
     kLogColumns
 };
 
@@ -174,6 +187,19 @@ inline constexpr std::array<std::string_view, kLogColumns> kLogColumnNames = {
     "imu_absent_s",
     "mcu_lost",
     "mcu_back",
+    "photodiodes_dead",
+    "photodiodes_weak",
+    "photodiodes_abnormal",
+    "pd_channel",
+    "pd_index",
+    "pd_x",
+    "pd_y",
+    "pd_z",
+    "pd_nx",
+    "pd_ny",
+    "pd_nz",
+    "pd_pulses",
+    "pd_state",
 };
 
 }  // namespace brisk

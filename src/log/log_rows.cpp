@@ -205,8 +205,45 @@ LogCells SummaryRow(const RunSummary& s) {
         cells[kColImuAbsentS] = Fixed(s.imuPresence.secondsWithout, 3);
     }
     AddPresenceCells(cells, s.mcuPresence, kColMcuLost, kColMcuBack);
+    if (s.opticalAsked && s.opticalConfig != nullptr) {
+        cells[kColPhotodiodesDead] = Count(s.optical.Count(optical::PhotodiodeState::kDead));
+        cells[kColPhotodiodesWeak] = Count(s.optical.Count(optical::PhotodiodeState::kWeak));
+        cells[kColPhotodiodesAbnormal] =
+            Count(s.optical.Count(optical::PhotodiodeState::kAbnormal));
+    }
     cells[kColText] = WithoutNewline(s.verdictLine);
     return cells;
+}
+
+std::vector<LogCells> PhotodiodeRows(const RunSummary& s) {
+    std::vector<LogCells> rows;
+    if (!s.opticalAsked || s.opticalConfig == nullptr) {
+        return rows;
+    }
+    const identity::WatchmanConfig& config = *s.opticalConfig;
+    // Nine significant digits give back the configuration's float exactly.
+    auto put = [](LogCells& cells, LogColumn first, const std::vector<identity::Vec3>& v,
+                  size_t i) {
+        if (i < v.size()) {
+            for (size_t axis = 0; axis < 3; ++axis) {
+                char text[40];
+                std::snprintf(text, sizeof text, "%.9g", v[i][axis]);
+                cells[first + axis] = text;
+            }
+        }
+    };
+    for (const optical::PhotodiodeFinding& p : s.optical.photodiodes) {
+        LogCells cells = Row("photodiode");
+        cells[kColPdChannel] = std::to_string(p.wire);
+        cells[kColPdIndex] = std::to_string(p.modelIndex);
+        put(cells, kColPdX, config.positions, p.modelIndex);
+        put(cells, kColPdNx, config.normals, p.modelIndex);
+        cells[kColPdPulses] = Count(p.pulses);
+        cells[kColPdState] = optical::StateName(p.state);
+        cells[kColText] = p.why;
+        rows.push_back(std::move(cells));
+    }
+    return rows;
 }
 
 std::string UtcTimeText(std::chrono::system_clock::time_point t) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,9 @@ struct RunSummary {
     // --optical: the summary has an "optical" block (without, none at all).
     bool opticalAsked = false;
     optical::OpticalFindings optical;
+    // The configuration the findings were judged against; null when it was
+    // not read (then the log has no photodiode rows and no counts).
+    std::shared_ptr<const identity::WatchmanConfig> opticalConfig;
 };
 
 LogCells RunRow(const RunFacts& facts);
@@ -110,6 +114,11 @@ LogCells StatusRow(const StatusFields& f, std::string_view line);
 // `event`: what the line marks, as the one who printed it said.
 LogCells MessageRow(bool toStderr, std::string_view line, LineEvent event = LineEvent::kNone);
 LogCells SummaryRow(const RunSummary& s);
+// --optical with the configuration read: one row per photodiode, in model
+// order, for just before the summary row: its wire channel, model index,
+// configured position and normal (metres, as stored), pulses, state, and in
+// `text` why it was judged so. None otherwise.
+std::vector<LogCells> PhotodiodeRows(const RunSummary& s);
 
 // "2026-12-08T12:57:14.123Z".
 std::string UtcTimeText(std::chrono::system_clock::time_point t);

@@ -69,6 +69,9 @@ void LogWriter::Status(const StatusFields& fields, std::string_view line) {
 }
 
 void LogWriter::Summary(const RunSummary& summary) {
+    for (const LogCells& row : PhotodiodeRows(summary)) {
+        Append(row, false);
+    }
     Append(SummaryRow(summary), false);
     std::lock_guard<std::mutex> lock(mtx);
     summaryWritten = true;  // the summary stays the last row

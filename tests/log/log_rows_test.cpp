@@ -31,7 +31,9 @@ TEST(RunLogRows, FieldsAreQuotedOnlyWhenTheyMustBe) {
               "imu_reports_none,imu_counts_per_g,imu_accel_mag_g,imu_ax,imu_ay,imu_az,imu_gx,"
               "imu_gy,imu_gz,imu_allan_gx,imu_allan_gy,imu_allan_gz,imu_arw,imu_bias_instability,"
               "imu_health_flags,fail_codes,noted_codes,noted_reasons,imu_lost,imu_back,"
-              "imu_absent_s,mcu_lost,mcu_back\r\n");
+              "imu_absent_s,mcu_lost,mcu_back,photodiodes_dead,photodiodes_weak,"
+              "photodiodes_abnormal,pd_channel,pd_index,pd_x,pd_y,pd_z,pd_nx,pd_ny,pd_nz,"
+              "pd_pulses,pd_state\r\n");
 }
 
 TEST(RunLogRows, EachKindFillsItsOwnCells) {
@@ -79,9 +81,9 @@ TEST(RunLogRows, EachKindFillsItsOwnCells) {
                                "FAIL,0,present errors,699,13.35,14.05,1000.00,1000.00,2,,,,,"},
         {SummaryRow(imuFailed), t + "summary,,,,,,,,,,,,,,,,,,,,,,,,,,,,,IMU FAILED,2,,,,,,,,,,,,"},
     };
-    // The IMU health columns, then the reason codes and the devices' losses
-    // come last, empty in these rows.
-    const std::string noHealth(27 + 8, ',');
+    // The IMU health columns, then the reason codes and the devices' losses,
+    // then the photodiodes' counts and cells come last, empty in these rows.
+    const std::string noHealth(27 + 8 + 13, ',');
     for (const auto& [cells, row] : cases) {
         EXPECT_EQ(FormatLogRow(cells, at, 1.5), row + noHealth + "\r\n");
     }
@@ -106,6 +108,53 @@ TEST(RunLogRows, SummaryCarriesReasonCodesAndLosses) {
     EXPECT_EQ(got,
               "imu_lost|imu_gaps;imu_absent|2 IMU sequence gaps in 9000 samples; IMU absent for "
               "2.3 s of 6.2 s|2|1|2.250|||");
+}
+
+// --optical with the configuration read: a row per photodiode with its
+// configured place, and the summary's counts; without either, nothing.
+TEST(RunLogRows, PhotodiodeRowsCarryTheConfiguredPlaceAndTheState) {
+    auto config = std::make_shared<identity::WatchmanConfig>();
+    config->positions = {{0.0125, -0.03, 0.1}, {-0.0825, 0.0, 0.0625}};
+    config->normals = {{0.0, 0.0, 1.0}, {-0.6, 0.0, 0.8}};
+    RunSummary s;
+    s.opticalAsked = true;
+    s.opticalConfig = config;
+    using optical::PhotodiodeState;
+    s.optical.photodiodes = {
+        {7, 0, 1200, PhotodiodeState::kOk, "", 0, 0, 0, {}},
+        {300, 1, 0, PhotodiodeState::kDead, "no pulse, neighbours 1150", 0, 0, 0, {}},
+        // A model index past the configuration's points: no place, still a row.
+        {9, 4, 3, PhotodiodeState::kWeak, "3 pulses, neighbours 900", 0, 0, 0, {}},
+    };
+    const std::vector<LogCells> rows = PhotodiodeRows(s);
+    std::vector<std::string> got;
+    for (const LogCells& cells : rows) {
+        std::string line = cells[kColKind];
+        for (LogColumn c : {kColPdChannel, kColPdIndex, kColPdX, kColPdY, kColPdZ, kColPdNx,
+                            kColPdNy, kColPdNz, kColPdPulses, kColPdState, kColText}) {
+            line += "|" + cells[c];
+        }
+        got.push_back(line);
+    }
+    EXPECT_EQ(got,
+              (std::vector<std::string>{
+                  "photodiode|7|0|0.0125|-0.03|0.1|0|0|1|1200|ok|",
+                  "photodiode|300|1|-0.0825|0|0.0625|-0.6|0|0.8|0|dead|no pulse, neighbours 1150",
+                  "photodiode|9|4|||||||3|weak|3 pulses, neighbours 900",
+              }));
+    const LogCells summary = SummaryRow(s);
+    EXPECT_EQ(summary[kColPhotodiodesDead] + "|" + summary[kColPhotodiodesWeak] + "|" +
+                  summary[kColPhotodiodesAbnormal],
+              "1|1|0");
+
+    RunSummary noConfig = s;
+    noConfig.opticalConfig = nullptr;
+    RunSummary notAsked = s;
+    notAsked.opticalAsked = false;
+    for (const RunSummary& without : {noConfig, notAsked}) {
+        EXPECT_TRUE(PhotodiodeRows(without).empty());
+        EXPECT_EQ(SummaryRow(without)[kColPhotodiodesDead], "");
+    }
 }
 
 }  // namespace
