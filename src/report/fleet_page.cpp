@@ -70,10 +70,10 @@ const char* OutcomeClass(RunOutcome outcome) {
     return "unreadable";
 }
 
-// Figures right-aligned: the duration and everything from the time without
-// IMU on.
+// Figures right-aligned: the duration, everything from the time without IMU
+// to the doffs, and the dead photodiodes.
 bool IsFigure(size_t column) {
-    return column == 4 || (column >= 7 && column <= 15);
+    return column == 4 || (column >= 7 && column <= 15) || column == 18;
 }
 
 // A cell; `sortValue` (when not NaN) is what the sort script orders it by.
@@ -117,7 +117,8 @@ std::string CellClass(const FleetRun& run, size_t column) {
     const bool imuGone = column == 8 && run.imuLost > run.reconnects;
     const bool mcuGone = column == 9 && run.mcuLost > run.mcuBack;
     const bool identityBad = column == 17 && !run.identity.empty() && run.identity != "sound";
-    return imuGone || mcuGone || identityBad ? cls + " bad" : cls;
+    const bool pdDead = column == 18 && run.deadPhotodiodes > 0;
+    return imuGone || mcuGone || identityBad || pdDead ? cls + " bad" : cls;
 }
 
 void RunsTable(std::string& out, const std::vector<FleetRun>& runs) {

@@ -78,6 +78,14 @@ FleetRun SummariseRun(const LoggedRun& log, std::string logName) {
     run.mcuBack = Or(s.mcuBack, mcu.back);
     run.firmware = FirmwareCell(log.watchmanFirmware);
     run.identity = log.watchmanProblems == "none" ? "sound" : log.watchmanProblems;
+    // The summary's count; a log whose summary lost it (cut off, damaged)
+    // still has the photodiode rows written just before.
+    run.deadPhotodiodes = s.photodiodesDead;
+    if (std::isnan(run.deadPhotodiodes) && !log.photodiodes.empty()) {
+        run.deadPhotodiodes = static_cast<double>(std::count_if(
+            log.photodiodes.begin(), log.photodiodes.end(),
+            [](const LoggedPhotodiode& p) { return p.state == LoggedPdState::kDead; }));
+    }
     for (const LogEvent& e : log.events) {
         run.donned += e.kind == EventKind::Donned ? 1 : 0;
         run.doffed += e.kind == EventKind::Doffed ? 1 : 0;
@@ -176,6 +184,7 @@ std::array<std::string, kRunColumns.size()> RunCells(const FleetRun& run) {
     cells[15] = std::to_string(run.doffed);
     cells[16] = run.firmware;
     cells[17] = run.identity;
+    cells[18] = Count(run.deadPhotodiodes);
     return cells;
 }
 
@@ -196,6 +205,7 @@ std::array<double, kRunColumns.size()> RunSortValues(const FleetRun& run) {
     v[13] = run.stalls;
     v[14] = static_cast<double>(run.donned);
     v[15] = static_cast<double>(run.doffed);
+    v[18] = run.deadPhotodiodes;
     return v;
 }
 

@@ -35,6 +35,9 @@ struct FleetRun {
     // (or "not read", "not captured") and "sound" or the problems' codes;
     // empty for a run without it.
     std::string firmware, identity;
+    // With --optical and the configuration read: photodiodes judged dead;
+    // NaN for a run without it.
+    double deadPhotodiodes = NAN;
 };
 
 FleetRun SummariseRun(const LoggedRun& log, std::string logName);
@@ -60,7 +63,7 @@ void SortRuns(std::vector<FleetRun>& runs);
 
 // The runs table's cells as text, in the order of kRunColumns; a figure the
 // run did not have is empty (the page shows a dash).
-inline constexpr std::array<const char*, 18> kRunColumns = {"log",
+inline constexpr std::array<const char*, 19> kRunColumns = {"log",
                                                             "station",
                                                             "IMU serial",
                                                             "started",
@@ -77,7 +80,8 @@ inline constexpr std::array<const char*, 18> kRunColumns = {"log",
                                                             "dons",
                                                             "doffs",
                                                             "firmware",
-                                                            "identity"};
+                                                            "identity",
+                                                            "dead photodiodes"};
 std::array<std::string, kRunColumns.size()> RunCells(const FleetRun& run);
 
 // Each cell's value to sort by: a number for the figures (NaN where there

@@ -62,6 +62,16 @@ std::string Where(const CsvRecord& row) {
     return text;
 }
 
+LoggedPdState PdState(std::string_view s) {
+    for (int i = 0; i < kLoggedPdStates - 1; ++i) {
+        const auto state = static_cast<LoggedPdState>(i);
+        if (s == LoggedPdStateName(state)) {
+            return state;
+        }
+    }
+    return LoggedPdState::kUnknown;
+}
+
 class Reader {
   public:
     explicit Reader(LogReadResult& result) : result(result), log(result.log) {}
@@ -123,6 +133,8 @@ class Reader {
             Run();
         } else if (kind == "summary") {
             Summary(elapsed);
+        } else if (kind == "photodiode") {
+            Photodiode();
         }
         // Any other kind is from a later writer: skipped, as its columns are.
         ++log.dataRows;
@@ -240,6 +252,9 @@ class Reader {
             {&s.imuAbsentS, kColImuAbsentS},
             {&s.mcuLost, kColMcuLost},
             {&s.mcuBack, kColMcuBack},
+            {&s.photodiodesDead, kColPhotodiodesDead},
+            {&s.photodiodesWeak, kColPhotodiodesWeak},
+            {&s.photodiodesAbnormal, kColPhotodiodesAbnormal},
         };
         for (const auto& [field, column] : numbers) {
             *field = Number(Cell(column));
@@ -254,6 +269,32 @@ class Reader {
         s.text = Cell(kColText);
     }
 
+    void Photodiode() {
+        if (log.photodiodes.size() >= kMaxLoggedPhotodiodes) {
+            ++log.photodiodesLeftOut;
+            return;
+        }
+        LoggedPhotodiode p;
+        const std::pair<double*, LogColumn> numbers[] = {
+            {&p.channel, kColPdChannel},
+            {&p.modelIndex, kColPdIndex},
+            {&p.x, kColPdX},
+            {&p.y, kColPdY},
+            {&p.z, kColPdZ},
+            {&p.nx, kColPdNx},
+            {&p.ny, kColPdNy},
+            {&p.nz, kColPdNz},
+            {&p.pulses, kColPdPulses},
+        };
+        for (const auto& [field, column] : numbers) {
+            *field = Number(Cell(column));
+        }
+        p.state = PdState(Cell(kColPdState));
+        // The reason is a line's worth of words; a longer cell is damage.
+        p.why = std::string(Cell(kColText).substr(0, 400));
+        log.photodiodes.push_back(std::move(p));
+    }
+
     LogReadResult& result;
     LoggedRun& log;
     std::array<int, kLogColumns> columns{};
@@ -262,6 +303,24 @@ class Reader {
 };
 
 }  // namespace
+
+const char* LoggedPdStateName(LoggedPdState state) {
+    switch (state) {
+        case LoggedPdState::kOk:
+            return "ok";
+        case LoggedPdState::kDead:
+            return "dead";
+        case LoggedPdState::kWeak:
+            return "weak";
+        case LoggedPdState::kAbnormal:
+            return "abnormal";
+        case LoggedPdState::kUnlit:
+            return "unlit";
+        case LoggedPdState::kUnknown:
+            break;
+    }
+    return "unknown";
+}
 
 LogReadResult ReadLoggedRun(std::istream& in) {
     LogReadResult result;

@@ -58,7 +58,30 @@ struct LoggedSummary {
     // The devices the run watched, as the tool counted them; NaN when it did
     // not watch one, or in older logs.
     double imuLost = NAN, imuBack = NAN, imuAbsentS = NAN, mcuLost = NAN, mcuBack = NAN;
+    // --optical with the configuration read: photodiodes judged dead, weak
+    // and abnormal; NaN for a run without it, or in older logs.
+    double photodiodesDead = NAN, photodiodesWeak = NAN, photodiodesAbnormal = NAN;
 };
+
+// A photodiode's state as logged; kUnknown for a word no writer uses.
+enum class LoggedPdState { kOk, kDead, kWeak, kAbnormal, kUnlit, kUnknown };
+inline constexpr int kLoggedPdStates = 6;
+const char* LoggedPdStateName(LoggedPdState state);
+
+// One photodiode row: NaN where a cell was empty or not a number (a damaged
+// row is kept, and drawn only where its position reads).
+struct LoggedPhotodiode {
+    double channel = NAN, modelIndex = NAN;
+    double x = NAN, y = NAN, z = NAN;     // configured position, metres
+    double nx = NAN, ny = NAN, nz = NAN;  // configured normal
+    double pulses = NAN;
+    LoggedPdState state = LoggedPdState::kUnknown;
+    std::string why;
+};
+
+// A unit has a few dozen photodiodes; a log with more rows than this is not
+// one unit's, and the rest are only counted.
+constexpr size_t kMaxLoggedPhotodiodes = 1024;
 
 struct LoggedRun {
     LoggedFacts run;
@@ -70,6 +93,10 @@ struct LoggedRun {
     // firmware: " and "Watchman identity problems: "; empty when the log has
     // none (a run without --identity, an older log).
     std::string watchmanFirmware, watchmanProblems;
+    // The photodiode rows (--optical), in log order; empty in a run without
+    // them or an older log. `photodiodesLeftOut`: rows past the limit.
+    std::vector<LoggedPhotodiode> photodiodes;
+    uint64_t photodiodesLeftOut = 0;
     std::string firstTime, lastTime;  // `time` of the first and last data rows read
     // Elapsed time of the first message row: the tool's first line, printed as
     // it opens the IMU. NaN when the log has none.

@@ -11,6 +11,7 @@
 #include "report/html.h"
 #include "report/page_style.h"
 #include "report/page_text.h"
+#include "report/photodiode_section.h"
 #include "report/series.h"
 #include "report/weighing.h"
 
@@ -418,6 +419,7 @@ std::string RenderReport(const LoggedRun& log, const std::string& logName,
     FrameIntervalSection(out, log.summary);
     out += "\n";
     HealthSection(out, log.summary.imuHealth, StreamStart(log), HealthNote(log));
+    PhotodiodeSection(out, log);
     TimelineSection(out, log);
     out += "\n";
     EventsSection(out, log.events);

@@ -1,5 +1,7 @@
 #include "report/fleet_logs.h"
 
+#include <cmath>
+#include <memory>
 #include <sstream>
 
 #include "log/csv_writer.h"
@@ -133,6 +135,28 @@ void WriteFleetLog(std::ostream& out, const FleetLogShape& shape) {
     rows.Message(end + 0.01, "IMU RESULT: " + std::to_string(sum.imuSamples) + " samples\n",
                  LineEvent::kImuResult);
     rows.Message(end + 0.02, sum.verdictLine, LineEvent::kVerdict);
+    if (shape.photodiodes > 0) {
+        // A ring of photodiodes around the unit, facing out.
+        auto config = std::make_shared<identity::WatchmanConfig>();
+        sum.opticalAsked = true;
+        sum.opticalConfig = config;
+        for (int i = 0; i < shape.photodiodes; ++i) {
+            const double a = 6.283185307179586 * i / shape.photodiodes;
+            config->positions.push_back({0.1 * std::cos(a), 0.0, 0.1 * std::sin(a)});
+            config->normals.push_back({std::cos(a), 0.0, std::sin(a)});
+            optical::PhotodiodeFinding f;
+            f.wire = i;
+            f.modelIndex = static_cast<size_t>(i);
+            const bool dead = i < shape.deadPhotodiodes;
+            f.state = dead ? optical::PhotodiodeState::kDead : optical::PhotodiodeState::kOk;
+            f.pulses = dead ? 0 : 900;
+            f.why = dead ? "no pulse" : "";
+            sum.optical.photodiodes.push_back(f);
+        }
+        for (const LogCells& row : PhotodiodeRows(sum)) {
+            rows.Write(row, end + 0.025);
+        }
+    }
     rows.Write(SummaryRow(sum), end + 0.03);
 }
 

@@ -24,6 +24,10 @@ struct FleetLogShape {
     uint64_t seqGaps = 0;        // spread over the run
     double p99Ms = 14.02;
     bool finished = true;  // result lines and a summary row at the end
+    // --optical: a unit of this many photodiodes, the first `deadPhotodiodes`
+    // of them dead; 0: a run without it.
+    int photodiodes = 0;
+    int deadPhotodiodes = 0;
 };
 
 void WriteFleetLog(std::ostream& out, const FleetLogShape& shape);

@@ -3,6 +3,7 @@
 // table's order and cells, the run pages' names and links, and the page.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <sstream>
 
@@ -264,6 +265,47 @@ TEST(FleetPage, OneRowPerRunAndSerialEscapedAndLinked) {
               1);
     EXPECT_EQ(count("<td><a href=\"fleet-runs/b.html\">&lt;b&gt;.csv</a></td>"), 1);
     EXPECT_EQ(count("<div class=\"big\">1 of 3 runs passed</div>"), 1);
+}
+
+// --optical: each run's dead photodiodes from its summary (or, the summary's
+// count damaged, from its photodiode rows), empty for a run without it or
+// one cut off before the end; on the page a figure, marked when not 0.
+TEST(FleetRows, DeadPhotodiodesPerRun) {
+    test::FleetLogShape optical;
+    optical.station = "bench-2";
+    optical.photodiodes = 32;
+    optical.deadPhotodiodes = 2;
+    test::FleetLogShape sound = optical;
+    sound.deadPhotodiodes = 0;
+    test::FleetLogShape cut = optical;
+    cut.finished = false;
+    std::string damaged = test::MakeFleetLog(optical);
+    // The summary's photodiodes_dead cell: before weak, abnormal and the ten
+    // photodiode cells, empty in a summary row.
+    const size_t summary = damaged.rfind(",summary,");
+    const size_t cell = damaged.rfind(",2,0,0" + std::string(10, ',') + "\r\n");
+    ASSERT_NE(cell, std::string::npos);
+    ASSERT_GT(cell, summary);
+    damaged.replace(cell, 3, ",?,");
+    const std::pair<std::string, std::string> cases[] = {
+        {test::MakeFleetLog(optical), "2"},
+        {test::MakeFleetLog(sound), "0"},
+        {damaged, "2"},
+        {test::MakeFleetLog(cut), ""},
+        {test::MakeFleetLog(test::FleetLogShape()), ""},
+    };
+    std::vector<FleetRun> runs;
+    for (const auto& [log, dead] : cases) {
+        const LoggedRun read = Read(log);
+        runs.push_back(SummariseRun(read, "a.csv"));
+        EXPECT_EQ(RunCells(runs.back())[18], dead) << log.substr(log.size() - 200);
+        EXPECT_EQ(std::isnan(RunSortValues(runs.back())[18]), dead.empty());
+    }
+    EXPECT_EQ(Read(test::MakeFleetLog(optical)).photodiodes.size(), 32u);
+    const std::string page = RenderFleetPage(runs, "9.9.9");
+    EXPECT_NE(page.find("<th class=\"n\">dead photodiodes</th>"), std::string::npos);
+    EXPECT_NE(page.find("<td class=\"n bad\" data-v=\"2\">2</td></tr>"), std::string::npos);
+    EXPECT_NE(page.find("<td class=\"n\" data-v=\"0\">0</td></tr>"), std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include <cmath>
+#include <cstdio>
 #include <sstream>
+#include <vector>
 
 #include "report/csv_reader.h"
 #include "report/log_generator.h"
@@ -132,6 +134,74 @@ TEST(LoggedRun, WhatIsNotABriskLogIsToldWhy) {
         EXPECT_EQ(r.notBriskReason, reason);
     }
     EXPECT_TRUE(Read("\xEF\xBB\xBFtime,elapsed_s,kind\r\n").isBriskLog);
+}
+
+// Photodiode rows (--optical): each cell read on its own, a damaged cell
+// left NaN (or "unknown") without losing the row, a row of the wrong width
+// ending the reading as any row does, and an older log holding none.
+TEST(LoggedRun, PhotodiodeRowsAreReadCellByCell) {
+    // Columns by name, in an order of their own.
+    const std::string header =
+        "kind,pd_state,time,elapsed_s,pd_channel,pd_index,pd_x,pd_y,pd_z,pd_nx,pd_ny,pd_nz,"
+        "pd_pulses,text,photodiodes_dead,photodiodes_weak,photodiodes_abnormal,verdict\r\n";
+    auto describe = [](const LoggedPhotodiode& p) {
+        char text[200];
+        std::snprintf(text, sizeof text, "%g|%g|%g %g %g|%g %g %g|%g|%s|", p.channel, p.modelIndex,
+                      p.x, p.y, p.z, p.nx, p.ny, p.nz, p.pulses, LoggedPdStateName(p.state));
+        return text + p.why;
+    };
+    const std::string longWhy(600, 'w');
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"photodiode,ok,T,9.5,7,0,0.0125,-0.03,0.1,0,0,1,1200,,,,,\r\n",
+         {"7|0|0.0125 -0.03 0.1|0 0 1|1200|ok|"}},
+        {"photodiode,dead,T,9.5,31,12,-0.08,0,0.06,-0.6,0,0.8,0,\"no pulse, neighbours 900\",,,,\r\n"
+         "photodiode,unlit,T,9.5,300,13,1,2,3,0,1,0,5,channel outside 0-255,,,,\r\n",
+         {"31|12|-0.08 0 0.06|-0.6 0 0.8|0|dead|no pulse, neighbours 900",
+          "300|13|1 2 3|0 1 0|5|unlit|channel outside 0-255"}},
+        // Damage: words for numbers, an infinite position, empty cells, a
+        // state no writer uses, and a reason far longer than one.
+        {"photodiode,fried,T,9.5,x,-,1e999,0.1,,nan,0,1,,\"" + longWhy + "\",,,,\r\n",
+         {"nan|nan|nan 0.1 nan|nan 0 1|nan|unknown|" + longWhy.substr(0, 400)}},
+        // A short row stops the reading; the rows before it stay.
+        {"photodiode,weak,T,9.5,5,1,0,0,0,0,0,1,3,few,,,,\r\nphotodiode,ok,T,9.6,6\r\n",
+         {"5|1|0 0 0|0 0 1|3|weak|few"}},
+    };
+    for (const auto& [rows, expected] : cases) {
+        const LogReadResult r = Read(header + rows);
+        ASSERT_TRUE(r.isBriskLog);
+        std::vector<std::string> got;
+        for (const LoggedPhotodiode& p : r.log.photodiodes) {
+            got.push_back(describe(p));
+        }
+        EXPECT_EQ(got, expected) << rows;
+    }
+    EXPECT_NE(Read(header + std::get<0>(cases[3])).log.stopReason.find("row 3 has 5 fields"),
+              std::string::npos);
+
+    // The summary's counts, and a damaged one.
+    const LoggedSummary counted =
+        Read(header + "summary,,T,10,,,,,,,,,,VERDICT: PASS,2,0,1,PASS\r\n").log.summary;
+    EXPECT_EQ(counted.photodiodesDead, 2.0);
+    EXPECT_EQ(counted.photodiodesWeak, 0.0);
+    EXPECT_EQ(counted.photodiodesAbnormal, 1.0);
+    EXPECT_TRUE(std::isnan(
+        Read(header + "summary,,T,10,,,,,,,,,,,two,,,PASS\r\n").log.summary.photodiodesDead));
+
+    // No more than a unit could have; the rest only counted.
+    std::string many = header;
+    for (size_t i = 0; i < kMaxLoggedPhotodiodes + 6; ++i) {
+        many += "photodiode,ok,T,9.5,1,1,0,0,0,0,0,1,100,,,,,\r\n";
+    }
+    const LoggedRun crowded = Read(many).log;
+    EXPECT_EQ(crowded.photodiodes.size(), kMaxLoggedPhotodiodes);
+    EXPECT_EQ(crowded.photodiodesLeftOut, 6u);
+
+    // A log from before the photodiodes: none, and no counts.
+    test::LogShape old;
+    const LoggedRun before = Read(test::MakeLog(old)).log;
+    EXPECT_TRUE(before.summary.present);
+    EXPECT_TRUE(before.photodiodes.empty());
+    EXPECT_TRUE(std::isnan(before.summary.photodiodesDead));
 }
 
 }  // namespace
