@@ -22,16 +22,18 @@ struct View {
     double rightSign, upSign, towardSign;
 };
 
-// The configuration's frame (the IMU's): x to the wearer's right, y up, z
-// backwards out of the wearer's face, so the front of the visor faces -z.
-// From the front the wearer's right is on the viewer's left; from the
-// wearer's right side the front of the visor is on the right.
+// The views are in the configuration's own frame, with no guess at how the
+// unit sits on a head: y up, and the face whose photodiodes point along +z
+// (a head-mounted display's visor, in the real configurations we have) faces
+// the viewer of the first view. Both views are right-handed as seen: from
+// the front x runs to the right; from the side, looking along +x, the front
+// (+z) is on the right.
 constexpr View kViews[2] = {
-    {"pd-front", "from the front (x, y)", 0, 1, 2, -1.0, 1.0, -1.0},
-    {"pd-side", "from the wearer's right (z, y)", 2, 1, 0, -1.0, 1.0, 1.0},
+    {"pd-front", "front (x, y)", 0, 1, 2, 1.0, 1.0, 1.0},
+    {"pd-side", "side (z, y)", 2, 1, 0, 1.0, 1.0, -1.0},
 };
 
-constexpr int kPanel = 300;     // the square each view is drawn in, px
+constexpr int kPanel = 340;     // the unit's largest extent, px
 constexpr int kMargin = 18;     // room around it for the dots at its edge
 constexpr int kTitle = 22;      // the view's title above it
 constexpr double kDot = 6.5;    // dot radius, px
@@ -66,15 +68,36 @@ std::string Label(const LoggedPhotodiode& p, size_t row) {
     return std::isfinite(p.channel) ? Number(p.channel, "%.0f") : "row " + std::to_string(row + 1);
 }
 
+// The colour a state's dots are drawn in (and its legend entry).
+const char* PdStateColour(LoggedPdState state) {
+    switch (state) {
+        case LoggedPdState::kOk:
+            return "#2e7d32";
+        case LoggedPdState::kDead:
+            return "#c62828";
+        case LoggedPdState::kWeak:
+            return "#f9a825";
+        case LoggedPdState::kAbnormal:
+            return "#8e24aa";
+        case LoggedPdState::kUnlit:
+            return "#bdbdbd";
+        case LoggedPdState::kUnknown:
+            break;
+    }
+    return "#ffffff";
+}
+
 bool Trouble(LoggedPdState s) {
     return s == LoggedPdState::kDead || s == LoggedPdState::kWeak ||
            s == LoggedPdState::kAbnormal || s == LoggedPdState::kUnknown;
 }
 
 // Every view on one scale, so that a millimetre is as long in each: the
-// centre of the drawable positions and the pixels per metre.
+// centre of the drawable positions, their extent along each axis, and the
+// pixels per metre.
 struct Fit {
     std::array<double, 3> centre{0, 0, 0};
+    std::array<double, 3> extent{0, 0, 0};  // px
     double scale = 1.0;
 };
 
@@ -91,22 +114,30 @@ Fit FitAll(const std::vector<LoggedPhotodiode>& pds) {
         }
     }
     Fit fit;
-    double span = 0.0;
+    std::array<double, 3> half{0, 0, 0};
     for (int a = 0; a < 3; ++a) {
         if (lo[a] <= hi[a]) {
             fit.centre[a] = lo[a] / 2 + hi[a] / 2;  // halves first: no overflow
-            span = std::max(span, hi[a] / 2 - lo[a] / 2);
+            half[a] = hi[a] / 2 - lo[a] / 2;
         }
     }
+    const double most = std::max({half[0], half[1], half[2]});
     // A lone photodiode, or all at one point: any scale draws it at the centre.
-    fit.scale = span > 0.0 && std::isfinite(span) ? (kPanel / 2.0) / span : 1.0;
+    fit.scale = most > 0.0 && std::isfinite(most) ? (kPanel / 2.0) / most : 1.0;
+    for (int a = 0; a < 3; ++a) {
+        fit.extent[a] = std::isfinite(half[a]) ? 2 * half[a] * fit.scale : 0.0;
+    }
     return fit;
 }
 
 void DrawView(std::string& out, const View& view, const std::vector<LoggedPhotodiode>& pds,
               const Fit& fit) {
-    constexpr int kSize = kPanel + 2 * kMargin;
-    const double cx = kSize / 2.0, cy = kTitle + kSize / 2.0;
+    // As wide and as high as the unit is along the view's axes, and wide
+    // enough for its title.
+    constexpr int kMinWidth = 110;
+    const int width = std::max(kMinWidth, static_cast<int>(fit.extent[view.right]) + 2 * kMargin);
+    const int height = static_cast<int>(fit.extent[view.up]) + 2 * kMargin;
+    const double cx = width / 2.0, cy = kTitle + height / 2.0;
     auto px = [&](const std::array<double, 3>& v) {
         return cx + view.rightSign * (v[view.right] - fit.centre[view.right]) * fit.scale;
     };
@@ -119,17 +150,17 @@ void DrawView(std::string& out, const View& view, const std::vector<LoggedPhotod
         "<text class=\"title\" x=\"%d\" y=\"15\">%s</text>"
         "<rect x=\"0.5\" y=\"%d.5\" width=\"%d\" height=\"%d\" fill=\"#fafafa\" "
         "stroke=\"#bbbbbb\"/>",
-        view.id, kSize, kTitle + kSize, kSize, kTitle + kSize, view.title, 0, view.title, kTitle,
-        kSize - 1, kSize - 1);
-    // The configuration's origin (the IMU), where it falls inside the view.
+        view.id, width, kTitle + height, width, kTitle + height, view.title, 0, view.title, kTitle,
+        width - 1, height - 1);
+    // The configuration's origin, where it falls inside the view.
     const std::array<double, 3> origin{0.0, 0.0, 0.0};
     const double ox = px(origin), oy = py(origin);
-    if (ox > 0 && ox < kSize) {
+    if (ox > 0 && ox < width) {
         Fmt(out, "<line x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" stroke=\"#e3e3e3\"/>", ox,
-            kTitle, ox, kTitle + kSize);
+            kTitle, ox, kTitle + height);
     }
-    if (oy > kTitle && oy < kTitle + kSize) {
-        Fmt(out, "<line x1=\"0\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#e3e3e3\"/>", oy, kSize,
+    if (oy > kTitle && oy < kTitle + height) {
+        Fmt(out, "<line x1=\"0\" y1=\"%.1f\" x2=\"%d\" y2=\"%.1f\" stroke=\"#e3e3e3\"/>", oy, width,
             oy);
     }
     // Far side first, so the dots facing the viewer are never hidden.
@@ -192,9 +223,10 @@ void Legend(std::string& out, const std::vector<LoggedPhotodiode>& pds) {
             PdStateColour(state), LoggedPdStateName(state), counts[s]);
     }
     out +=
-        "</div><p class=\"small\">Dots at the configured positions, all views on one scale; "
-        "the grey tick is the photodiode's normal. A faint dot faces away from the view. "
-        "Channels dead, weak or abnormal are labelled.</p>";
+        "</div><p class=\"small\">Dots at the configured positions, both views on one scale: "
+        "the front looks at the face whose photodiodes point along +z, the side along +x "
+        "(the front on the right); y up. The grey tick is the photodiode's normal; a faint dot "
+        "faces away. Channels dead, weak or abnormal are labelled.</p>";
 }
 
 void Table(std::string& out, const std::vector<LoggedPhotodiode>& pds) {
@@ -217,24 +249,6 @@ void Table(std::string& out, const std::vector<LoggedPhotodiode>& pds) {
 }
 
 }  // namespace
-
-const char* PdStateColour(LoggedPdState state) {
-    switch (state) {
-        case LoggedPdState::kOk:
-            return "#2e7d32";
-        case LoggedPdState::kDead:
-            return "#c62828";
-        case LoggedPdState::kWeak:
-            return "#f9a825";
-        case LoggedPdState::kAbnormal:
-            return "#8e24aa";
-        case LoggedPdState::kUnlit:
-            return "#bdbdbd";
-        case LoggedPdState::kUnknown:
-            break;
-    }
-    return "#ffffff";
-}
 
 void PhotodiodeSection(std::string& out, const LoggedRun& log) {
     const std::vector<LoggedPhotodiode>& pds = log.photodiodes;

@@ -9,9 +9,6 @@
 
 namespace brisk::report {
 
-// The colour a state's dots are drawn in (and its legend entry).
-const char* PdStateColour(LoggedPdState state);
-
 // Nothing when the log has no photodiode rows (a run without --optical,
 // one whose configuration was not read, an older log).
 void PhotodiodeSection(std::string& out, const LoggedRun& log);

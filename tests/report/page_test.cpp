@@ -9,7 +9,6 @@
 
 #include "report/log_generator.h"
 #include "report/chart_series.h"
-#include "report/photodiode_section.h"
 #include "report/report_page.h"
 #include "report/run_periods.h"
 #include "report/weighing.h"
@@ -252,86 +251,59 @@ TEST(Page, OneClockAndUnweighedFlagsOnThePage) {
 TEST(Page, PhotodiodesAreDrawnInTwoViewsByState) {
     using S = LoggedPdState;
     auto pd = [](double channel, double x, double y, double z, S state, const char* why = "") {
-        LoggedPhotodiode p;
-        p.channel = channel;
-        p.modelIndex = channel + 100;
-        p.x = x;
-        p.y = y;
-        p.z = z;
-        p.nx = 0.0;
-        p.ny = 0.0;
-        p.nz = -1.0;
-        p.pulses = 500;
-        p.state = state;
-        p.why = why;
-        return p;
+        return LoggedPhotodiode{channel, channel + 100, x, y, z, 0.0, 0.0, 1.0, 500, state, why};
     };
     LoggedRun log;
     log.photodiodes = {
-        pd(1, 0.08, 0.0, -0.05, S::kOk),  // the wearer's right, at the front
-        pd(2, -0.08, 0.0, -0.05, S::kOk),
-        pd(3, 0.0, 0.04, 0.02, S::kDead, "no pulse <at all>"),  // top, further back
-        pd(4, 0.0, -0.04, -0.05, S::kWeak),
-        pd(5, 0.02, 0.02, -0.05, S::kAbnormal),
-        pd(6, -0.02, 0.02, 0.05, S::kUnlit),
+        pd(1, 0.08, 0.0, 0.05, S::kOk),  // +x, on the front (+z) face
+        pd(2, -0.08, 0.0, 0.05, S::kOk),
+        pd(3, 0.0, 0.04, -0.02, S::kDead, "no pulse <at all>"),  // top, further back
+        pd(4, 0.0, -0.04, 0.05, S::kWeak),
+        pd(5, 0.02, 0.02, 0.05, S::kAbnormal),
+        pd(6, -0.02, 0.02, -0.05, S::kUnlit),
         pd(7, NAN, 0.0, 0.0, S::kUnknown),  // damaged: listed, not drawn
     };
     const std::string page = RenderReport(log, "run.csv", "0.1.0");
     ASSERT_EQ(Count(page, "<section id=\"photodiode-map\">"), 1);
-    auto colourOf = [](const std::string& name) {
-        for (int s = 0; s < kLoggedPdStates; ++s) {
-            if (name == LoggedPdStateName(static_cast<LoggedPdState>(s))) {
-                return std::string(PdStateColour(static_cast<LoggedPdState>(s)));
-            }
-        }
-        return std::string("none");
+    const std::map<std::string, std::string> colours = {
+        {"ok", "#2e7d32"},       {"dead", "#c62828"},  {"weak", "#f9a825"},
+        {"abnormal", "#8e24aa"}, {"unlit", "#bdbdbd"},
     };
     const std::regex dot(
         "<circle class=\"pd pd-([a-z]+)\" cx=\"([-0-9.]+)\" cy=\"([-0-9.]+)\" r=\"[0-9.]+\" "
         "fill=\"(#[0-9a-f]{6})\"");
-    for (const char* view : {"pd-front", "pd-side"}) {
-        const size_t from = page.find(std::string("<svg id=\"") + view + "\"");
+    for (const std::string view : {"pd-front", "pd-side"}) {
+        const size_t from = page.find("<svg id=\"" + view + "\"");
         ASSERT_NE(from, std::string::npos) << view;
         const std::string svg = page.substr(from, page.find("</svg>", from) - from);
-        std::map<std::string, int> byState;
-        int n = 0;
-        for (auto it = std::sregex_iterator(svg.begin(), svg.end(), dot);
-             it != std::sregex_iterator(); ++it, ++n) {
-            const std::string state = (*it)[1];
-            ++byState[state];
-            EXPECT_EQ((*it)[4].str(), colourOf(state)) << view << " " << state;
-        }
-        EXPECT_EQ(n, 6) << view;
-        EXPECT_EQ(byState, (std::map<std::string, int>{
-                               {"ok", 2}, {"dead", 1}, {"weak", 1}, {"abnormal", 1}, {"unlit", 1}}))
-            << view;
-        // Where the two ok dots and the dead one landed.
-        std::vector<std::pair<double, double>> okAt;
-        std::pair<double, double> deadAt;
+        std::map<std::string, std::vector<std::pair<double, double>>> at;  // by state
         for (auto it = std::sregex_iterator(svg.begin(), svg.end(), dot);
              it != std::sregex_iterator(); ++it) {
-            const std::pair<double, double> xy{std::stod((*it)[2]), std::stod((*it)[3])};
-            if ((*it)[1] == "ok") {
-                okAt.push_back(xy);
-            } else if ((*it)[1] == "dead") {
-                deadAt = xy;
-            }
+            at[(*it)[1]].emplace_back(std::stod((*it)[2]), std::stod((*it)[3]));
+            EXPECT_EQ((*it)[4].str(), colours.at((*it)[1])) << view;
         }
-        ASSERT_EQ(okAt.size(), 2u);
-        if (std::string(view) == "pd-front") {
-            // Facing the unit, its right (+x) is on the viewer's left; up is up.
-            EXPECT_LT(okAt[0].first, okAt[1].first);
-            EXPECT_LT(deadAt.second, okAt[0].second);
+        std::map<std::string, size_t> counts;
+        for (const auto& [state, dots] : at) {
+            counts[state] = dots.size();
+        }
+        EXPECT_EQ(counts, (std::map<std::string, size_t>{
+                              {"ok", 2}, {"dead", 1}, {"weak", 1}, {"abnormal", 1}, {"unlit", 1}}))
+            << view;
+        ASSERT_EQ(at["ok"].size(), 2u);
+        const auto ok = at["ok"], dead = at["dead"];
+        if (view == "pd-front") {
+            // Facing the +z face, +x is on the right; up is up.
+            EXPECT_GT(ok[0].first, ok[1].first);
+            EXPECT_LT(dead[0].second, ok[0].second);
         } else {
-            // From the right side, the front (-z) is on the right: the ok dots
+            // Looking along +x, the front (+z) is on the right: the ok dots
             // are both at the front and one place; the dead one further back.
-            EXPECT_DOUBLE_EQ(okAt[0].first, okAt[1].first);
-            EXPECT_LT(deadAt.first, okAt[0].first);
+            EXPECT_DOUBLE_EQ(ok[0].first, ok[1].first);
+            EXPECT_LT(dead[0].first, ok[0].first);
         }
         // Only the troubled channels are labelled.
         EXPECT_EQ(Count(svg, "font-size=\"11\">"), 3) << view;
     }
-    EXPECT_EQ(Count(page, "<span><i style=\"background:#c62828;"), 1);
     for (const char* entry :
          {"ok (2)", "dead (1)", "weak (1)", "abnormal (1)", "unlit (1)", "unknown (1)"}) {
         EXPECT_EQ(Count(page, std::string("</i>") + entry + "</span>"), 1) << entry;
@@ -341,9 +313,7 @@ TEST(Page, PhotodiodesAreDrawnInTwoViewsByState) {
     EXPECT_EQ(Count(page.substr(table, page.find("</table>", table) - table), "<tr>"), 1 + 7);
     EXPECT_EQ(Count(page, "no pulse &lt;at all&gt;"), 1);
     EXPECT_EQ(Count(page, "1 photodiode without a readable position"), 1);
-
-    LoggedRun without;
-    EXPECT_EQ(Count(RenderReport(without, "run.csv", "0.1.0"), "photodiode"), 0);
+    EXPECT_EQ(Count(RenderReport(LoggedRun(), "run.csv", "0.1.0"), "photodiode"), 0);
 }
 
 }  // namespace
