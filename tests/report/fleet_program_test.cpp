@@ -148,6 +148,8 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
     fail.imuGoneAt = 50;
     FleetLogShape cut = fail;
     cut.imuGoneAt = 0;
+    fail.photodiodes = 32;  // --optical, one photodiode dead
+    fail.deadPhotodiodes = 1;
     cut.imuSerial = "LHR-BBBB0002";
     cut.start = at(2);
     cut.seqGaps = 4;
@@ -200,14 +202,14 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
          "station-a",
          "pass",
          {a, "station-a", "LHR-AAAA0001", "2026-12-08 00:00:00 UTC", "1:00", "PASS", "", "2.1",
-          "1 / 1", "0 / 0", "0", "14.02", "0", "2", "1", "1", "", ""},
+          "1 / 1", "0 / 0", "0", "14.02", "0", "2", "1", "1", "", "", ""},
          "PASS"},
         {1,
          "station-b",
          "unfinished",
          {night, "station-b", "LHR-BBBB0002", "2026-12-08 02:00:00 UTC", "1:00", "NO VERDICT",
           "did not finish: the log stops at elapsed 60.004 s", "0.0", "0 / 0", "0 / 0", "", "", "4",
-          "0", "2", "2", "", ""},
+          "0", "2", "2", "", "", ""},
          "NO VERDICT"},
         // The IMU lost at 49.5 s and not back, to the run's end at 60.5 s.
         {0,
@@ -215,13 +217,13 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
          "fail",
          {b, "station-b", "LHR-AAAA0001", "2026-12-08 01:00:00 UTC", "1:00", "FAIL",
           "4 present errors; IMU lost at 49.5 s and not back", "11.0", "1 / 0", "0 / 0", "0",
-          "33.50", "3", "11", "2", "2", "", ""},
+          "33.50", "3", "11", "2", "2", "", "", "1"},
          "FAIL"},
         {2,
          demoStation,
          "pass",
          {demo, demoStation, "LHR-5A1B2C3D", "~20[0-9-]{8} [0-9:]{8} UTC", "~0:2[0-9]", "PASS", "",
-          "~[3-5]\\.[0-9]", "1 / 1", "0 / 0", number, ms, number, number, "1", "1", "", ""},
+          "~[3-5]\\.[0-9]", "1 / 1", "0 / 0", number, ms, number, number, "1", "1", "", "", ""},
          "PASS"},
     };
     std::stable_sort(readable.begin(), readable.end(), [](const Want& x, const Want& y) {
@@ -237,10 +239,15 @@ TEST_F(FleetProgram, DemoAndTwoStationsInChromiumGiveTheRightRows) {
                             fs::path(readable[i].cells[0]).filename().string() + "</title>"),
                   std::string::npos)
             << runs[i].href;
+        // The photodiode map only on the page of the run with --optical.
+        EXPECT_EQ(page.find("<section id=\"photodiode-map\">") != std::string::npos,
+                  readable[i].cells[18] == "1")
+            << runs[i].href;
     }
     EXPECT_NE(runs[0].href, runs[2].href);
-    // The figures, then the firmware and identity of a run without --identity.
-    const std::vector<std::string> none(11, "");
+    // The figures, then the firmware and identity of a run without --identity,
+    // and its dead photodiodes without --optical.
+    const std::vector<std::string> none(12, "");
     std::vector<std::string> unread = {notes,
                                        "",
                                        "",
