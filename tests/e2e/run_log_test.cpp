@@ -64,6 +64,7 @@ void ExpectFramedAndEveryMessage(const std::vector<Row>& log, const RunResult& r
     EXPECT_EQ(log.front().at("kind"), "run");
     EXPECT_EQ(log.back().at("kind"), "summary");
     EXPECT_EQ(OfKind(log, "run").size() + OfKind(log, "summary").size(), 2u);
+    EXPECT_TRUE(OfKind(log, "photodiode").empty());  // only with --optical
     for (const char* stream : {"out", "err"}) {
         std::vector<std::string> printed, logged;
         for (const TimedLine& l : stream[0] == 'o' ? run.out : run.err) {

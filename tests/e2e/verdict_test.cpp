@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,7 @@
 
 #include "e2e/e2e_support.h"
 #include "log/summary_json.h"
+#include "report/log_reader.h"
 
 namespace brisk::e2e {
 namespace {
@@ -322,13 +324,14 @@ INSTANTIATE_TEST_SUITE_P(
 struct OpticalRun {
     std::vector<std::string> block;  // OPTICAL RESULT and the lines after it
     Json optical;
+    report::LoggedRun log;  // --log, as brisk-report reads it
 };
 
 OpticalRun RunOptical(const std::string& scenario, const std::vector<std::string>& args,
                       const std::vector<std::string>& simArgs = {}) {
-    TempFile json(".json");
-    std::vector<std::string> all = {"--json", json.Path(), "--display",
-                                    "none",   "--optical", "auto"};
+    TempFile json(".json"), log(".csv");
+    std::vector<std::string> all = {"--json",    json.Path(), "--log",     log.Path(),
+                                    "--display", "none",      "--optical", "auto"};
     all.insert(all.end(), args.begin(), args.end());
     const RunResult run = RunSim(scenario, all, {}, simArgs);
     OpticalRun out;
@@ -349,6 +352,8 @@ OpticalRun RunOptical(const std::string& scenario, const std::vector<std::string
     if (!doc.is_discarded() && doc.contains("optical")) {
         out.optical = doc.at("optical");
     }
+    std::ifstream logged(log.Path(), std::ios::binary);
+    out.log = report::ReadLoggedRun(logged).log;
     return out;
 }
 
@@ -411,6 +416,24 @@ TEST(E2eOptical, AReplayedRealCaptureNamesNoFaultyPhotodiode) {
     EXPECT_EQ(CountState(r.optical, "dead") + CountState(r.optical, "weak") +
                   CountState(r.optical, "abnormal"),
               0u);
+    // The log's photodiode rows (before its summary, or the writer drops
+    // them), as the report reads them: the summary file's photodiodes, each
+    // at its configured place with a normal of unit length.
+    const Json& pds = r.optical.at("photodiodes");
+    ASSERT_EQ(r.log.photodiodes.size(), pds.size());
+    for (size_t i = 0; i < pds.size(); ++i) {
+        const report::LoggedPhotodiode& p = r.log.photodiodes[i];
+        EXPECT_EQ(Json({{"id", p.channel},
+                        {"model_index", p.modelIndex},
+                        {"pulses", p.pulses},
+                        {"state", report::LoggedPdStateName(p.state)}}),
+                  pds[i]);
+        EXPECT_NEAR(std::hypot(p.nx, p.ny, p.nz), 1.0, 1e-3) << i;
+        EXPECT_LT(std::max({std::abs(p.x), std::abs(p.y), std::abs(p.z)}), 0.2) << i;
+    }
+    EXPECT_EQ(r.log.summary.photodiodesDead + r.log.summary.photodiodesWeak +
+                  r.log.summary.photodiodesAbnormal,
+              0.0);
 }
 
 }  // namespace
