@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "support/output_capture.h"
+#include "support/temp_path.h"
 
 namespace brisk {
 namespace {
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 
 TEST(SideFile, WritesAPathInAnyScriptAndSaysOnceWhenItStops) {
     const std::string name = "brisk-side-\xC3\xA9t\xC3\xA9-\xE6\x97\xA5.csv";  // "été", a kanji
-    const fs::path where = fs::temp_directory_path() / fs::u8path(name);
+    const fs::path where = fs::temp_directory_path() / fs::u8path(test::ProcessTag() + "-" + name);
     const std::u8string utf8 = where.u8string();
     const std::string path(utf8.begin(), utf8.end());
     std::string error;

@@ -8,13 +8,13 @@
 
 #include "capture/packet_source.h"
 #include "support/output_capture.h"
+#include "support/temp_path.h"
 
 namespace brisk::capture {
 namespace {
 
 TEST(CaptureRecorder, AFullQueueStopsTheRecordingWithOneLineAndAWholeFile) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "brisk-recorder-overflow.pcap").string();
+    const std::string path = test::TempPath("brisk-recorder-overflow.pcap");
     const test::Printed printed = test::CaptureOutput([&] {
         CaptureRecorder recorder(2);
         std::string error;

@@ -22,6 +22,7 @@
 #include "sim/virtual_mcu.h"
 #include "sim/watchman.h"
 #include "support/output_capture.h"
+#include "support/temp_path.h"
 
 namespace brisk {
 namespace {
@@ -237,8 +238,7 @@ TEST_F(IdentityOnBus, CountsPerGStaysAnOverride) {
 }
 
 TEST_F(IdentityOnBus, ARecordingHostPassesTheReadsThrough) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "brisk-identity-recording.pcap").string();
+    const std::string path = test::TempPath("brisk-identity-recording.pcap");
     capture::CaptureRecorder recorder;
     std::string error;
     ASSERT_TRUE(recorder.Create(path, error)) << error;

@@ -10,6 +10,7 @@
 
 #include "base/output.h"
 #include "support/output_capture.h"
+#include "support/temp_path.h"
 
 namespace brisk {
 namespace {
@@ -24,8 +25,7 @@ std::vector<std::string> RowsOf(const std::string& path) {
 }
 
 TEST(LogWriter, HoldsEarlyLinesForTheRunRowAndEndsWithTheSummary) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "brisk-log-writer-test.csv").string();
+    const std::string path = test::TempPath("brisk-log-writer-test.csv");
     test::CaptureOutput([&] {
         std::string error;
         std::unique_ptr<LogWriter> log =

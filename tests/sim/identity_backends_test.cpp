@@ -26,6 +26,7 @@
 
 #if defined(BRISK_IDENTITY_HIDRAW_PROBE)
 #include "support/subprocess.h"
+#include "support/temp_path.h"
 #endif
 
 namespace brisk::sim {
@@ -180,8 +181,7 @@ TEST(IdentityBackends, ReplayOfEachRealCaptureEqualsTheIndependentDecoding) {
 // The recording host writes the feature reads as GET_REPORT transfers, the
 // stalls as stalls; a replay of that recording answers them as the unit did.
 TEST(IdentityBackends, RecordedReadReplaysAsItWasRead) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "brisk-identity-recorded.pcap").string();
+    const std::string path = test::TempPath("brisk-identity-recorded.pcap");
     UsbBus live;
     auto unit = std::make_shared<WatchmanModel>();
     live.Attach(WatchmanDevice(std::wstring(kSerial.begin(), kSerial.end()), kPort, unit));

@@ -11,6 +11,7 @@
 #include "capture/packet_source.h"
 #include "sim/usb_bus.h"
 #include "sim/watchman.h"
+#include "support/temp_path.h"
 
 namespace brisk::sim {
 namespace {
@@ -27,8 +28,7 @@ std::wstring ImuPath(HidHost& host) {
 }
 
 TEST(RecordingHost, RecordsTheReportsAsReadTheLossAndTheReturn) {
-    const std::string path =
-        (std::filesystem::temp_directory_path() / "brisk-recording-host-test.pcap").string();
+    const std::string path = test::TempPath("brisk-recording-host-test.pcap");
     UsbBus bus;
     bus.SetDeliveryTick(std::chrono::microseconds(0));
     const UsbDeviceId watchman = bus.Attach(
