@@ -62,10 +62,22 @@ if(BRISK_SANITIZE)
     add_link_options(${brisk_sanitize_flags})
 endif()
 
+# What one test of this tree takes of the machine, as CTest's PROCESSORS:
+# scripts/test runs every tree in one CTest run with more slots than cores.
+# Most plain native tests wait on a virtual headset's clock and use a tenth
+# of a core; an instrumented brisk-sim, or a program under Wine, takes about
+# one.
+if(BRISK_SANITIZE OR CMAKE_CROSSCOMPILING)
+    set(BRISK_TEST_PROCESSORS 2)
+else()
+    set(BRISK_TEST_PROCESSORS 1)
+endif()
+
 # Gives the tests gtest_discover_tests() finds in TARGET the sanitizer
-# environment, which then also reaches any brisk-sim they start. Discovery
-# cannot carry a list-valued ENVIRONMENT itself, so a script that CTest reads
-# right after the discovered tests sets it on their list.
+# environment, which then also reaches any brisk-sim they start, and their
+# weight. Discovery cannot carry a list-valued ENVIRONMENT itself, so a
+# script that CTest reads right after the discovered tests sets it on their
+# list.
 function(brisk_sanitizer_test_env target)
     if(NOT BRISK_SANITIZER_TEST_ENV)
         return()
@@ -73,7 +85,8 @@ function(brisk_sanitizer_test_env target)
     set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}_sanitizer_env.cmake)
     file(WRITE ${script}
          "if(${target}_TESTS)\n"
-         "  set_tests_properties(\${${target}_TESTS} PROPERTIES ENVIRONMENT [==[${BRISK_SANITIZER_TEST_ENV}]==])\n"
+         "  set_tests_properties(\${${target}_TESTS} PROPERTIES ENVIRONMENT [==[${BRISK_SANITIZER_TEST_ENV}]==]\n"
+         "                       PROCESSORS ${BRISK_TEST_PROCESSORS})\n"
          "endif()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${script})
 endfunction()
