@@ -6,6 +6,8 @@
 #include "base/utf8.h"
 #include "device/headset_usb.h"
 #include "imu/tundra_imu.h"
+#include "optical/light_reports.h"
+#include "platform/report_descriptor.h"
 
 namespace brisk {
 namespace {
@@ -19,9 +21,15 @@ constexpr double kImuAliveSeconds = 1.0;
 }  // namespace
 
 bool IsWatchmanLight(const HidDeviceInfo& device, const std::wstring& serial) {
-    return device.vendorId == headset::kWatchmanVendorId &&
-           device.productId == headset::kWatchmanProductId &&
-           device.interfaceNumber == kLightInterface && device.serial == serial;
+    if (device.vendorId != headset::kWatchmanVendorId ||
+        device.productId != headset::kWatchmanProductId || device.serial != serial) {
+        return false;
+    }
+    if (device.inputReportIds) {
+        return DeclaresInputReport(device.inputReportIds, optical::kPulseReportId) ||
+               DeclaresInputReport(device.inputReportIds, optical::kSweepReportId);
+    }
+    return device.interfaceNumber == kLightInterface;
 }
 
 WatchmanLight::WatchmanLight(HidHost& host, int generation, const TundraImu& imu)

@@ -33,8 +33,10 @@ constexpr double kAutoSwitchSeconds = 3.0;
 constexpr int kLightStallReads = 2;
 
 // Whether a listed interface is the light interface of the Watchman whose
-// serial is `serial`. The interface number is what the virtual bus, the
-// device server and Linux hidraw tell; the IMU is interface 0 beside it.
+// serial is `serial`: the one that declares pulse or sweep-word input
+// reports, wherever the unit's firmware puts it. When the backend cannot
+// tell an interface's report IDs, interface kLightInterface is taken, where
+// every unit we know has it.
 bool IsWatchmanLight(const HidDeviceInfo& device, const std::wstring& serial);
 
 // What the status line shows of the light so far (from any thread).
