@@ -101,6 +101,8 @@ struct Light {
         if (reader != nullptr && config != nullptr) {
             parts.optical = optical::JudgeOptical(reader->Run(), *config);
             parts.opticalConfig = config;
+            parts.optical.missing =
+                optical::MissingStations(settings.expectedStations, parts.optical.stations);
             parts.lightStalls = reader->Figures().stalls;
         } else if (reader != nullptr) {
             parts.lightStalls = reader->Figures().stalls;
