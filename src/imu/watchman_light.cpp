@@ -7,6 +7,7 @@
 #include "device/headset_usb.h"
 #include "imu/tundra_imu.h"
 #include "optical/light_reports.h"
+#include "optical/photodiode_judge.h"
 #include "platform/report_descriptor.h"
 
 namespace brisk {
@@ -89,8 +90,19 @@ void WatchmanLight::Stop() {
     stopped = true;
 }
 
+void WatchmanLight::SetConfig(std::shared_ptr<const identity::WatchmanConfig> configuration) {
+    config = std::move(configuration);
+    if (config != nullptr) {
+        run->SetNeighbours(optical::NeighboursOnTheWire(*config));
+    }
+}
+
 LightFigures WatchmanLight::Figures() const {
-    return {reports.load(), stalls.load(), pulses.load(), lit.load(), stations.load()};
+    LightFigures f{reports.load(), stalls.load(), pulses.load(), lit.load(), stations.load()};
+    std::lock_guard<std::mutex> lock(statesMtx);
+    f.judged = statesJudged;
+    f.states = states;
+    return f;
 }
 
 void WatchmanLight::MaybeSnapshot() {
@@ -112,6 +124,17 @@ void WatchmanLight::MaybeSnapshot() {
     pulses.store(pulseSum, std::memory_order_relaxed);
     lit.store(litSum, std::memory_order_relaxed);
     stations.store(stationSum, std::memory_order_relaxed);
+    if (config == nullptr) {
+        return;
+    }
+    const optical::OpticalFindings judged = optical::JudgeOptical(*run, *config);
+    std::array<uint32_t, kPhotodiodeStateCount> counts{};
+    for (size_t i = 0; i < counts.size(); ++i) {
+        counts[i] = static_cast<uint32_t>(judged.Count(static_cast<optical::PhotodiodeState>(i)));
+    }
+    std::lock_guard<std::mutex> lock(statesMtx);
+    states = counts;
+    statesJudged = true;
 }
 
 void WatchmanLight::SetFormat(int generation) {

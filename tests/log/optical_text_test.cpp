@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "metrics/metrics_board.h"
+
 namespace brisk {
 namespace {
 
@@ -112,6 +114,13 @@ TEST(OpticalText, NothingJudgedSaysWhy) {
     const OpticalTotals t = OpticalTotalsOf(f, 0, true);
     EXPECT_TRUE(t.checked && t.judgedRequired && !t.judged);
     EXPECT_EQ(t.dead + t.weak + t.abnormal + t.lightStalls, 0u);
+}
+
+// brisk_photodiodes names the states by their place in PhotodiodeState.
+TEST(OpticalText, StateNamesAreTheMetricsLabelsInOrder) {
+    for (size_t i = 0; i < metrics::kPhotodiodeStates; ++i) {
+        EXPECT_STREQ(StateName(static_cast<PhotodiodeState>(i)), metrics::kPhotodiodeStateNames[i]);
+    }
 }
 
 }  // namespace
