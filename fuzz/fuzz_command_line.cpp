@@ -2,6 +2,7 @@
 // hand them over, through both parsers and from brisk-sim on to the tool.
 //
 // Input: the arguments after the program name, separated by zero bytes.
+#include <algorithm>
 #include <cmath>
 
 #include "run/command_line.h"
@@ -35,7 +36,9 @@ brisk::CommandLine Parse(const std::vector<std::string>& args) {
 // "--identity" and "--station-checks" none (the last turns on "--imu-health",
 // "--identity" and "--optical auto" unless "--optical" is given), "--optical"
 // takes auto or require (and turns on "--identity"), "--light-generation"
-// 1, 2 or auto (0), every other word is a duration read as atof reads it,
+// 1, 2 or auto (0), "--expect-stations" a list of channels (one or two
+// digits) and ids (eight hex digits), which turns on "--optical auto" unless
+// "--optical" is given, every other word is a duration read as atof reads it,
 // the last one winning.
 void CheckTool(const std::vector<std::string>& args) {
     const brisk::CommandLine cl = Parse(args);
@@ -52,6 +55,7 @@ void CheckTool(const std::vector<std::string>& args) {
     bool stationChecks = false;
     brisk::OpticalMode optical = brisk::OpticalMode::kOff;
     int generation = 0;
+    size_t expected = 0;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--imu-serial" && i + 1 < args.size()) {
             serial = args[++i];
@@ -71,6 +75,13 @@ void CheckTool(const std::vector<std::string>& args) {
         } else if (args[i] == "--light-generation") {
             ++i;
             generation = args[i] == "auto" ? 0 : std::atoi(args[i].c_str());
+        } else if (args[i] == "--expect-stations") {
+            const std::string& list = args[++i];  // a run has a valid list
+            expected = static_cast<size_t>(std::count(list.begin(), list.end(), ',')) + 1;
+            for (const brisk::ExpectedStation& e : s.expectedStations) {
+                FUZZ_CHECK(e.kind == brisk::ExpectedStation::Kind::kId ||
+                           e.value <= brisk::kMaxStationChannel);
+            }
         } else if (args[i] == "--identity") {
             identity = true;
         } else if (args[i] == "--min-firmware") {
@@ -91,11 +102,12 @@ void CheckTool(const std::vector<std::string>& args) {
             seconds = std::atof(args[i].c_str());
         }
     }
-    if (stationChecks && optical == brisk::OpticalMode::kOff) {
+    if ((stationChecks || expected > 0) && optical == brisk::OpticalMode::kOff) {
         optical = brisk::OpticalMode::kAuto;
     }
     identity = identity || optical != brisk::OpticalMode::kOff;
     FUZZ_CHECK(s.optical == optical && s.lightGeneration == generation);
+    FUZZ_CHECK(s.expectedStations.size() == expected);
     FUZZ_CHECK(s.imuSerial == serial);
     FUZZ_CHECK(s.logPath == log && s.recordFile == record);
     FUZZ_CHECK(s.imuHealth == imuHealth);

@@ -3,13 +3,17 @@
 // accumulation and OOTX, then judged against a small ring of photodiodes,
 // the way a run handles them.
 //
-// Input: records of one length byte and that many report bytes.
+// Input: records of one length byte and that many report bytes. The whole
+// input is also read as the light interface's report descriptor, the other
+// thing that interface hands us, when discovery looks for its report IDs.
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
 
 #include "fuzz_support.h"
 #include "optical/photodiode_judge.h"
+#include "platform/report_descriptor.h"
 
 namespace {
 
@@ -34,6 +38,15 @@ const brisk::identity::WatchmanConfig& Ring() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    {
+        ExactBuffer descriptor(data, size);
+        const auto ids = brisk::InputReportIdsOfDescriptor(descriptor.data(), descriptor.size());
+        if (ids) {
+            FUZZ_CHECK(std::is_sorted(ids->begin(), ids->end()));
+            FUZZ_CHECK(std::adjacent_find(ids->begin(), ids->end()) == ids->end());
+            FUZZ_CHECK(std::find(ids->begin(), ids->end(), 0) == ids->end());
+        }
+    }
     Reader in(data, size);
     auto run = std::make_unique<optical::OpticalRun>();
     run->SetNeighbours(optical::NeighboursOnTheWire(Ring()));

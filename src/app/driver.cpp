@@ -77,9 +77,7 @@ struct Light {
         }
         config = imu.Identity().identity.config;
         reader = std::make_unique<WatchmanLight>(host, settings.lightGeneration, imu);
-        if (config != nullptr) {
-            reader->SetNeighbours(optical::NeighboursOnTheWire(*config));
-        }
+        reader->SetConfig(config);
         if (!reader->Start(imu.ChosenSerial())) {
             reader.reset();
         }
@@ -101,6 +99,9 @@ struct Light {
         if (reader != nullptr && config != nullptr) {
             parts.optical = optical::JudgeOptical(reader->Run(), *config);
             parts.opticalConfig = config;
+            parts.optical.missing =
+                optical::MissingStations(settings.expectedStations, parts.optical.stations);
+            PublishPhotodiodes(parts.optical);
             parts.lightStalls = reader->Figures().stalls;
         } else if (reader != nullptr) {
             parts.lightStalls = reader->Figures().stalls;

@@ -169,6 +169,33 @@ void PublishIdentity(const WatchmanIdentity& watchman) {
     });
 }
 
+void PublishPhotodiodes(const LightFigures& light) {
+    MetricsFeed* feed = installed.load();
+    if (feed == nullptr || !light.judged) {
+        return;
+    }
+    static_assert(kPhotodiodeStateCount == metrics::kPhotodiodeStates);
+    feed->board.Update([&](metrics::MetricsSnapshot& s) {
+        s.havePhotodiodes = true;
+        for (size_t i = 0; i < metrics::kPhotodiodeStates; ++i) {
+            s.photodiodes[i] = light.states[i];
+        }
+    });
+}
+
+void PublishPhotodiodes(const optical::OpticalFindings& findings) {
+    MetricsFeed* feed = installed.load();
+    if (feed == nullptr) {
+        return;
+    }
+    feed->board.Update([&](metrics::MetricsSnapshot& s) {
+        s.havePhotodiodes = true;
+        for (size_t i = 0; i < metrics::kPhotodiodeStates; ++i) {
+            s.photodiodes[i] = findings.Count(static_cast<optical::PhotodiodeState>(i));
+        }
+    });
+}
+
 void PublishTotals(const ImuStats& is, const PresentStats* ps, bool passed) {
     MetricsFeed* feed = installed.load();
     if (feed == nullptr) {

@@ -9,8 +9,10 @@
 
 #include "imu/imu_report.h"
 #include "imu/watchman_identity.h"
+#include "imu/watchman_light.h"
 #include "metrics/metrics_board.h"
 #include "metrics/metrics_server.h"
+#include "optical/photodiode_judge.h"
 #include "platform/gpu_flavour.h"
 #include "present/present_backend.h"
 #include "run/command_line.h"
@@ -66,6 +68,11 @@ void PublishStatus(const StatusFields& f, const ImuStats& is, const PresentStats
 
 // With --identity, each status second: the last identity read.
 void PublishIdentity(const WatchmanIdentity& watchman);
+
+// With --optical: the photodiodes by state, each status second from the
+// light's last snapshot, and at the end from the run's findings.
+void PublishPhotodiodes(const LightFigures& light);
+void PublishPhotodiodes(const optical::OpticalFindings& findings);
 
 // At the verdict: the totals the final lines print. `passed`: a PASS.
 void PublishTotals(const ImuStats& is, const PresentStats* ps, bool passed);

@@ -74,6 +74,7 @@ void StatusMonitor(const bool& haveProx, McuProx& prox, TundraImu& imu, PresentB
             f.photodiodes = photodiodes;
             f.stationsSeen = lf.stations;
             prevPulses = lf.pulses;
+            PublishPhotodiodes(lf);
         }
         std::string line = FormatStatusLine(f);
         PublishStatus(f, is, backend != nullptr ? &ps : nullptr, imu.ChosenSerial());

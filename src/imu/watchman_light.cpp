@@ -6,6 +6,9 @@
 #include "base/utf8.h"
 #include "device/headset_usb.h"
 #include "imu/tundra_imu.h"
+#include "optical/light_reports.h"
+#include "optical/photodiode_judge.h"
+#include "platform/report_descriptor.h"
 
 namespace brisk {
 namespace {
@@ -19,9 +22,15 @@ constexpr double kImuAliveSeconds = 1.0;
 }  // namespace
 
 bool IsWatchmanLight(const HidDeviceInfo& device, const std::wstring& serial) {
-    return device.vendorId == headset::kWatchmanVendorId &&
-           device.productId == headset::kWatchmanProductId &&
-           device.interfaceNumber == kLightInterface && device.serial == serial;
+    if (device.vendorId != headset::kWatchmanVendorId ||
+        device.productId != headset::kWatchmanProductId || device.serial != serial) {
+        return false;
+    }
+    if (device.inputReportIds) {
+        return DeclaresInputReport(device.inputReportIds, optical::kPulseReportId) ||
+               DeclaresInputReport(device.inputReportIds, optical::kSweepReportId);
+    }
+    return device.interfaceNumber == kLightInterface;
 }
 
 WatchmanLight::WatchmanLight(HidHost& host, int generation, const TundraImu& imu)
@@ -81,8 +90,19 @@ void WatchmanLight::Stop() {
     stopped = true;
 }
 
+void WatchmanLight::SetConfig(std::shared_ptr<const identity::WatchmanConfig> configuration) {
+    config = std::move(configuration);
+    if (config != nullptr) {
+        run->SetNeighbours(optical::NeighboursOnTheWire(*config));
+    }
+}
+
 LightFigures WatchmanLight::Figures() const {
-    return {reports.load(), stalls.load(), pulses.load(), lit.load(), stations.load()};
+    LightFigures f{reports.load(), stalls.load(), pulses.load(), lit.load(), stations.load()};
+    std::lock_guard<std::mutex> lock(statesMtx);
+    f.judged = statesJudged;
+    f.states = states;
+    return f;
 }
 
 void WatchmanLight::MaybeSnapshot() {
@@ -104,6 +124,17 @@ void WatchmanLight::MaybeSnapshot() {
     pulses.store(pulseSum, std::memory_order_relaxed);
     lit.store(litSum, std::memory_order_relaxed);
     stations.store(stationSum, std::memory_order_relaxed);
+    if (config == nullptr) {
+        return;
+    }
+    const optical::OpticalFindings judged = optical::JudgeOptical(*run, *config);
+    std::array<uint32_t, kPhotodiodeStateCount> counts{};
+    for (size_t i = 0; i < counts.size(); ++i) {
+        counts[i] = static_cast<uint32_t>(judged.Count(static_cast<optical::PhotodiodeState>(i)));
+    }
+    std::lock_guard<std::mutex> lock(statesMtx);
+    states = counts;
+    statesJudged = true;
 }
 
 void WatchmanLight::SetFormat(int generation) {

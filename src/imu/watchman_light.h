@@ -2,6 +2,9 @@
 // the IMU, sets the light format with feature report 0x04 and hands every
 // report to the optical core on a reader thread of its own (HidReaderLoop).
 // Silence on it is normal (no base station in view), never a lost device.
+// With a configuration, each snapshot (every kSnapshotSeconds) also judges
+// the photodiodes so far, on the reader thread that owns the run: about
+// 50 us for 32 photodiodes, so the live counts cost nothing worth saving.
 //
 // The format: `04 00` gives 0x25 pulses (first-generation base stations),
 // `04 01` gives 0x28 sweep words (second generation). With no generation
@@ -13,13 +16,16 @@
 // kLightStallReads reads in a row brought nothing while the IMU went on.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "device/hid_reader_loop.h"
+#include "identity/watchman_config.h"
 #include "optical/optical_run.h"
 #include "platform/hid.h"
 
@@ -33,9 +39,13 @@ constexpr double kAutoSwitchSeconds = 3.0;
 constexpr int kLightStallReads = 2;
 
 // Whether a listed interface is the light interface of the Watchman whose
-// serial is `serial`. The interface number is what the virtual bus, the
-// device server and Linux hidraw tell; the IMU is interface 0 beside it.
+// serial is `serial`: the one that declares pulse or sweep-word input
+// reports, wherever the unit's firmware puts it. When the backend cannot
+// tell an interface's report IDs, interface kLightInterface is taken, where
+// every unit we know has it.
 bool IsWatchmanLight(const HidDeviceInfo& device, const std::wstring& serial);
+
+constexpr size_t kPhotodiodeStateCount = 5;  // ok, dead, weak, abnormal, unlit
 
 // What the status line shows of the light so far (from any thread).
 // The pulses, photodiodes lit and stations seen are a snapshot the reader
@@ -46,6 +56,10 @@ struct LightFigures {
     uint64_t pulses = 0;
     uint32_t lit = 0;       // wire channels with light of any kind
     uint32_t stations = 0;  // base stations seen
+    // The photodiodes by state (optical::PhotodiodeState's order) as the
+    // snapshot judged them; only with a configuration, after the first.
+    bool judged = false;
+    std::array<uint32_t, kPhotodiodeStateCount> states{};
 };
 constexpr double kSnapshotSeconds = 0.5;
 
@@ -57,8 +71,9 @@ class WatchmanLight : private HidReaderClient {
     WatchmanLight(const WatchmanLight&) = delete;
     WatchmanLight& operator=(const WatchmanLight&) = delete;
 
-    // Before Start: who neighbours whom (from the configuration).
-    void SetNeighbours(const optical::WireNeighbours& table) { run->SetNeighbours(table); }
+    // Before Start: the factory configuration: who neighbours whom, and
+    // what each snapshot judges the photodiodes against.
+    void SetConfig(std::shared_ptr<const identity::WatchmanConfig> config);
     // Opens the light interface of the Watchman `serial` (UTF-8) and starts
     // reading. False, with a line, when there is none.
     bool Start(const std::string& serial);
@@ -98,6 +113,12 @@ class WatchmanLight : private HidReaderClient {
     std::chrono::steady_clock::time_point snapshotAt{};
     std::atomic<uint64_t> reports{0}, stalls{0}, pulses{0};
     std::atomic<uint32_t> lit{0}, stations{0};
+    std::shared_ptr<const identity::WatchmanConfig> config;  // set before Start
+    // The snapshot's judging, for Figures on other threads: copied under
+    // the lock, never judged under it.
+    mutable std::mutex statesMtx;
+    bool statesJudged = false;
+    std::array<uint32_t, kPhotodiodeStateCount> states{};
 };
 
 }  // namespace brisk

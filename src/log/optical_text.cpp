@@ -12,9 +12,9 @@ namespace {
 using optical::PhotodiodeState;
 
 std::string StationLine(const optical::StationFinding& s) {
-    std::string text = s.generation == 2
-                           ? Format("  base station channel %u:", unsigned(s.channel))
-                           : Format("  base station %u (first generation):", unsigned(s.channel) + 1);
+    std::string text = s.generation == 2 ? Format("  base station channel %u:", unsigned(s.channel))
+                                         : Format("  base station %u (first generation):",
+                                                  unsigned(s.channel) + 1);
     if (s.id.has_value()) {
         text += Format(" id %08" PRIX32 ",", *s.id);
     }
@@ -26,7 +26,7 @@ std::string StationLine(const optical::StationFinding& s) {
     } else {
         text += *s.ootxCrcOk ? " OOTX CRC ok" : " OOTX CRC bad";
         text += Format(" (%" PRIu32 " %s, %" PRIu32 " with a bad CRC)", s.frames,
-                     s.frames == 1 ? "frame" : "frames", s.badCrcFrames);
+                       s.frames == 1 ? "frame" : "frames", s.badCrcFrames);
     }
     return text + Format(", %" PRIu32 " syncs\n", s.syncs);
 }
@@ -64,17 +64,22 @@ std::string FormatOpticalResult(const optical::OpticalFindings& f, bool haveConf
                 continue;
             }
             // The reason names the pulses and what they were held against.
-            text += Format("  %s channel %" PRId64 " (photodiode %zu): ", StateName(p.state), p.wire,
-                         p.modelIndex) +
+            text += Format("  %s channel %" PRId64 " (photodiode %zu): ", StateName(p.state),
+                           p.wire, p.modelIndex) +
                     (p.why.empty() ? Format("%" PRIu32 " pulses", p.pulses) : p.why) + "\n";
         }
     }
     for (const optical::UnmappedChannel& u : f.unmapped) {
         text += Format("  channel %u not in the channel map: %" PRIu32 " pulses, not judged\n",
-                     unsigned(u.wire), u.pulses);
+                       unsigned(u.wire), u.pulses);
     }
     for (const optical::StationFinding& s : f.stations) {
         text += StationLine(s);
+    }
+    for (const ExpectedStation& m : f.missing) {
+        text += "  expected base station " + ExpectedStationName(m) +
+                (m.kind == ExpectedStation::Kind::kId ? ": no station gave that id\n"
+                                                      : ": never seen\n");
     }
     return text;
 }
@@ -92,6 +97,11 @@ OpticalTotals OpticalTotalsOf(const optical::OpticalFindings& f, uint64_t lightS
     t.deadChannels = Channels(f, PhotodiodeState::kDead);
     t.weakChannels = Channels(f, PhotodiodeState::kWeak);
     t.abnormalChannels = Channels(f, PhotodiodeState::kAbnormal);
+    t.missingStations = f.missing.size();
+    for (const ExpectedStation& m : f.missing) {
+        t.missingStationNames +=
+            (t.missingStationNames.empty() ? "" : ", ") + ExpectedStationName(m);
+    }
     return t;
 }
 

@@ -170,7 +170,8 @@ Json WatchmanPart(const RunSummary& s) {
 // What the light came to (--optical). A photodiode's "id" is the wire
 // channel its reports name; a channel outside the map has no model index.
 // A first-generation station has no channel; a station is null where its
-// OOTX frame has not come whole.
+// OOTX frame has not come whole. A missing station is one expected
+// (--expect-stations) and not seen: by its id or by its channel.
 Json OpticalPart(const RunSummary& s) {
     const optical::OpticalFindings& f = s.optical;
     Json part;
@@ -201,6 +202,15 @@ Json OpticalPart(const RunSummary& s) {
              {"ootx_crc_ok", st.ootxCrcOk.has_value() ? Json(*st.ootxCrcOk) : Json(nullptr)}});
     }
     part["base_stations"] = stations;
+    Json missing = Json::array();
+    for (const ExpectedStation& m : f.missing) {
+        char id[9] = {};
+        std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(m.value));
+        const bool byId = m.kind == ExpectedStation::Kind::kId;
+        missing.push_back({{"id", byId ? Json(id) : Json(nullptr)},
+                           {"channel", byId ? Json(nullptr) : Json(m.value)}});
+    }
+    part["missing_stations"] = missing;
     return part;
 }
 

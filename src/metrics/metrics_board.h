@@ -4,12 +4,19 @@
 // struct and is never held across I/O.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
 
 namespace brisk::metrics {
+
+// The label values of brisk_photodiodes, in the order of the optical core's
+// PhotodiodeState (which this layer does not see; the publisher maps them).
+constexpr size_t kPhotodiodeStates = 5;
+constexpr const char* kPhotodiodeStateNames[kPhotodiodeStates] = {"ok", "dead", "weak", "abnormal",
+                                                                  "unlit"};
 
 struct MetricsSnapshot {
     // The labels of brisk_info; `station` goes on every series.
@@ -49,6 +56,12 @@ struct MetricsSnapshot {
     uint32_t firmwareBuild = 0;
     bool configRead = false;
     uint64_t identityProblems = 0;
+
+    // --optical: the photodiodes by state, as the light's reader last judged
+    // them (every snapshot of its run, and once more at the end). None before
+    // a judging with a factory configuration.
+    bool havePhotodiodes = false;
+    uint64_t photodiodes[kPhotodiodeStates] = {};  // by kPhotodiodeStateNames
 
     // The end: a failed run is anything but a PASS (FAIL, DISPLAY LOST, IMU
     // FAILED, INIT FAILED).

@@ -147,8 +147,8 @@ void AppendSeries(std::string& out, const char* name, const MetricsSnapshot& s,
     out += '\n';
 }
 
-// The families whose series differ by a label: the devices lost, and the
-// end's verdict and reasons (once the run has ended, as the other end
+// The families whose series differ by a label: the devices lost, the
+// photodiodes by state, and the end's verdict and reasons (once the run has ended, as the other end
 // figures).
 void AppendLabelledFamilies(std::string& out, const MetricsSnapshot& s) {
     if (s.imu.watched || s.mcu.watched) {
@@ -161,6 +161,14 @@ void AppendLabelledFamilies(std::string& out, const MetricsSnapshot& s) {
         if (s.mcu.watched) {
             AppendSeries(out, "brisk_device_lost_total", s, {{"device", "mcu"}},
                          Count(s.mcu.losses));
+        }
+    }
+    if (s.havePhotodiodes) {
+        AppendHeader(out, "brisk_photodiodes", "gauge",
+                     "Photodiodes in each state, as the light was last judged (--optical).");
+        for (size_t i = 0; i < kPhotodiodeStates; ++i) {
+            AppendSeries(out, "brisk_photodiodes", s, {{"state", kPhotodiodeStateNames[i]}},
+                         Count(s.photodiodes[i]));
         }
     }
     if (!s.runEnded) {

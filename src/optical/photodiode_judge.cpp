@@ -230,4 +230,20 @@ OpticalFindings JudgeOptical(const OpticalRun& run, const identity::WatchmanConf
     return out;
 }
 
+std::vector<ExpectedStation> MissingStations(const std::vector<ExpectedStation>& expected,
+                                             const std::vector<StationFinding>& seen) {
+    std::vector<ExpectedStation> missing;
+    for (const ExpectedStation& want : expected) {
+        const bool found = std::any_of(seen.begin(), seen.end(), [&](const StationFinding& s) {
+            return want.kind == ExpectedStation::Kind::kId
+                       ? s.id.has_value() && *s.id == want.value
+                       : s.generation == 2 && s.channel == want.value && s.syncs > 0;
+        });
+        if (!found) {
+            missing.push_back(want);
+        }
+    }
+    return missing;
+}
+
 }  // namespace brisk::optical

@@ -38,6 +38,7 @@
 
 #include "identity/watchman_config.h"
 #include "optical/optical_run.h"
+#include "run/expected_stations.h"
 
 namespace brisk::optical {
 
@@ -85,6 +86,9 @@ struct OpticalFindings {
     std::vector<PhotodiodeFinding> photodiodes;  // in model order
     std::vector<UnmappedChannel> unmapped;
     std::vector<StationFinding> stations;
+    // Of the stations expected (--expect-stations), those not found among
+    // `stations`: MissingStations.
+    std::vector<ExpectedStation> missing;
 
     size_t Count(PhotodiodeState state) const;
 };
@@ -98,5 +102,11 @@ std::vector<std::vector<size_t>> FindNeighbours(const std::vector<identity::Vec3
 WireNeighbours NeighboursOnTheWire(const identity::WatchmanConfig& config);
 
 OpticalFindings JudgeOptical(const OpticalRun& run, const identity::WatchmanConfig& config);
+
+// The expected stations none of `seen` answers to, in the order expected. A
+// channel is answered by a second-generation station on it that sent a
+// sync; an id by a station whose OOTX frame (sound CRC) gave that id.
+std::vector<ExpectedStation> MissingStations(const std::vector<ExpectedStation>& expected,
+                                             const std::vector<StationFinding>& seen);
 
 }  // namespace brisk::optical

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ struct HidDeviceInfo {
     std::wstring serial;       // the USB device's serial; empty when it has none
     std::wstring path;         // what Open takes
     PortKey port;              // the USB device's place; unknown off USB or when hidden
+    // The input report IDs the interface's report descriptor declares,
+    // ascending (platform/report_descriptor.h); empty when it declares none,
+    // nothing when the backend could not tell.
+    std::optional<std::vector<uint8_t>> inputReportIds = std::nullopt;
 };
 
 struct HidAttributes {

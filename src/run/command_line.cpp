@@ -104,7 +104,8 @@ void ApplyImpliedChecks(RunSettings& settings) {
         !settings.stationProfile.empty()) {
         settings.identity = true;
     }
-    if (settings.stationChecks && settings.optical == OpticalMode::kOff) {
+    if ((settings.stationChecks || !settings.expectedStations.empty()) &&
+        settings.optical == OpticalMode::kOff) {
         settings.optical = OpticalMode::kAuto;
     }
     if (settings.optical != OpticalMode::kOff) {
@@ -271,6 +272,17 @@ CommandLine ParseCommandLine(int argc, const char* const* argv, DisplayKind defa
             ++i;
             continue;
         }
+        if (std::strcmp(arg, "--expect-stations") == 0) {
+            const auto stations = hasValue ? ParseExpectedStations(argv[i + 1]) : std::nullopt;
+            if (!stations) {
+                return UsageError(
+                    "--expect-stations needs channels (0-15) and 8-hex-digit ids, "
+                    "comma-separated, each once (e.g. 1,925017E7)");
+            }
+            settings.expectedStations = *stations;
+            ++i;
+            continue;
+        }
         if (std::strcmp(arg, "--min-firmware") == 0) {
             if (!hasValue || !ParseUnsigned(argv[i + 1], argv[i + 1] + std::strlen(argv[i + 1]),
                                             settings.minFirmware)) {
@@ -387,6 +399,7 @@ bool IsToolOption(const char* arg) {
         "--station-profile",
         "--optical",
         "--light-generation",
+        "--expect-stations",
     };
     for (const char* option : kOptions) {
         if (std::strcmp(arg, option) == 0) {
@@ -404,7 +417,8 @@ std::string UsageText(DisplayKind defaultDisplay) {
                "             [--metrics [HOST:]PORT] [--station NAME] [--fail-on LIST]\n"
                "             [--fail-exit] [--json FILE] [--station-checks] [--identity]\n"
                "             [--min-firmware N] [--serial-pattern P] [--station-profile FILE]\n"
-               "             [--optical auto|require] [--light-generation 1|2|auto] [SECONDS]\n"
+               "             [--optical auto|require] [--light-generation 1|2|auto]\n"
+               "             [--expect-stations LIST] [SECONDS]\n"
                "       brisk --help | --version\n"
                "\n"
                "  --imu-serial SERIAL  the Watchman to use (e.g. LHR-5A1B2C3D); default: the one\n"
@@ -463,6 +477,12 @@ std::string UsageText(DisplayKind defaultDisplay) {
            "                       that fails the run\n"
            "  --light-generation G the base stations' generation, 1, 2 or auto (default:\n"
            "                       one, then the other when no light comes)\n"
+           "  --expect-stations LIST\n"
+           "                       base stations that must be seen (comma-separated): a\n"
+           "                       second-generation channel, 0-15 as OPTICAL RESULT\n"
+           "                       prints it, or an 8-hex-digit OOTX id; one not seen (or\n"
+           "                       no station of that id) fails the run (implies\n"
+           "                       --optical auto)\n"
            "  --station-checks     what a line station wants: --identity, --optical auto,\n"
            "                       --imu-health, --fail-exit, --json " +
            kStationSummaryFile +

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "run/expected_stations.h"
 #include "run/reasons.h"
 
 namespace brisk {
@@ -66,6 +68,9 @@ struct RunSettings {
     // --light-generation: the base stations' generation the light format is
     // set for; 0: auto, one and then the other when no light comes.
     int lightGeneration = 0;
+    // --expect-stations: the base stations that must be seen (turns
+    // --optical auto on when --optical is not given).
+    std::vector<ExpectedStation> expectedStations;
 };
 
 // What --station-checks turns on beside --imu-health and --fail-exit: the

@@ -103,6 +103,9 @@ const ReasonRow kReasonRows[] = {
     {"optical_not_judged", RunPart::kImu, nullptr,
      [](const RunTotals& t) { return Flag(t.optical.checked && t.optical.judgedRequired && !t.optical.judged); }, nullptr,
      [](const RunTotals&) { return std::string("no base station in view: no photodiode judged"); }},
+    {"optical_station_missing", RunPart::kImu, nullptr,
+     [](const RunTotals& t) { return t.optical.checked ? static_cast<double>(t.optical.missingStations) : 0.0; }, nullptr,
+     [](const RunTotals& t) { return Counted(t.optical.missingStations, "expected base station", "expected base stations") + " not seen (" + t.optical.missingStationNames + ")"; }},
 };
 // clang-format on
 

@@ -87,6 +87,11 @@ class LightModel final : public HidInterfaceModel {
     void Produce(Clock::time_point now, std::vector<InputReport>& out) override;
     Clock::time_point NextDue(Clock::time_point now) const override;
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) override;
+    // Raw captures, pulses and sweep words, and the other input, as the
+    // unit's light interface declares them.
+    std::optional<std::vector<uint8_t>> InputReportIds() const override {
+        return std::vector<uint8_t>{0x21, 0x25, 0x27, 0x28};
+    }
     FeatureResult OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
                                Clock::time_point now) override;
 

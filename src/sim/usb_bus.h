@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ class HidInterfaceModel {
     // open, instead of going to nobody (a replay, whose every report the
     // tool once read). A live device's reports go to whoever listens then.
     virtual bool KeepsReportsForReaders() const { return false; }
+
+    // The input report IDs the interface's report descriptor declares, as
+    // a backend lists them (HidDeviceInfo::inputReportIds); nothing for a
+    // model that declares none, which the bus then lists as unknown.
+    virtual std::optional<std::vector<uint8_t>> InputReportIds() const { return std::nullopt; }
 };
 
 // What a virtual USB device looks like on the bus.
@@ -90,14 +96,21 @@ struct UsbDeviceDesc {
 };
 
 // An interface that is there but never sends anything, and accepts (and
-// ignores) every feature report: the Watchman's non-IMU interfaces.
+// ignores) every feature report: the Watchman's non-IMU interfaces. It
+// declares the input reports it is given, or is listed as unknown.
 class SilentInterface final : public HidInterfaceModel {
   public:
+    SilentInterface() = default;
+    explicit SilentInterface(std::vector<uint8_t> inputIds) : inputIds(std::move(inputIds)) {}
+    std::optional<std::vector<uint8_t>> InputReportIds() const override { return inputIds; }
     void Produce(Clock::time_point, std::vector<InputReport>&) override {}
     Clock::time_point NextDue(Clock::time_point) const override { return Clock::time_point::max(); }
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point) override {
         return report != nullptr && length > 0;
     }
+
+  private:
+    std::optional<std::vector<uint8_t>> inputIds;
 };
 
 using UsbDeviceId = int;

@@ -83,8 +83,11 @@ void UsbTree::ListHidDevices(std::vector<HidDeviceInfo>& out) const {
         }
         for (size_t i : order) {
             if (i < d.hidPaths.size()) {
+                const HidInterfaceModel* model =
+                    i < d.desc.interfaces.size() ? d.desc.interfaces[i].get() : nullptr;
                 out.push_back(HidDeviceInfo{d.desc.vendorId, d.desc.productId, int(i),
-                                            Serial(UsbDeviceId(di)), d.hidPaths[i], d.desc.port});
+                                            Serial(UsbDeviceId(di)), d.hidPaths[i], d.desc.port,
+                                            model ? model->InputReportIds() : std::nullopt});
             }
         }
     }

@@ -137,6 +137,10 @@ class WatchmanModel final : public HidInterfaceModel {
     bool OnFeature(const uint8_t* report, size_t length, Clock::time_point now) override;
     void ForwardLightFeatures(std::shared_ptr<LightModel> to);
     // The version, range and configuration reads (sim/watchman_identity.h).
+    // The IMU report and the other input on its endpoint, as the unit declares.
+    std::optional<std::vector<uint8_t>> InputReportIds() const override {
+        return std::vector<uint8_t>{0x20, 0x21};
+    }
     FeatureResult OnGetFeature(uint8_t reportId, uint8_t* buf, uint32_t length,
                                Clock::time_point now) override;
 

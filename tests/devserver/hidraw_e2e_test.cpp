@@ -123,6 +123,21 @@ TEST_F(HidrawE2e, HealthyRunPairsTheWatchmanWithTheMcuByHub) {
     EXPECT_TRUE(run.err.empty());
 }
 
+// The light interface found among the Watchman's hidraw nodes by the input
+// reports its descriptor declares, read and judged as on the virtual bus.
+TEST_F(HidrawE2e, TheLightIsFoundByItsReportsAndJudged) {
+    RunResult run = RunBoth("0 watchman photodiode-dead 6\n",
+                            {"--display", "none", "--expect-stations", "4,2", "4"});
+    SCOPED_TRACE(Describe(run));
+    EXPECT_EQ(run.exitCode, 0);
+    const int at = IndexOfPrefix(run.out, "OPTICAL RESULT: generation 2, 32 photodiodes: ");
+    ASSERT_GE(at, 0);
+    EXPECT_NE(run.out[size_t(at)].text.find(" 1 dead, "), std::string::npos);
+    EXPECT_GT(IndexOfPrefix(run.out, "  dead channel 6 "), at);
+    EXPECT_EQ(Count(run.out, "  expected base station channel 2: never seen"), 1);
+    EXPECT_EQ(run.out.back().text, "VERDICT: FAIL (sensors only)");
+}
+
 TEST_F(HidrawE2e, ImuUnplugAndReturn) {
     RunResult run = RunBoth("2 watchman unplug\n3.5 watchman plug\n", {"--display", "none", "5"});
     SCOPED_TRACE(Describe(run));

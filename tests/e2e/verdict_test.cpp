@@ -215,6 +215,15 @@ INSTANTIATE_TEST_SUITE_P(
                    {"--display", "none", "--optical", "require", "--light-generation", "1", "3"},
                    0, kSensorsFail, "optical_not_judged", "FAIL",
                    "imu=FAIL mcu=PASS display=null", ""},
+        // An expected station the room does not have (its stations are on
+        // channels 4 and 11) is missing; --expect-stations reads the light
+        // by itself.
+        VerdictRow{"OpticalExpectedStationAbsent", "",
+                   {"--display", "none", "--expect-stations", "4,2", "4"}, 0, kSensorsFail,
+                   "optical_station_missing", "FAIL", "imu=FAIL mcu=PASS display=null", ""},
+        VerdictRow{"OpticalExpectedStationsSeen", "",
+                   {"--display", "none", "--expect-stations", "4,11", "4"}, 0, kSensorsPass, "",
+                   "PASS", "imu=PASS mcu=PASS display=null", ""},
         VerdictRow{"OpticalAutoStationsOff",
                    "0 watchman station-off 0\n0 watchman station-off 1\n",
                    {"--display", "none", "--optical", "auto", "3"}, 0, kSensorsPass, "", "PASS",
@@ -387,6 +396,29 @@ TEST(E2eOptical, AHealthyVirtualUnitIsJudgedWithItsStations) {
         EXPECT_EQ(st.at("id").is_string(), st.at("ootx_crc_ok") == true) << st;
     }
     EXPECT_EQ(r.block.size(), 3u);  // the head line and the two stations
+    EXPECT_EQ(r.optical.at("missing_stations"), Json::array());
+}
+
+// The room's second station (channel 11) off the whole run: the expected
+// stations that did not come are named in the block and the summary, the
+// one that came is not. (A photodiode that faces only the station that is
+// off may be judged dead beside neighbours lit by the other: the judge
+// cannot tell a station off from a photodiode gone, so that line is not
+// checked here.)
+TEST(E2eOptical, ExpectedStationsThatDidNotComeAreNamed) {
+    const OpticalRun r =
+        RunOptical("0 watchman station-off 1\n", {"--expect-stations", "4,11,0000BEEF", "5"});
+    ASSERT_GE(r.block.size(), 4u);
+    EXPECT_TRUE(r.block[0].starts_with("OPTICAL RESULT: generation 2, 32 photodiodes: "))
+        << r.block[0];
+    const std::vector<std::string> tail(r.block.end() - 3, r.block.end());
+    EXPECT_TRUE(tail[0].starts_with("  base station channel 4: ")) << tail[0];
+    EXPECT_EQ(tail[1], "  expected base station channel 11: never seen");
+    EXPECT_EQ(tail[2], "  expected base station id 0000BEEF: no station gave that id");
+    ASSERT_TRUE(r.optical.is_object());
+    EXPECT_EQ(r.optical.at("base_stations").size(), 1u);
+    EXPECT_EQ(r.optical.at("missing_stations"),
+              Json::parse(R"([{"id":null,"channel":11},{"id":"0000BEEF","channel":null}])"));
 }
 
 // The real first-generation capture: every photodiode that sees light is

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The shipped brisk.exe under Wine, reaching brisk-devserver's emulated
 # hidraw devices through Wine's SetupAPI, HID class driver and winebus:
-#   wine_hid_check.sh sensors|extended|identity WINE_RUN DEVSERVER EXE WORK_DIR
+#   wine_hid_check.sh sensors|extended|identity|optical WINE_RUN DEVSERVER EXE WORK_DIR
 # sensors: --display none 10 with a don, an IMU unplug and replug and a doff;
 # extended: --display extended at the X screen's size, 10 s, on a healthy headset;
 # identity: EXE is brisk-identity-probe.exe, reading the Watchman's version,
-# range and configuration with HidD_GetFeature, each request stalled once.
+# range and configuration with HidD_GetFeature, each request stalled once;
+# optical: --optical require with a dead photodiode, the light interface
+# found by the input reports hid.dll's capabilities list for it.
 # Runs in a Wine prefix of its own, so that the wineserver it ends before and
 # after (it keeps the devices of the server it started under) is nobody else's.
 set -uo pipefail
@@ -59,6 +61,10 @@ extended)
     : >"$work/scenario.txt"
     args=(--imu-serial LHR-5A1B2C3D --display extended --mode "${width}x${height}" 10)
     ;;
+optical)
+    echo "0 watchman photodiode-dead 6" >"$work/scenario.txt"
+    args=(--imu-serial LHR-5A1B2C3D --display none --optical require --expect-stations 4,11 8)
+    ;;
 identity)
     echo "0 watchman feature-stall on" >"$work/scenario.txt"
     args=()
@@ -106,7 +112,13 @@ expect run.out '^TundraImu: using LHR-5A1B2C3D$'
 expect run.out '^IMU RESULT: [1-9][0-9]* samples '
 # Wine's HID class driver grants the 512-report input queue both readers ask for.
 expect run.err 'input queue of 512 reports refused' 0
-if [ "$mode" = sensors ]; then
+if [ "$mode" = optical ]; then
+    expect run.out '^OPTICAL RESULT: generation 2, 32 photodiodes: [1-9][0-9]* ok, 1 dead, 0 weak, 0 abnormal, '
+    expect run.out '^  dead channel 6 '
+    expect run.out '^  base station channel (4|11): ' 2
+    expect run.out '^  expected base station' 0
+    expect run.out '^REASONS: optical_dead — 1 dead photodiode \(channel 6\)$'
+elif [ "$mode" = sensors ]; then
     expect run.out '^VERDICT: PASS \(sensors only — no display tested\)$'
     expect run.err '^TundraImu: reconnected to LHR-5A1B2C3D$'
     expect run.out '^prox: headset DONNED \(distance 1700\)$'

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "imu/watchman_discovery.h"
+#include "imu/watchman_light.h"
 #include "sim/usb_bus.h"
 #include "sim/virtual_mcu.h"
 #include "support/output_capture.h"
@@ -315,6 +317,60 @@ TEST(DiscoveryRecords, McuPlacesAreKnownOnesOnceAndWatchmenAreInterfaceZero) {
     other.interfaceNumber = -1;  // not known: never taken for the IMU
     EXPECT_FALSE(IsWatchmanImu(other));
     EXPECT_FALSE(IsWatchmanImu(listed[0]));
+}
+
+TEST(DiscoveryRecords, TheLightIsTheInterfaceThatDeclaresLightReports) {
+    using Ids = std::optional<std::vector<uint8_t>>;
+    struct Case {
+        const char* what;
+        int interfaceNumber;
+        Ids ids;
+        std::wstring serial;
+        bool light;
+    };
+    const Case cases[] = {
+        {"pulses on interface 1", 1, std::vector<uint8_t>{0x21, 0x25, 0x27, 0x28}, L"LHR-1", true},
+        {"sweep words only, on interface 2", 2, std::vector<uint8_t>{0x28}, L"LHR-1", true},
+        {"pulses only, on interface 0", 0, std::vector<uint8_t>{0x25}, L"LHR-1", true},
+        {"the IMU's reports on interface 1", 1, std::vector<uint8_t>{0x20, 0x21}, L"LHR-1", false},
+        {"no input reports on interface 1", 1, std::vector<uint8_t>{}, L"LHR-1", false},
+        {"IDs unknown: interface 1 as before", 1, std::nullopt, L"LHR-1", true},
+        {"IDs unknown: interface 2 is not taken", 2, std::nullopt, L"LHR-1", false},
+        {"another unit's light", 1, std::vector<uint8_t>{0x25}, L"LHR-2", false},
+    };
+    for (const Case& c : cases) {
+        HidDeviceInfo device{0x28DE, 0x2300, c.interfaceNumber, c.serial, L"p", {}, c.ids};
+        EXPECT_EQ(IsWatchmanLight(device, L"LHR-1"), c.light) << c.what;
+    }
+    HidDeviceInfo mcu{0x35BD, 0x0101, 1, L"LHR-1", L"p", {}, std::vector<uint8_t>{0x25}};
+    EXPECT_FALSE(IsWatchmanLight(mcu, L"LHR-1"));
+}
+
+TEST(DiscoveryRecords, TheVirtualBusListsWhatItsModelsDeclare) {
+    sim::UsbBus bus;
+    sim::UsbDeviceDesc d;
+    d.vendorId = 0x28DE;
+    d.productId = 0x2300;
+    d.serial = L"LHR-1";
+    // A firmware that moved the light to interface 2, an interface without
+    // inputs where it used to be.
+    d.interfaces = {std::make_shared<sim::SilentInterface>(std::vector<uint8_t>{0x20, 0x21}),
+                    std::make_shared<sim::SilentInterface>(std::vector<uint8_t>{}),
+                    std::make_shared<sim::SilentInterface>(std::vector<uint8_t>{0x25, 0x28}),
+                    std::make_shared<sim::SilentInterface>()};
+    bus.Attach(std::move(d));
+    std::vector<HidDeviceInfo> listed;
+    ASSERT_TRUE(bus.ListHidDevices(listed));
+    ASSERT_EQ(listed.size(), 4u);
+    std::vector<int> lights;
+    for (const HidDeviceInfo& device : listed) {
+        if (IsWatchmanLight(device, L"LHR-1")) {
+            lights.push_back(device.interfaceNumber);
+        }
+    }
+    EXPECT_EQ(lights, std::vector<int>{2});
+    EXPECT_EQ(listed[0].inputReportIds, (std::vector<uint8_t>{0x20, 0x21}));
+    EXPECT_EQ(listed[3].inputReportIds, std::nullopt);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "metrics/metrics_board.h"
+
 namespace brisk {
 namespace {
 
@@ -69,6 +71,32 @@ TEST(OpticalText, NamesEveryFaultTheUnmappedChannelsAndTheStations) {
     const OpticalTotals t = OpticalTotalsOf(f, 1, false);
     EXPECT_EQ(t, (OpticalTotals{true, false, true, 1, 2, 1, 1, "channel 6", "channels 20, 9",
                                 "channel 8"}));
+
+    // Expected stations: the channel with syncs and the id that came whole
+    // are seen; a channel of first-generation slot 1, an id no frame gave,
+    // and a channel never heard are missing, each a line after the stations.
+    using K = ExpectedStation::Kind;
+    const std::vector<ExpectedStation> expected{{K::kChannel, 6},     {K::kId, 0xA4DBC8A4},
+                                                {K::kChannel, 10},    {K::kChannel, 1},
+                                                {K::kId, 0x925017E7}, {K::kChannel, 3}};
+    f.missing = optical::MissingStations(expected, f.stations);
+    EXPECT_EQ(f.missing, (std::vector<ExpectedStation>{
+                             {K::kChannel, 1}, {K::kId, 0x925017E7}, {K::kChannel, 3}}));
+    const std::string text = FormatOpticalResult(f, true);
+    EXPECT_TRUE(
+        text.ends_with("  base station channel 10: no whole OOTX frame yet, 7 syncs\n"
+                       "  expected base station channel 1: never seen\n"
+                       "  expected base station id 925017E7: no station gave that id\n"
+                       "  expected base station channel 3: never seen\n"))
+        << text;
+    const OpticalTotals missing = OpticalTotalsOf(f, 0, false);
+    EXPECT_EQ(missing.missingStations, 3u);
+    EXPECT_EQ(missing.missingStationNames, "channel 1, id 925017E7, channel 3");
+
+    // A channel seen without a sync (none yet) does not count as seen.
+    f.stations[2].syncs = 0;
+    EXPECT_EQ(optical::MissingStations({{K::kChannel, 10}}, f.stations).size(), 1u);
+    EXPECT_TRUE(optical::MissingStations({}, f.stations).empty());
 }
 
 TEST(OpticalText, NothingJudgedSaysWhy) {
@@ -76,11 +104,23 @@ TEST(OpticalText, NothingJudgedSaysWhy) {
     f.photodiodes = {Photodiode(1, 0, 0, PhotodiodeState::kUnlit)};
     EXPECT_EQ(FormatOpticalResult(f, true),
               "OPTICAL RESULT: no base station in view: nothing judged\n");
+    f.missing = {{ExpectedStation::Kind::kChannel, 0}};
+    EXPECT_EQ(FormatOpticalResult(f, true),
+              "OPTICAL RESULT: no base station in view: nothing judged\n"
+              "  expected base station channel 0: never seen\n");
+    f.missing.clear();
     EXPECT_EQ(FormatOpticalResult(f, false),
               "OPTICAL RESULT: no factory configuration: nothing judged\n");
     const OpticalTotals t = OpticalTotalsOf(f, 0, true);
     EXPECT_TRUE(t.checked && t.judgedRequired && !t.judged);
     EXPECT_EQ(t.dead + t.weak + t.abnormal + t.lightStalls, 0u);
+}
+
+// brisk_photodiodes names the states by their place in PhotodiodeState.
+TEST(OpticalText, StateNamesAreTheMetricsLabelsInOrder) {
+    for (size_t i = 0; i < metrics::kPhotodiodeStates; ++i) {
+        EXPECT_STREQ(StateName(static_cast<PhotodiodeState>(i)), metrics::kPhotodiodeStateNames[i]);
+    }
 }
 
 }  // namespace

@@ -137,6 +137,8 @@ MetricsSnapshot FullRun() {
     s.mcu = {true, true, 1, 0.0};
     s.verdict = "FAIL";
     s.reasons = {{"imu_lost", true}, {"imu_health", false}};
+    s.havePhotodiodes = true;
+    s.photodiodes[0] = 29, s.photodiodes[1] = 1, s.photodiodes[3] = 2;
     return s;
 }
 
@@ -184,6 +186,11 @@ TEST(PrometheusText, AFullRunShowsEverySeriesWithItsStation) {
         "brisk_exit_code{station=\"lab-07\"} 4",
         "brisk_device_lost_total{station=\"lab-07\",device=\"imu\"} 2",
         "brisk_device_lost_total{station=\"lab-07\",device=\"mcu\"} 1",
+        "brisk_photodiodes{station=\"lab-07\",state=\"ok\"} 29",
+        "brisk_photodiodes{station=\"lab-07\",state=\"dead\"} 1",
+        "brisk_photodiodes{station=\"lab-07\",state=\"weak\"} 0",
+        "brisk_photodiodes{station=\"lab-07\",state=\"abnormal\"} 2",
+        "brisk_photodiodes{station=\"lab-07\",state=\"unlit\"} 0",
         "brisk_run_verdict{station=\"lab-07\",verdict=\"FAIL\"} 1",
         "brisk_run_reason{station=\"lab-07\",code=\"imu_lost\"} 1",
         "brisk_run_reason{station=\"lab-07\",code=\"imu_health\"} 0",
@@ -269,6 +276,14 @@ TEST(PrometheusText, SeriesOfWhatDidNotRunOrIsNotKnownYetAreLeftOut) {
          [](MetricsSnapshot& s) { s.reasons.clear(); },
          {"brisk_run_reason"},
          {"brisk_run_verdict{"}},
+        {"without --optical, or before the light was first judged",
+         [](MetricsSnapshot& s) { s.havePhotodiodes = false; },
+         {"brisk_photodiodes"},
+         {"brisk_device_lost_total{"}},
+        {"judged while the run goes on",
+         [](MetricsSnapshot& s) { s.runEnded = false; },
+         {"brisk_run_verdict"},
+         {"brisk_photodiodes{station=\"lab-07\",state=\"dead\"} 1"}},
     };
     for (const Case& c : cases) {
         MetricsSnapshot s = FullRun();

@@ -114,10 +114,11 @@ for _ in $(seq 1 150); do
 done
 targets_tried || fail "Prometheus did not try both stations within 15 s"
 
-# --- the stations: lab-a loses its IMU for a moment, skips samples and
-# fails on present errors; lab-b stalls its IMU, loses scan-out and free-runs,
+# --- the stations: lab-a loses its IMU for a moment, skips samples, has a
+# dead photodiode (it reads the light) and fails on present errors; lab-b stalls its IMU, loses scan-out and free-runs,
 # and passes. Each is worn and taken off.
 cat >"$work/lab-a.txt" <<'EOF'
+0 watchman photodiode-dead 6
 1.0 watchman skip 7
 1.5 mcu distance 1700
 2.0 watchman unplug
@@ -144,14 +145,14 @@ echo "4.5 tool stop" >"$work/lab-c.txt"
 now_ms() {
     echo $(($(date +%s%N) / 1000000))
 }
-run_station() {  # NAME PORT SECONDS
+run_station() {  # NAME PORT SECONDS [TOOL OPTIONS...]
     local start
     start=$(now_ms)
-    "$sim" --scenario "$work/$1.txt" -- --metrics "127.0.0.1:$2" --station "$1" "$3" \
+    "$sim" --scenario "$work/$1.txt" -- --metrics "127.0.0.1:$2" --station "$1" "${@:4}" "$3" \
         >"$work/$1.out" 2>"$work/$1.err"
     echo "$? $(($(now_ms) - start))" >"$work/$1.exit"
 }
-run_station lab-a "$port_a" 5 &
+run_station lab-a "$port_a" 5 --optical auto &
 pids+=($!)
 run_station lab-b "$port_b" 5 &
 pids+=($!)
@@ -168,6 +169,15 @@ promtool check metrics <"$work/lab-a.page" >"$work/page-check.out" 2>&1 ||
     fail "promtool check metrics: $(cat "$work/page-check.out")"
 grep -q '^brisk_imu_samples_total{station="lab-a"} [1-9]' "$work/lab-a.page" ||
     fail "the live page has no IMU samples: $(cat "$work/lab-a.page")"
+# The photodiodes are judged while the run goes on, not only at its end.
+for _ in $(seq 1 30); do
+    curl -sf "http://127.0.0.1:$port_a/metrics" >"$work/lab-a.live" || break
+    grep -q '^brisk_photodiodes{station="lab-a",state="ok"} [1-9]' "$work/lab-a.live" && break
+    sleep 0.1
+done
+grep -q '^brisk_run_ended{station="lab-a"} 0' "$work/lab-a.live" &&
+    grep -q '^brisk_photodiodes{station="lab-a",state="ok"} [1-9]' "$work/lab-a.live" ||
+    fail "no photodiodes judged on lab-a's live page: $(cat "$work/lab-a.live")"
 
 for _ in $(seq 1 300); do
     [ -f "$work/lab-a.exit" ] && [ -f "$work/lab-b.exit" ] && [ -f "$work/lab-c.exit" ] && break
@@ -265,6 +275,18 @@ expect "lab-b passed" 0 "$(last brisk_run_failed lab-b)"
 # lab-a's present errors are the reason its verdict counted.
 expect "lab-a's reason" 1 \
     "$(query 'last_over_time(brisk_run_reason{station="lab-a",code="present_errors"}[5m])')"
+# lab-a's photodiodes by state, as its OPTICAL RESULT line counts them.
+optical=$(grep '^OPTICAL RESULT: generation' "$work/lab-a.out") || fail "lab-a: no OPTICAL RESULT"
+read -r p_ok p_dead p_weak p_abnormal p_unlit < <(sed -E \
+    's/.*: ([0-9]+) ok, ([0-9]+) dead, ([0-9]+) weak, ([0-9]+) abnormal, ([0-9]+) unlit$/\1 \2 \3 \4 \5/' \
+    <<<"$optical")
+[ "$p_dead" -ge 1 ] || fail "lab-a's dead photodiode left no trace: $optical"
+for state in ok dead weak abnormal unlit; do
+    want=p_$state
+    expect "lab-a photodiodes $state" "${!want}" \
+        "$(query "last_over_time(brisk_photodiodes{station=\"lab-a\",state=\"$state\"}[5m])")"
+done
+expect "lab-b reads no light" "" "$(query 'brisk_photodiodes{station="lab-b"}')"
 # lab-a was without its IMU for about 0.6 s of a 5 s run.
 absent=$(last brisk_imu_absent_seconds_total lab-a)
 awk -v s="$absent" 'BEGIN { exit !(s > 0.2 && s < 4.0) }' ||

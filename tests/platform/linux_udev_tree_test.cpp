@@ -15,6 +15,7 @@
 
 #include "device/hub_pairing.h"
 #include "imu/watchman_discovery.h"
+#include "imu/watchman_light.h"
 #include "platform/hid.h"
 #include "prox/mcu_discovery.h"
 
@@ -157,6 +158,12 @@ TEST_F(LinuxUdevTree, TheHeadsetsWatchmanIsFoundByTheHubItSharesWithTheMcu) {
         EXPECT_EQ(devices[i].serial, want[i].serial);
         EXPECT_EQ(devices[i].path, want[i].path);
         EXPECT_EQ(devices[i].port, want[i].port);
+        if (want[i].vendorId == 0x28DE) {
+            // From the HID device's report_descriptor: the IMU report only,
+            // so no interface of these units is taken for the light.
+            EXPECT_EQ(devices[i].inputReportIds, std::vector<uint8_t>{0x20});
+            EXPECT_FALSE(IsWatchmanLight(devices[i], want[i].serial));
+        }
     }
     EXPECT_EQ(McuPortKeys(devices), std::vector<PortKey>{headsetMcu});
 

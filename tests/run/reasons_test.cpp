@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,15 @@ TEST(Reasons, EachRowRaisesOnItsFigureAndCountsByDefaultOrWhenAsked) {
         {"optical not judged, auto", [](T& t) { t.optical = {true, false, false, 0, 0, 0, 0, "", "", ""}; }, "", {}},
         {"optical not judged, require", [](T& t) { t.optical = {true, true, false, 0, 0, 0, 0, "", "", ""}; }, "",
          {"!optical_not_judged: no base station in view: no photodiode judged"}},
+        {"expected stations missing",
+         [](T& t) { t.optical = {true, false, true, 0, 0, 0, 0, "", "", "", 2, "channel 1, id 925017E7"}; }, "",
+         {"!optical_station_missing: 2 expected base stations not seen (channel 1, id 925017E7)"}},
+        {"expected station missing, stations off: both counted",
+         [](T& t) { t.optical = {true, true, false, 0, 0, 0, 0, "", "", "", 1, "channel 0"}; }, "",
+         {"!optical_not_judged: no base station in view: no photodiode judged",
+          "!optical_station_missing: 1 expected base station not seen (channel 0)"}},
+        {"missing stations without --optical: nothing",
+         [](T& t) { t.optical = {false, false, false, 0, 0, 0, 0, "", "", "", 1, "channel 0"}; }, "", {}},
     };
     // clang-format on
     for (const Row& row : rows) {
@@ -236,6 +246,9 @@ TEST(FailOnList, IdentityAndWhatAStationExpects) {
 // --optical and --light-generation as typed: "OPTICAL|GENERATION|IDENTITY"
 // (OPTICAL 0 off, 1 auto, 2 require) or the usage error.
 TEST(FailOnList, OpticalAndItsGeneration) {
+    const std::string kExpectError =
+        "error: --expect-stations needs channels (0-15) and 8-hex-digit ids, comma-separated, each "
+        "once (e.g. 1,925017E7)";
     const std::pair<std::vector<const char*>, std::string> cases[] = {
         {{"5"}, "0|0|0"},
         {{"--optical", "auto"}, "1|0|1"},
@@ -248,6 +261,11 @@ TEST(FailOnList, OpticalAndItsGeneration) {
         {{"--optical", "yes"}, "error: --optical needs auto or require"},
         {{"--light-generation", "3"}, "error: --light-generation needs 1, 2 or auto"},
         {{"--light-generation"}, "error: --light-generation needs 1, 2 or auto"},
+        // Expected stations need the light read: auto unless --optical says.
+        {{"--expect-stations", "1"}, "1|0|1"},
+        {{"--expect-stations", "0,925017e7", "--optical", "require"}, "2|0|1"},
+        {{"--expect-stations"}, kExpectError},
+        {{"--expect-stations", "16"}, kExpectError},
     };
     for (const auto& [args, expected] : cases) {
         std::vector<const char*> argv{"brisk"};
@@ -262,6 +280,38 @@ TEST(FailOnList, OpticalAndItsGeneration) {
         EXPECT_EQ(got, expected);
         EXPECT_TRUE(IsToolOption(args.front()) || args.front()[0] != '-') << args.front();
     }
+}
+
+// --expect-stations items: channels by their digits, ids by eight hex
+// digits; anything else refuses the whole list.
+TEST(ExpectedStations, ChannelsAndIdsAndWhatIsRefused) {
+    using K = ExpectedStation::Kind;
+    using List = std::vector<ExpectedStation>;
+    const std::pair<const char*, std::optional<List>> cases[] = {
+        {"1", List{{K::kChannel, 1}}},
+        {"0,15,07", List{{K::kChannel, 0}, {K::kChannel, 15}, {K::kChannel, 7}}},
+        {"925017E7", List{{K::kId, 0x925017E7}}},
+        {"084071d2,3", List{{K::kId, 0x084071D2}, {K::kChannel, 3}}},
+        {"00000016", List{{K::kId, 0x16}}},  // eight digits: an id, even all decimal
+        {"16", std::nullopt},
+        {"123", std::nullopt},
+        {"925017E", std::nullopt},
+        {"925017E70", std::nullopt},
+        {"92501GE7", std::nullopt},
+        {"", std::nullopt},
+        {"1,", std::nullopt},
+        {",1", std::nullopt},
+        {"1,,2", std::nullopt},
+        {" 1", std::nullopt},
+        {"-1", std::nullopt},
+        {"1,01", std::nullopt},  // the same channel twice
+        {"925017E7,925017e7", std::nullopt},
+    };
+    for (const auto& [text, want] : cases) {
+        EXPECT_EQ(ParseExpectedStations(text), want) << text;
+    }
+    EXPECT_EQ(ExpectedStationName({K::kChannel, 3}), "channel 3");
+    EXPECT_EQ(ExpectedStationName({K::kId, 0x84071D2}), "id 084071D2");
 }
 
 TEST(Presence, LostAndBackLinesTellWhetherADeviceIsThere) {

@@ -13,6 +13,8 @@
 #include <climits>
 #include <vector>
 
+#include "platform/report_descriptor.h"
+
 namespace brisk::linux_hid {
 namespace {
 
@@ -198,21 +200,41 @@ bool RawInfo(int fd, uint16_t& vendorId, uint16_t& productId) {
     return true;
 }
 
-ReportIds ReportIdsOf(int fd, const std::string& sysfsFile) {
+bool ReportDescriptorOf(int fd, const std::string& sysfsFile, std::vector<uint8_t>& out) {
+    out.clear();
     int size = 0;
     if (fd >= 0 && ioctl(fd, HIDIOCGRDESCSIZE, &size) == 0 && size > 0 &&
         static_cast<size_t>(size) <= kMaxDescriptorBytes) {
         hidraw_report_descriptor descriptor{};
         descriptor.size = static_cast<uint32_t>(size);
         if (ioctl(fd, HIDIOCGRDESC, &descriptor) == 0) {
-            return ScanReportDescriptor(descriptor.value, static_cast<size_t>(size));
+            out.assign(descriptor.value, descriptor.value + size);
+            return true;
         }
     }
+    return !sysfsFile.empty() && ReadSmallFile(sysfsFile, out) && !out.empty();
+}
+
+ReportIds ReportIdsOf(int fd, const std::string& sysfsFile) {
     std::vector<uint8_t> bytes;
-    if (!sysfsFile.empty() && ReadSmallFile(sysfsFile, bytes)) {
+    if (ReportDescriptorOf(fd, sysfsFile, bytes)) {
         return ScanReportDescriptor(bytes.data(), bytes.size());
     }
     return ReportIds::kUnknown;
+}
+
+std::optional<std::vector<uint8_t>> InputReportIdsOfNode(const std::string& devnode,
+                                                         const std::string& sysfsFile) {
+    std::vector<uint8_t> bytes;
+    if (!ReportDescriptorOf(-1, sysfsFile, bytes)) {
+        // Read-only and without blocking: only the descriptor is wanted.
+        const UniqueFd fd(
+            devnode.empty() ? -1 : open(devnode.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        if (fd.Get() < 0 || !ReportDescriptorOf(fd.Get(), {}, bytes)) {
+            return std::nullopt;
+        }
+    }
+    return InputReportIdsOfDescriptor(bytes.data(), bytes.size());
 }
 
 }  // namespace brisk::linux_hid

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/hid.h"
 #include "platform/linux/sysfs_ids.h"
@@ -71,5 +73,17 @@ bool RawInfo(int fd, uint16_t& vendorId, uint16_t& productId);
 // kernel gives through HIDIOCGRDESC, else from `sysfsFile` (the HID device's
 // report_descriptor, what emulated nodes can offer), else unknown.
 ReportIds ReportIdsOf(int fd, const std::string& sysfsFile);
+
+// The report descriptor through HIDIOCGRDESCSIZE and HIDIOCGRDESC on `fd`
+// (skipped when it is -1), else from `sysfsFile` (skipped when empty). False
+// when neither gives a descriptor of at most HID_MAX_DESCRIPTOR_SIZE bytes.
+bool ReportDescriptorOf(int fd, const std::string& sysfsFile, std::vector<uint8_t>& out);
+
+// The input report IDs of a node, for the listing: from `sysfsFile` (the HID
+// device's report_descriptor, readable without opening the node, so listing
+// wakes no device and needs no access to it), else through the ioctls on the
+// node opened read-only for the moment. Nothing when neither can be had.
+std::optional<std::vector<uint8_t>> InputReportIdsOfNode(const std::string& devnode,
+                                                         const std::string& sysfsFile);
 
 }  // namespace brisk::linux_hid

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "platform/linux/hidraw_io.h"
 #include "platform/linux/sysfs_ids.h"
 
 namespace brisk::linux_hid {
@@ -41,6 +42,14 @@ udev_device* UsbInterfaceAbove(udev_device* d) {
     return udev_device_get_parent_with_subsystem_devtype(d, "usb", "usb_interface");
 }
 
+// The HID device's report_descriptor in sysfs; empty when there is no HID
+// device above the node.
+std::string DescriptorFileAbove(udev_device* raw) {
+    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw, "hid", nullptr);
+    const char* hidPath = hid != nullptr ? udev_device_get_syspath(hid) : nullptr;
+    return hidPath != nullptr ? std::string(hidPath) + "/report_descriptor" : std::string();
+}
+
 // Vendor and product of the USB device above a hidraw node, when it has both.
 bool UsbIdsAbove(udev_device* raw, uint16_t& vendorId, uint16_t& productId) {
     udev_device* usb = UsbDeviceAbove(raw);
@@ -69,6 +78,8 @@ HidDeviceInfo Describe(udev_device* raw) {
     }
     info.serial = SerialText(Attr(usb, "serial"));
     info.port = ParseUsbPort(Attr(usb, "busnum"), Attr(usb, "devpath"));
+    info.inputReportIds = InputReportIdsOfNode(std::string(Text(udev_device_get_devnode(raw))),
+                                               DescriptorFileAbove(raw));
     return info;
 }
 
@@ -120,10 +131,7 @@ bool FactsOfDevnode(const std::string& devnode, HidrawFacts& out) {
             usb != nullptr ? udev_device_get_sysattr_value(usb, "serial") : nullptr) {
         out.serial = std::string(serial);
     }
-    udev_device* hid = udev_device_get_parent_with_subsystem_devtype(raw.get(), "hid", nullptr);
-    if (const char* hidPath = hid != nullptr ? udev_device_get_syspath(hid) : nullptr) {
-        out.descriptorFile = std::string(hidPath) + "/report_descriptor";
-    }
+    out.descriptorFile = DescriptorFileAbove(raw.get());
     return true;
 }
 

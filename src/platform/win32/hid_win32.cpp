@@ -18,10 +18,12 @@ extern "C" {
 
 #include <cstddef>
 #include <limits>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/report_descriptor.h"
 #include "platform/win32/device_ids.h"
 #include "platform/win32/wide_buffer.h"
 
@@ -109,7 +111,46 @@ bool ReadSerial(HANDLE device, std::wstring& out) {
     return true;
 }
 
-// Vendor, product and serial of an interface, asked through a handle opened
+// The input report IDs an interface declares, from its preparsed data: the
+// report ID of every input value and button capability. Nothing when hid.dll
+// will not tell. The preparsed data is freed on every path.
+std::optional<std::vector<uint8_t>> InputReportIdsOf(HANDLE device) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(device, &preparsed)) {
+        return std::nullopt;
+    }
+    std::optional<std::vector<uint8_t>> out;
+    HIDP_CAPS caps{};
+    if (HidP_GetCaps(preparsed, &caps) == HIDP_STATUS_SUCCESS) {
+        std::vector<uint8_t> ids;
+        bool told = true;
+        std::vector<HIDP_VALUE_CAPS> values(caps.NumberInputValueCaps);
+        USHORT valueCount = caps.NumberInputValueCaps;
+        if (valueCount > 0) {
+            told = HidP_GetValueCaps(HidP_Input, values.data(), &valueCount, preparsed) ==
+                   HIDP_STATUS_SUCCESS;
+        }
+        for (USHORT i = 0; told && i < valueCount && i < values.size(); ++i) {
+            ids.push_back(values[i].ReportID);
+        }
+        std::vector<HIDP_BUTTON_CAPS> buttons(caps.NumberInputButtonCaps);
+        USHORT buttonCount = caps.NumberInputButtonCaps;
+        if (told && buttonCount > 0) {
+            told = HidP_GetButtonCaps(HidP_Input, buttons.data(), &buttonCount, preparsed) ==
+                   HIDP_STATUS_SUCCESS;
+        }
+        for (USHORT i = 0; told && i < buttonCount && i < buttons.size(); ++i) {
+            ids.push_back(buttons[i].ReportID);
+        }
+        if (told) {
+            out = DistinctReportIds(std::move(ids));
+        }
+    }
+    HidD_FreePreparsedData(preparsed);
+    return out;
+}
+
+// Vendor, product, serial and input report IDs of an interface, asked through a handle opened
 // for neither reading nor writing, which Windows grants even for the
 // keyboards and mice it keeps to itself.
 void DescribeInterface(const std::wstring& path, HidDeviceInfo& out) {
@@ -124,6 +165,7 @@ void DescribeInterface(const std::wstring& path, HidDeviceInfo& out) {
         out.productId = attr.productId;
     }
     ReadSerial(h, out.serial);
+    out.inputReportIds = InputReportIdsOf(h);
     CloseHandle(h);
 }
 
