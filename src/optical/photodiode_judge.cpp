@@ -71,6 +71,13 @@ void Judge(PhotodiodeFinding& f, const ChannelCounts& own,
         return;
     }
     const std::string level = std::to_string(f.neighbourLevel);
+    const uint32_t dimmest = *std::min_element(pulses.begin(), pulses.end());
+    if (!own.Lit() && dimmest < kLitNeighbourPulses) {
+        // Dark beside a dark neighbour: the edge of what a base station
+        // lights (one station off, or the unit turned away), not proof.
+        f.state = PhotodiodeState::kUnlit;
+        return;
+    }
     if (!own.Lit()) {
         f.state = PhotodiodeState::kDead;
         f.why = "no light while its neighbours saw " + level + " pulses";

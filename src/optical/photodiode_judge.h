@@ -11,8 +11,11 @@
 // neighbours both are lit, with three or four all but one).
 //
 // The states, in the order they are decided:
-//   unlit     the neighbourhood is not lit (or it has no neighbours): not judged
+//   unlit     the neighbourhood is not lit (or it has no neighbours): not judged;
+//             also dark with a neighbour under kLitNeighbourPulses: the edge
+//             of what a base station lights (one of two stations off)
 //   dead      not one pulse of any kind (pulse, raw capture, flagged entry)
+//             while every neighbour has kLitNeighbourPulses or more
 //   weak      pulses below kWeakShare of the neighbours' median
 //   abnormal  lit, but unlike its neighbours: sync flashes and never a
 //             sweep while the neighbours' median sweeps is lit; or more than

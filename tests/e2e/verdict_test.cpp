@@ -401,15 +401,15 @@ TEST(E2eOptical, AHealthyVirtualUnitIsJudgedWithItsStations) {
 
 // The room's second station (channel 11) off the whole run: the expected
 // stations that did not come are named in the block and the summary, the
-// one that came is not. (A photodiode that faces only the station that is
-// off may be judged dead beside neighbours lit by the other: the judge
-// cannot tell a station off from a photodiode gone, so that line is not
-// checked here.)
+// one that came is not, and the photodiodes that face only the station that
+// is off are unlit, not dead.
 TEST(E2eOptical, ExpectedStationsThatDidNotComeAreNamed) {
     const OpticalRun r =
         RunOptical("0 watchman station-off 1\n", {"--expect-stations", "4,11,0000BEEF", "5"});
     ASSERT_GE(r.block.size(), 4u);
     EXPECT_TRUE(r.block[0].starts_with("OPTICAL RESULT: generation 2, 32 photodiodes: "))
+        << r.block[0];
+    EXPECT_NE(r.block[0].find(" ok, 0 dead, 0 weak, 0 abnormal, "), std::string::npos)
         << r.block[0];
     const std::vector<std::string> tail(r.block.end() - 3, r.block.end());
     EXPECT_TRUE(tail[0].starts_with("  base station channel 4: ")) << tail[0];
