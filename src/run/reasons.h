@@ -45,7 +45,7 @@ struct OpticalTotals {
     uint64_t dead = 0, weak = 0, abnormal = 0;
     uint64_t lightStalls = 0;
     std::string deadChannels, weakChannels, abnormalChannels;  // "channels 6, 20"
-    uint64_t missingStations = 0;     // expected (--expect-stations) and not seen
+    uint64_t missingStations = 0;       // expected (--expect-stations) and not seen
     std::string missingStationNames{};  // "channel 1, id 925017E7"
     bool operator==(const OpticalTotals&) const = default;
 };
