@@ -26,8 +26,8 @@
 
 #if defined(BRISK_IDENTITY_HIDRAW_PROBE)
 #include "support/subprocess.h"
-#include "support/temp_path.h"
 #endif
+#include "support/temp_path.h"
 
 namespace brisk::sim {
 namespace {
