@@ -14,12 +14,14 @@
 #include "sim/virtual_mcu.h"
 #include "sim/watchman.h"
 #include "support/output_capture.h"
+#include "support/wait_for.h"
 
 namespace brisk {
 namespace {
 
 using namespace std::chrono_literals;
 using test::OutputCapture;
+using test::WaitFor;
 using Clock = std::chrono::steady_clock;
 
 const std::wstring kRoot = L"0000:00:14.0";
@@ -29,17 +31,6 @@ const char kNoMatching[] =
     "TundraImu: no matching 28DE:2300 MI_00 device (Davovo unplugged? wrong --imu-serial?)\n";
 const char kReconnected[] = "TundraImu: reconnected to LHR-5A1B2C3D\n";
 const char kSilent[] = "TundraImu: stream silent 3s — device gone, waiting for a Davovo\n";
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5000ms) {
-    const Clock::time_point end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();

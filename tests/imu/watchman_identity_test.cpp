@@ -23,6 +23,7 @@
 #include "sim/watchman.h"
 #include "support/output_capture.h"
 #include "support/temp_path.h"
+#include "support/wait_for.h"
 
 namespace brisk {
 namespace {
@@ -30,6 +31,7 @@ namespace {
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
+using test::WaitFor;
 
 const std::wstring kRoot = L"0000:00:14.0";
 
@@ -137,17 +139,6 @@ class AnsweringHost final : public HidHost {
     size_t sent = 0;
     uint64_t requests = 0;
 };
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 8000ms) {
-    const Clock::time_point end = Clock::now() + limit;
-    while (!done()) {
-        if (Clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 const char kSoundBlock[] =
     "Watchman firmware: build 1462663157, hardware rev 3 (1.2.0), FPGA 1.9\n"

@@ -8,6 +8,7 @@
 
 #include "sim/softgpu/softgpu.h"
 #include "present_test_support.h"
+#include "support/wait_for.h"
 
 namespace brisk::test {
 namespace {
@@ -29,19 +30,6 @@ struct Painter {
         };
     }
 };
-
-// Polls `done` every few milliseconds for at most `limit`.
-template <class F>
-bool WaitFor(F done, std::chrono::milliseconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(5ms);
-    }
-    return true;
-}
 
 class PresentLoopTest : public PresenterTest {
   protected:
