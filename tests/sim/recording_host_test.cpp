@@ -71,7 +71,10 @@ TEST(RecordingHost, RecordsTheReportsAsReadTheLossAndTheReturn) {
     std::vector<std::vector<uint8_t>> recorded;
     while (source->Read(p, error) == capture::SourceStatus::kPacket) {
         EXPECT_EQ(p.device, 1);
-        if (p.completion && p.captured >= 18 && p.data[1] == 1) {
+        // A device descriptor answers a control transfer (an IMU report's
+        // second byte can be 1 too).
+        if (p.transfer == capture::UsbTransfer::kControl && p.completion && p.captured >= 18 &&
+            p.data[1] == 1) {
             ++deviceDescriptors;
         } else if (p.transfer == capture::UsbTransfer::kInterrupt && p.endpoint == 0x81) {
             if (p.outcome == capture::UsbOutcome::kOk) {
